@@ -1,0 +1,40 @@
+# Entry points: setup, build, test, demo, bench.
+PYTHON ?= python3
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+BENCH_BUILD ?= build-bench
+JOBS ?= $(shell nproc)
+CMAKE_COMMON = -G Ninja -DPython_EXECUTABLE=$(shell command -v $(PYTHON))
+
+.PHONY: setup build test test-cpp test-asan demo bench clean
+
+setup:
+	bash scripts/setup
+
+build: setup
+	cmake -S . -B $(BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVZ_WERROR=ON
+	cmake --build $(BUILD) -j $(JOBS)
+
+# All tests: C++ and Python through CTest, then the C++ tests once more under
+# AddressSanitizer + UndefinedBehaviorSanitizer.
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory test-asan
+
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVZ_SANITIZE=ON -DVZ_BUILD_PYTHON=OFF -DVZ_WERROR=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -L cpp
+
+demo: build
+	PYTHONPATH=$(BUILD)/python $(PYTHON) examples/demo.py
+
+bench: setup
+	cmake -S . -B $(BENCH_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVZ_BUILD_BENCH=ON -DVZ_BUILD_TESTS=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	for b in $(BENCH_BUILD)/*_bench; do [ -x "$$b" ] && "$$b"; done; true
+	for s in bench/*.py; do [ -f "$$s" ] && PYTHONPATH=$(BENCH_BUILD)/python $(PYTHON) "$$s"; done; true
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)

@@ -1,0 +1,6 @@
+function(vz_set_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(VZ_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()

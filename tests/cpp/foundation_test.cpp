@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "core/grid_geometry.hpp"
+#include "core/mnemonics.hpp"
+#include "foundation/error.hpp"
+#include "foundation/format.hpp"
+#include "foundation/history.hpp"
+#include "foundation/result.hpp"
+#include "foundation/statistics.hpp"
+#include "stats/descriptive.hpp"
+
+namespace vz {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+TEST(Error, DisplayTextsInDeclarationOrder) {
+    struct Case {
+        Error e;
+        const char* text;
+    };
+    const Case cases[] = {
+        {Error::io("No such file or directory (os error 2)"), "I/O error: No such file or directory (os error 2)"},
+        {Error::parse("x"), "parse error: x"},
+        {Error::format("x"), "unsupported format: x"},
+        {Error::geometry_mismatch("x"), "geometry mismatch: x"},
+        {Error::geometry_inference("x"), "geometry inference failed: x"},
+        {Error::not_found("x"), "not found: x"},
+        {Error::out_of_range("x"), "out of range: x"},
+        {Error::unsupported("x"), "unsupported: x"},
+        {Error::unit("x"), "unit error: x"},
+        {Error(ToolsError::empty_input("stats: no data")), "empty input: stats: no data"},
+    };
+    int ordinal = 0;
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.e.display(), c.text);
+        EXPECT_EQ(static_cast<int>(c.e.kind()), ordinal++);
+    }
+}
+
+TEST(Error, ToolsDisplaysWithoutSecondPrefix) {
+    const struct {
+        ToolsError t;
+        const char* text;
+    } cases[] = {
+        {ToolsError::empty_input("a"), "empty input: a"},
+        {ToolsError::invalid_geometry("a"), "invalid geometry: a"},
+        {ToolsError::invalid_argument("percentile: p must be in [0, 100]"),
+         "invalid argument: percentile: p must be in [0, 100]"},
+        {ToolsError::io("a"), "I/O error: a"},
+        {ToolsError::parse("a"), "parse error: a"},
+        {ToolsError::not_found("a"), "not found: a"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.t.display(), c.text);
+        EXPECT_EQ(Error(c.t).display(), c.text);
+        EXPECT_EQ(Error(c.t).kind(), ErrorKind::Tools);
+    }
+    EXPECT_EQ(Error::parse("x").debug(), "Parse(x)");
+    EXPECT_EQ(Error::io_errno(2).display(), "I/O error: No such file or directory (os error 2)");
+}
+
+Result<int> half(int x) {
+    if (x % 2) return fail(Error::parse("odd"));
+    return x / 2;
+}
+
+Result<int> quarter(int x) {
+    VZ_ASSIGN_OR_RETURN(int h, half(x));
+    VZ_ASSIGN_OR_RETURN(int q, half(h));
+    return q;
+}
+
+Result<double> toolkit_percentile_through_core() {
+    VZ_ASSIGN_OR_RETURN(double p, stats::descriptive::percentile({}, 50));
+    return p;
+}
+
+TEST(Result, PropagationMacros) {
+    EXPECT_EQ(*quarter(8), 2);
+    EXPECT_EQ(quarter(6).error().display(), "parse error: odd");
+    EXPECT_EQ(toolkit_percentile_through_core().error().display(), "empty input: stats: no data");
+}
+
+TEST(History, DeriveExtendAndNew) {
+    History src = History::make("log.new");
+    History a = History::derive(src, "log.clip(top_md=" + num(12.0) + ", base_md=" + num(12.5) + ")");
+    History b = History::derive(src, "log.clip(top_md=" + num(kNaN) + ", base_md=1)");
+    EXPECT_EQ(src.entries(), std::vector<std::string>{"log.new"});
+    EXPECT_EQ(a.entries(), (std::vector<std::string>{"log.new", "log.clip(top_md=12, base_md=12.5)"}));
+    EXPECT_EQ(b.entries().back(), "log.clip(top_md=NaN, base_md=1)");
+
+    History t = History::make("surface.new");
+    History::extend_prefixed(t, "rhs", History());
+    EXPECT_EQ(t.size(), 1u);
+    History::extend_prefixed(t, "rhs", a);
+    EXPECT_EQ(t.entries(), (std::vector<std::string>{"surface.new", "rhs.log.new",
+                                                     "rhs.log.clip(top_md=12, base_md=12.5)"}));
+}
+
+TEST(Format, Num) {
+    const struct {
+        double x;
+        const char* text;
+    } cases[] = {{12.0, "12"},       {0.5, "0.5"},        {0.0001, "0.0001"}, {-0.0, "-0"},
+                 {kNaN, "NaN"},      {kInf, "inf"},       {-kInf, "-inf"},    {1e21, "1000000000000000000000"},
+                 {1.5e-7, "0.00000015"}, {0.1 + 0.2, "0.30000000000000004"}, {-2.5, "-2.5"}};
+    for (const auto& c : cases) EXPECT_EQ(num(c.x), c.text) << c.text;
+}
+
+TEST(Format, DebugNum) {
+    const struct {
+        double x;
+        const char* text;
+    } cases[] = {{5.0, "5.0"}, {-2.5, "-2.5"}, {1e16, "1e16"}, {1.5e-5, "1.5e-5"}, {0.0001, "0.0001"},
+                 {0.0, "0.0"}, {kNaN, "NaN"},  {kInf, "inf"},  {-kInf, "-inf"},    {123456789.0, "123456789.0"},
+                 {-1e20, "-1e20"}};
+    for (const auto& c : cases) EXPECT_EQ(debug_num(c.x), c.text) << c.text;
+    EXPECT_EQ(fixed(1.0 / 3.0, 6), "0.333333");
+    EXPECT_EQ(fixed(2.5, 0), "2");
+}
+
+TEST(Format, TrimAndTotalOrder) {
+    EXPECT_EQ(trim_unicode("\u00a0\t phie \u3000\n"), "phie");
+    EXPECT_EQ(trim_unicode("   "), "");
+    EXPECT_EQ(trim_unicode("\u2003x\u2003y\u2003"), "x\u2003y");
+    const double ordered[] = {-kInf, -1.0, -0.0, 0.0, 1e-300, 1.0, kInf, kNaN};
+    for (std::size_t k = 0; k + 1 < std::size(ordered); ++k) EXPECT_TRUE(total_less(ordered[k], ordered[k + 1])) << k;
+    EXPECT_EQ(quoted_repr("W1"), "'W1'");
+    EXPECT_EQ(quoted_repr("it's"), "\"it's\"");
+}
+
+TEST(Stats, UnweightedExample) {
+    const double v[] = {kNaN, 1, 3};
+    Stats s = Stats::from_values(v);
+    EXPECT_EQ(s.count, 2u);
+    EXPECT_DOUBLE_EQ(s.mean, 2);
+    EXPECT_EQ(s.min, 1);
+    EXPECT_EQ(s.max, 3);
+    EXPECT_DOUBLE_EQ(s.std, 1);
+    EXPECT_DOUBLE_EQ(s.sum, 4);
+    EXPECT_DOUBLE_EQ(s.p10, 1.2);
+    EXPECT_DOUBLE_EQ(s.p50, 2);
+    EXPECT_DOUBLE_EQ(s.p90, 2.8);
+    EXPECT_DOUBLE_EQ(s.percentile(0.5), s.p50);
+    EXPECT_EQ(s.percentile(-1), 1);
+    EXPECT_EQ(s.percentile(2), 3);
+    EXPECT_TRUE(std::isnan(s.percentile(kNaN)));
+}
+
+TEST(Stats, EmptyAndSingle) {
+    for (std::vector<double> v : {std::vector<double>{}, std::vector<double>{kNaN, kNaN}}) {
+        Stats s = Stats::from_values(v);
+        EXPECT_EQ(s.count, 0u);
+        EXPECT_EQ(s.sum, 0);
+        for (double f : {s.mean, s.min, s.max, s.std, s.p10, s.p50, s.p90, s.percentile(0.5)})
+            EXPECT_TRUE(std::isnan(f));
+    }
+    const double one[] = {7.5};
+    Stats s = Stats::from_values(one);
+    EXPECT_EQ(s.std, 0);
+    for (double f : {s.mean, s.min, s.max, s.p10, s.p50, s.p90}) EXPECT_EQ(f, 7.5);
+}
+
+TEST(Stats, Weighted) {
+    const double v[] = {1, 2, 3, 4, kNaN, 6, 7};
+    const double w[] = {1, 1, 2, 0, 5, -1, kNaN};
+    Stats s = Stats::from_weighted(v, w);
+    EXPECT_EQ(s.count, 3u);
+    EXPECT_DOUBLE_EQ(s.sum, 9);
+    EXPECT_DOUBLE_EQ(s.mean, 9.0 / 4);
+    EXPECT_EQ(s.p10, 1);
+    EXPECT_EQ(s.p50, 2);
+    EXPECT_EQ(s.p90, 3);
+    EXPECT_DOUBLE_EQ(s.std, std::sqrt((1 * 1.5625 + 1 * 0.0625 + 2 * 0.5625) / 4));
+    EXPECT_EQ(s.percentile(kNaN), 3);  // a NaN fraction walks to the last value
+    const double one_v[] = {5}, one_w[] = {0.1};
+    EXPECT_EQ(Stats::from_weighted(one_v, one_w).p90, 5);
+}
+
+TEST(Stats, InfinitiesSortToTheEnds) {
+    const double v[] = {2, kInf, -kInf, 1};
+    Stats s = Stats::from_values(v);
+    EXPECT_EQ(s.min, -kInf);
+    EXPECT_EQ(s.max, kInf);
+    EXPECT_TRUE(std::isnan(s.mean));
+}
+
+TEST(Stats, GeomeanAndToolkitPercentile) {
+    const double g[] = {4, 9, 0, -5, kNaN, kInf};
+    EXPECT_DOUBLE_EQ(Stats::geomean(g), 6);
+    const double none[] = {0, -1};
+    EXPECT_TRUE(std::isnan(Stats::geomean(none)));
+    const double d[] = {4, 2, 3, 1};
+    EXPECT_DOUBLE_EQ(*stats::descriptive::percentile(d, 50), 2.5);
+    EXPECT_EQ(*stats::descriptive::percentile(d, 100), 4);
+    EXPECT_EQ(*stats::descriptive::percentile(d, 0), 1);
+    for (double p : {100.5, -0.1, kNaN})
+        EXPECT_EQ(stats::descriptive::percentile(d, p).error().display(),
+                  "invalid argument: percentile: p must be in [0, 100]");
+    EXPECT_EQ(stats::descriptive::percentile({}, 5).error().display(), "empty input: stats: no data");
+}
+
+TEST(Mnemonics, Canonical) {
+    const struct {
+        const char* raw;
+        const char* canonical;
+    } cases[] = {{" phie_2019 ", "PHIE"}, {"k", "PERM"},       {"Net_Gross", "NTG"}, {"gamma", "GR"},
+                 {"GR_2019_B", "GR_2019_B"}, {"GR_19", "GR_19"}, {"GR_20190", "GR_20190"}, {"Foo_2019", "Foo"},
+                 {"_2019", ""}, {"PHI E", "PHI E"}, {"PHIE1", "PHIE1"}, {"phi\xc3\xa9", "phi\xc3\xa9"},
+                 {"vclay", "VSH"}, {"n_g", "NTG"}, {"zden", "RHOB"}, {"CNL", "NPHI"}, {"totphi", "PHIT"},
+                 {"SW_T", "SWT"}, {"suwi", "SW"}, {"rdep", "RT"}, {"dtco", "DT"}};
+    for (const auto& c : cases) EXPECT_EQ(canonical_mnemonic(c.raw), c.canonical) << c.raw;
+}
+
+TEST(Mnemonics, AliasMap) {
+    AliasMap map{{"gr", "GAMMA_RAY"}};
+    EXPECT_EQ(mnemonics::resolve_mnemonic(" GR ", &map), "GAMMA_RAY");
+    EXPECT_EQ(mnemonics::resolve_mnemonic("GR_2019", &map), "GR");
+    EXPECT_EQ(mnemonics::resolve_mnemonic("GRC", nullptr), "GRC");
+    AliasMap empty;
+    EXPECT_EQ(mnemonics::resolve_mnemonic("GRC", &empty), "GR");
+}
+
+TEST(GridGeometry, Transforms) {
+    GridGeometry g{100, 200, 10, 20, 3, 4, 0, false};
+    EXPECT_EQ(g.node_xy(2, 3), (std::pair<double, double>{120, 260}));
+    EXPECT_EQ(*g.xy_to_ij(115, 230), (std::pair<double, double>{1.5, 1.5}));
+    EXPECT_EQ(g.bbox(), (BBox{100, 200, 120, 260}));
+    EXPECT_EQ(g.node_xy(3, 0), (std::pair<double, double>{130, 200}));
+
+    GridGeometry f = g;
+    f.yflip = true;
+    EXPECT_EQ(f.node_xy(2, 3), (std::pair<double, double>{120, 140}));
+    EXPECT_EQ(f.bbox(), (BBox{100, 140, 120, 200}));
+    EXPECT_EQ(*f.xy_to_ij(120, 140), (std::pair<double, double>{2, 3}));
+
+    GridGeometry r = g;
+    r.rotation_deg = 90;
+    auto [x1, y1] = r.node_xy(1, 0);
+    EXPECT_NEAR(x1, 100, 1e-12);
+    EXPECT_NEAR(y1, 210, 1e-12);
+    auto [x2, y2] = r.node_xy(0, 1);
+    EXPECT_NEAR(x2, 80, 1e-12);
+    EXPECT_NEAR(y2, 200, 1e-12);
+
+    GridGeometry empty{5, 6, 1, 1, 0, 0, 0, false};
+    EXPECT_EQ(empty.bbox(), (BBox{5, 6, 5, 6}));
+}
+
+TEST(GridGeometry, InverseRoundTripAndDegenerate) {
+    for (bool flip : {false, true})
+        for (double rot : {0.0, 33.0, -120.0}) {
+            GridGeometry g{1000, -500, 12.5, -7.5, 10, 10, rot, flip};
+            for (unsigned i : {0u, 3u, 9u}) {
+                auto [x, y] = g.node_xy(i, 7);
+                auto ij = g.xy_to_ij(x, y);
+                ASSERT_TRUE(ij);
+                EXPECT_NEAR(ij->first, i, 1e-9);
+                EXPECT_NEAR(ij->second, 7, 1e-9);
+            }
+        }
+    GridGeometry g{0, 0, 1, 1, 2, 2, 0, false};
+    auto with = [&](auto mutate) {
+        GridGeometry h = g;
+        mutate(h);
+        return h;
+    };
+    EXPECT_FALSE(with([](GridGeometry& h) { h.xinc = 0; }).xy_to_ij(1, 1));
+    EXPECT_FALSE(with([](GridGeometry& h) { h.yinc = 0; }).xy_to_ij(1, 1));
+    EXPECT_FALSE(with([](GridGeometry& h) { h.xori = kNaN; }).xy_to_ij(1, 1));
+    EXPECT_FALSE(with([](GridGeometry& h) { h.rotation_deg = kInf; }).xy_to_ij(1, 1));
+    EXPECT_FALSE(g.xy_to_ij(kNaN, 1));
+    EXPECT_FALSE(g.xy_to_ij(1, -kInf));
+}
+
+TEST(GridGeometry, ExactEquality) {
+    GridGeometry a{0, 0, 1, 1, 2, 2, 0, false};
+    GridGeometry b = a;
+    b.xinc = std::nextafter(1.0, 2.0);
+    EXPECT_NE(a, b);
+    GridGeometry n = a;
+    n.rotation_deg = kNaN;
+    EXPECT_NE(n, n);
+    GridGeometry z = a;
+    z.xori = -0.0;
+    EXPECT_EQ(a, z);
+}
+
+}  // namespace
+}  // namespace vz

@@ -1,0 +1,45 @@
+#include "tools_error.hpp"
+
+#include <cstring>
+
+namespace vz {
+
+const char* tools_error_kind_name(ToolsErrorKind kind) {
+    switch (kind) {
+        case ToolsErrorKind::EmptyInput: return "EmptyInput";
+        case ToolsErrorKind::InvalidGeometry: return "InvalidGeometry";
+        case ToolsErrorKind::InvalidArgument: return "InvalidArgument";
+        case ToolsErrorKind::Io: return "Io";
+        case ToolsErrorKind::Parse: return "Parse";
+        case ToolsErrorKind::NotFound: return "NotFound";
+    }
+    return "?";
+}
+
+std::string os_error_text(int err) {
+    char buf[256];
+    // GNU strerror_r may return a static string instead of filling buf.
+    const char* text = strerror_r(err, buf, sizeof buf);
+    return std::string(text) + " (os error " + std::to_string(err) + ")";
+}
+
+ToolsError ToolsError::io_errno(int err) { return io(os_error_text(err)); }
+
+std::string ToolsError::display() const {
+    const char* prefix = "";
+    switch (kind_) {
+        case ToolsErrorKind::EmptyInput: prefix = "empty input: "; break;
+        case ToolsErrorKind::InvalidGeometry: prefix = "invalid geometry: "; break;
+        case ToolsErrorKind::InvalidArgument: prefix = "invalid argument: "; break;
+        case ToolsErrorKind::Io: prefix = "I/O error: "; break;
+        case ToolsErrorKind::Parse: prefix = "parse error: "; break;
+        case ToolsErrorKind::NotFound: prefix = "not found: "; break;
+    }
+    return prefix + message_;
+}
+
+std::string ToolsError::debug() const {
+    return std::string(tools_error_kind_name(kind_)) + "(" + message_ + ")";
+}
+
+}  // namespace vz

@@ -1,0 +1,59 @@
+#pragma once
+/// The toolkit library's error value and its result alias.
+///
+/// The toolkit (gridding kernels, percentiles, the project container file)
+/// never includes core headers; the core carries a ToolsError unchanged
+/// inside its own Error (kind Tools).
+
+#include <expected>
+#include <string>
+#include <utility>
+
+#include "expected_macros.hpp"
+
+namespace vz {
+
+/// Kinds of toolkit failures, in declaration order.
+enum class ToolsErrorKind { EmptyInput, InvalidGeometry, InvalidArgument, Io, Parse, NotFound };
+
+/// A toolkit failure: a kind and its message text.
+class ToolsError {
+public:
+    ToolsError(ToolsErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+
+    static ToolsError empty_input(std::string m) { return {ToolsErrorKind::EmptyInput, std::move(m)}; }
+    static ToolsError invalid_geometry(std::string m) { return {ToolsErrorKind::InvalidGeometry, std::move(m)}; }
+    static ToolsError invalid_argument(std::string m) { return {ToolsErrorKind::InvalidArgument, std::move(m)}; }
+    /// An operating-system failure; `os_text` is the system's own description.
+    static ToolsError io(std::string os_text) { return {ToolsErrorKind::Io, std::move(os_text)}; }
+    /// An I/O failure from an errno value: "<strerror> (os error N)".
+    static ToolsError io_errno(int err);
+    static ToolsError parse(std::string m) { return {ToolsErrorKind::Parse, std::move(m)}; }
+    static ToolsError not_found(std::string m) { return {ToolsErrorKind::NotFound, std::move(m)}; }
+
+    ToolsErrorKind kind() const { return kind_; }
+    /// The payload text, without the kind's prefix.
+    const std::string& message() const { return message_; }
+    /// The user-facing text: the kind's prefix and the message.
+    std::string display() const;
+    /// Diagnostic form: the kind's name and the payload in parentheses.
+    std::string debug() const;
+
+    bool operator==(const ToolsError&) const = default;
+
+private:
+    ToolsErrorKind kind_;
+    std::string message_;
+};
+
+/// Name of a kind as declared ("EmptyInput", ...).
+const char* tools_error_kind_name(ToolsErrorKind kind);
+
+/// Text of an errno value as the operating system words it, followed by
+/// " (os error N)".
+std::string os_error_text(int err);
+
+template <class T>
+using ToolsResult = std::expected<T, ToolsError>;
+
+}  // namespace vz
