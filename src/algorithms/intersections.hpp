@@ -1,0 +1,139 @@
+#pragma once
+/// Crossings of a well trajectory with a surface seen as a 3-D triangle mesh.
+///
+/// Coordinates are (x, y, z) = (easting, northing, elevation): z is the
+/// negated subsea TVD, positive upwards, and a surface node's z is its primary
+/// value. Measured depths, coordinates and tolerances share the project's
+/// length unit.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "foundation/result.hpp"
+
+namespace vz {
+
+struct Trajectory;
+
+/// A surface as a bare triangle mesh: vertices (x, y, primary value; NaN where
+/// the node is undefined) and triangles as u32 vertex indices.
+struct TriangleMesh {
+    std::vector<std::array<double, 3>> vertices;
+    std::vector<std::array<std::uint32_t, 3>> triangles;
+};
+
+/// The one interface through which the crossing search sees any surface kind.
+class TriangleMeshSource {
+public:
+    virtual ~TriangleMeshSource() = default;
+    /// A freshly built mesh owned by the caller, or the surface's conversion
+    /// error. Never changes the surface.
+    virtual Result<TriangleMesh> triangle_mesh() const = 0;
+
+protected:
+    TriangleMeshSource() = default;
+    TriangleMeshSource(const TriangleMeshSource&) = default;
+    TriangleMeshSource& operator=(const TriangleMeshSource&) = default;
+};
+
+/// One crossing of a trajectory with a surface: measured depth, the
+/// trajectory's position there (easting, northing, elevation) and the optional
+/// well, bore and surface names, in that presentation order.
+struct SurfaceIntersection {
+    double md = 0.0;
+    std::array<double, 3> xyz{};
+    std::optional<std::string> well;
+    std::optional<std::string> bore;
+    std::optional<std::string> surface;
+
+    /// The same crossing with all three names replaced at once; an absent
+    /// name clears its field. md and xyz are unchanged. Never fails.
+    SurfaceIntersection with_identity(std::optional<std::string> well_name, std::optional<std::string> bore_name,
+                                      std::optional<std::string> surface_name) &&;
+    SurfaceIntersection with_identity(std::optional<std::string> well_name, std::optional<std::string> bore_name,
+                                      std::optional<std::string> surface_name) const&;
+
+    bool operator==(const SurfaceIntersection&) const = default;
+};
+
+namespace intersections {
+
+using Point3 = std::array<double, 3>;
+using TriangleIndices = std::array<std::uint32_t, 3>;
+
+/// One raw crossing found by the kernel: md and the trajectory position there.
+struct Crossing {
+    double md = 0.0;
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+};
+
+/// One straight leaf of the trajectory subdivision, md0 < md1.
+struct TrajectorySegment {
+    double md0 = 0.0;
+    Point3 p0{};
+    double md1 = 0.0;
+    Point3 p1{};
+};
+
+/// Axis-aligned 3-D box.
+struct Box3 {
+    Point3 min{};
+    Point3 max{};
+};
+
+/// Every crossing of the trajectory with the mesh, ascending in md, with
+/// near-duplicates merged. `mds` are the station depths; the trajectory is
+/// only asked for positions. Errors: OutOfRange for a tolerance that is not
+/// finite and positive; Unsupported when a leaf lies in a triangle's plane.
+Result<std::vector<Crossing>> intersect_trajectory_with_mesh(std::span<const double> mds, const Trajectory& trajectory,
+                                                             std::span<const Point3> vertices,
+                                                             std::span<const TriangleIndices> triangles,
+                                                             double tolerance);
+
+/// True when p, projected onto the triangle's plane, lies inside (a, b, c)
+/// with an edge slack of tolerance / max(1, |b - a|, |c - a|).
+bool point_in_triangle(const Point3& p, const Point3& a, const Point3& b, const Point3& c, double tolerance);
+
+/// Segment/triangle test with tolerance slack; (hit, t) with t in [0, 1].
+std::pair<bool, double> segment_triangle_crossing(const Point3& p0, const Point3& p1, const Point3& a, const Point3& b,
+                                                  const Point3& c, double tolerance);
+
+/// True when the segment lies in the triangle's plane within the tolerance,
+/// touches the triangle and is longer than the tolerance.
+bool segment_coplanar_with_triangle(const Point3& p0, const Point3& p1, const Point3& a, const Point3& b,
+                                    const Point3& c, double tolerance);
+
+/// Box of the segment padded by the tolerance.
+Box3 segment_envelope(const Point3& p0, const Point3& p1, double tolerance);
+
+/// Box of the triangle padded by the tolerance.
+Box3 triangle_envelope(const Point3& a, const Point3& b, const Point3& c, double tolerance);
+
+/// Median of the positive finite edge lengths of the candidate triangles
+/// (upper middle for an even count; 1 when there is none).
+double median_edge_length(std::span<const Point3> vertices, std::span<const TriangleIndices> triangles,
+                          std::span<const std::size_t> candidates);
+
+/// Crossings of a trajectory with a surface as `SurfaceIntersection` records
+/// without names, ascending in md. The surface's mesh error comes first, then
+/// the kernel's errors, all unchanged.
+Result<std::vector<SurfaceIntersection>> intersect_trajectory_surface(const Trajectory& trajectory,
+                                                                      const TriangleMeshSource& surface,
+                                                                      double tolerance);
+
+/// None for no crossing, the crossing for one; Unsupported for several.
+Result<std::optional<SurfaceIntersection>> select_single_crossing(std::vector<SurfaceIntersection> crossings);
+
+/// `intersect_trajectory_surface` followed by `select_single_crossing`.
+Result<std::optional<SurfaceIntersection>> intersect_single(const Trajectory& trajectory,
+                                                            const TriangleMeshSource& surface, double tolerance);
+
+}  // namespace intersections
+}  // namespace vz
