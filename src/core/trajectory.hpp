@@ -97,7 +97,7 @@ Xyz min_curvature_point(const Xyz& p, const Tangent& t1, const Tangent& t2, doub
 /// An immutable list of at least one station with strictly increasing MD.
 /// Queries answer absent outside [first MD, last MD] and for NaN input; they
 /// never extrapolate or clamp.
-class Trajectory {
+struct Trajectory {
 public:
     /// Builds from a survey (positioned by minimum curvature from
     /// (head_x, head_y, md0 - kb), the hole taken as vertical above the first
