@@ -61,5 +61,10 @@ std::string resolve_mnemonic(std::string_view mnemonic, const AliasMap* map) {
     return canonical_mnemonic(mnemonic);
 }
 
+Log resolve(Log log, const AliasMap* map) {
+    if (map != nullptr) log.mnemonic = resolve_mnemonic(log.mnemonic, map);
+    return log;
+}
+
 }  // namespace mnemonics
 }  // namespace vz

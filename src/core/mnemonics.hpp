@@ -7,6 +7,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "core/log.hpp"
+
 namespace vz {
 
 /// User alias map: raw mnemonic (trimmed, ASCII lower case) -> mnemonic.
@@ -26,6 +28,10 @@ std::optional<std::string> alias_lookup(const AliasMap& map, std::string_view ra
 /// The mnemonic a log gets on load: unchanged without a map; with one, the
 /// map's entry when present, else the canonical name.
 std::string resolve_mnemonic(std::string_view mnemonic, const AliasMap* map);
+
+/// The log with its mnemonic resolved by `resolve_mnemonic` (no map: the log
+/// unchanged); every other field is kept. Never fails.
+Log resolve(Log log, const AliasMap* map);
 
 }  // namespace mnemonics
 }  // namespace vz
