@@ -1,0 +1,434 @@
+#include "container/container.hpp"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+namespace vz::container {
+
+namespace {
+
+constexpr char kMagic[3] = {'K', 'I', 'O'};
+constexpr std::size_t kPrefixSize = 12;
+constexpr int kCompressionLevel = 3;
+
+/// Closes a descriptor on scope exit unless released.
+class FdGuard {
+public:
+    explicit FdGuard(int fd) : fd_(fd) {}
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    ~FdGuard() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+std::uint32_t load_u32le(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void store_u32le(unsigned char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+/// Outcome of a positioned read: bytes read (short at end of file) and the
+/// errno of a failed read (0 when none).
+struct ReadOutcome {
+    std::size_t got = 0;
+    int err = 0;
+};
+
+ReadOutcome read_at(int fd, std::uint64_t offset, unsigned char* buf, std::size_t n) {
+    ReadOutcome r;
+    while (r.got < n) {
+        if (offset + r.got > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+            r.err = EINVAL;
+            return r;
+        }
+        const std::size_t chunk = std::min<std::size_t>(n - r.got, std::size_t{1} << 30);
+        const ssize_t k = ::pread(fd, buf + r.got, chunk, static_cast<off_t>(offset + r.got));
+        if (k < 0) {
+            if (errno == EINTR) continue;
+            r.err = errno;
+            return r;
+        }
+        if (k == 0) return r;
+        r.got += static_cast<std::size_t>(k);
+    }
+    return r;
+}
+
+/// Reads exactly `n` bytes at `offset` into a new buffer. When the file size
+/// is known the request is checked against it first, so a length read from
+/// a damaged file never becomes an allocation the file cannot fill; when it
+/// is not, the buffer grows only as bytes arrive. Nothing on a short or
+/// failed read.
+std::optional<std::vector<std::uint8_t>> read_exact(int fd, std::optional<std::uint64_t> file_size,
+                                                    std::uint64_t offset, std::uint64_t n) {
+    if (file_size) {
+        if (offset > *file_size || n > *file_size - offset) return std::nullopt;
+    }
+    constexpr std::uint64_t kStep = std::uint64_t{1} << 24;
+    std::vector<std::uint8_t> buf;
+    std::uint64_t done = 0;
+    try {
+        while (done < n) {
+            const std::uint64_t want = file_size ? n : std::min(n, std::max(2 * done, kStep));
+            buf.resize(static_cast<std::size_t>(want));
+            const ReadOutcome r =
+                read_at(fd, offset + done, buf.data() + done, static_cast<std::size_t>(want - done));
+            done += r.got;
+            if (r.err != 0 || done < want) return std::nullopt;
+        }
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    } catch (const std::length_error&) {
+        return std::nullopt;
+    }
+    return buf;
+}
+
+bool write_all(int fd, const void* data, std::size_t n, int& err) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (n > 0) {
+        const std::size_t chunk = std::min<std::size_t>(n, std::size_t{1} << 30);
+        const ssize_t k = ::write(fd, p, chunk);
+        if (k < 0) {
+            if (errno == EINTR) continue;
+            err = errno;
+            return false;
+        }
+        p += k;
+        n -= static_cast<std::size_t>(k);
+    }
+    return true;
+}
+
+struct CCtxDeleter {
+    void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
+};
+struct DCtxDeleter {
+    void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
+};
+using CCtxPtr = std::unique_ptr<ZSTD_CCtx, CCtxDeleter>;
+using DCtxPtr = std::unique_ptr<ZSTD_DCtx, DCtxDeleter>;
+
+ToolsResult<CCtxPtr> make_cctx() {
+    CCtxPtr ctx(ZSTD_createCCtx());
+    if (!ctx) return std::unexpected(ToolsError::io("zstd: cannot create a compression context"));
+    const std::size_t r = ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_compressionLevel, kCompressionLevel);
+    if (ZSTD_isError(r)) return std::unexpected(ToolsError::io(ZSTD_getErrorName(r)));
+    return ctx;
+}
+
+/// One zstd frame of `data`, fed through the streaming interface in one go.
+ToolsResult<std::vector<std::uint8_t>> compress_with(ZSTD_CCtx* ctx, std::span<const std::uint8_t> data) {
+    ZSTD_CCtx_reset(ctx, ZSTD_reset_session_only);
+    std::vector<std::uint8_t> out;
+    try {
+        out.resize(ZSTD_compressBound(data.size()));
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(ToolsError::io("zstd: cannot allocate the compression buffer"));
+    }
+    ZSTD_inBuffer in{data.data(), data.size(), 0};
+    ZSTD_outBuffer ob{out.data(), out.size(), 0};
+    for (;;) {
+        const std::size_t left = ZSTD_compressStream2(ctx, &ob, &in, ZSTD_e_end);
+        if (ZSTD_isError(left)) return std::unexpected(ToolsError::io(ZSTD_getErrorName(left)));
+        if (left == 0) break;
+        if (ob.pos == ob.size) return std::unexpected(ToolsError::io("zstd: compression buffer too small"));
+    }
+    out.resize(ob.pos);
+    if (out.capacity() - out.size() > out.size() / 4 + 4096) out.shrink_to_fit();
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- handle
+
+Container::Container(Container&& other) noexcept
+    : header(std::move(other.header)),
+      data_start(other.data_start),
+      element_schema_version(other.element_schema_version),
+      fd_(std::exchange(other.fd_, -1)),
+      file_size_(other.file_size_) {}
+
+Container& Container::operator=(Container&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        header = std::move(other.header);
+        data_start = other.data_start;
+        element_schema_version = other.element_schema_version;
+        fd_ = std::exchange(other.fd_, -1);
+        file_size_ = other.file_size_;
+    }
+    return *this;
+}
+
+Container::~Container() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+const Entry* Container::find_entry(std::string_view name) const {
+    for (const Entry& e : header.sections) {
+        if (e.name == name) return &e;
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------- reading
+
+ToolsResult<Container> open(const std::filesystem::path& path) {
+    const int raw_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (raw_fd < 0) return std::unexpected(ToolsError::io_errno(errno));
+    FdGuard fd(raw_fd);
+
+    std::optional<std::uint64_t> file_size;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) file_size = static_cast<std::uint64_t>(st.st_size);
+
+    unsigned char prefix[kPrefixSize];
+    if (read_at(fd.get(), 0, prefix, 4).got < 4) {
+        return std::unexpected(ToolsError::parse("not a .zedod file (truncated header)"));
+    }
+    if (std::memcmp(prefix, kMagic, 3) != 0) {
+        return std::unexpected(ToolsError::parse("not a .zedod file (bad magic)"));
+    }
+    if (prefix[3] > kFormatVersion) {
+        return std::unexpected(ToolsError::parse(
+            fmt::format("unsupported .zedod format version {} (this build reads ≤ {}) — re-save with a newer writer",
+                        prefix[3], kFormatVersion)));
+    }
+    const ReadOutcome rest = read_at(fd.get(), 4, prefix + 4, 8);
+    if (rest.err != 0) return std::unexpected(ToolsError::io_errno(rest.err));
+    if (rest.got < 8) return std::unexpected(ToolsError::io("failed to fill whole buffer"));
+    const std::uint32_t schema = load_u32le(prefix + 4);
+    const std::uint32_t manifest_len = load_u32le(prefix + 8);
+
+    auto manifest = read_exact(fd.get(), file_size, kPrefixSize, manifest_len);
+    if (!manifest) return std::unexpected(ToolsError::parse(".zedod header truncated"));
+    auto header = parse_manifest(
+        std::string_view(reinterpret_cast<const char*>(manifest->data()), manifest->size()));
+    if (!header) return std::unexpected(std::move(header).error());
+
+    Container c(fd.release(), file_size);
+    c.header = std::move(*header);
+    c.data_start = kPrefixSize + std::uint64_t{manifest_len};
+    c.element_schema_version = schema;
+    return c;
+}
+
+ToolsResult<std::vector<std::uint8_t>> read_entry_payload(const Container& c, const Entry& e) {
+    const auto truncated = [&] {
+        return std::unexpected(ToolsError::parse(fmt::format("section '{}' truncated", e.name)));
+    };
+    if (e.offset > std::numeric_limits<std::uint64_t>::max() - c.data_start) return truncated();
+    auto bytes = read_exact(c.fd_, c.file_size_, c.data_start + e.offset, e.size);
+    if (!bytes) return truncated();
+    return std::move(*bytes);
+}
+
+ToolsResult<std::vector<std::uint8_t>> read_section_raw(const Container& c, std::string_view name) {
+    const Entry* e = c.find_entry(name);
+    if (e == nullptr) return std::unexpected(ToolsError::not_found(fmt::format("section '{}'", name)));
+    return read_entry_payload(c, *e);
+}
+
+std::optional<std::vector<std::uint8_t>> decompress_frames(std::span<const std::uint8_t> payload) {
+    if (payload.empty()) return std::nullopt;
+    DCtxPtr ctx(ZSTD_createDCtx());
+    if (!ctx) return std::nullopt;
+
+    // The size stated in the first frame's header only guides the first
+    // reservation and is capped by what the payload could plausibly expand
+    // to; beyond that the buffer at most doubles, so memory follows the bytes
+    // actually produced.
+    const unsigned long long declared = ZSTD_getFrameContentSize(payload.data(), payload.size());
+    const bool known = declared != ZSTD_CONTENTSIZE_ERROR && declared != ZSTD_CONTENTSIZE_UNKNOWN;
+    const std::uint64_t plausible = static_cast<std::uint64_t>(payload.size()) * 64 + (std::uint64_t{1} << 20);
+    std::uint64_t capacity = known ? std::min<std::uint64_t>(declared, plausible)
+                                   : std::min<std::uint64_t>(static_cast<std::uint64_t>(payload.size()) * 4 + 65536,
+                                                             plausible);
+
+    std::vector<std::uint8_t> out;
+    try {
+        out.resize(static_cast<std::size_t>(capacity));
+        ZSTD_inBuffer in{payload.data(), payload.size(), 0};
+        std::size_t produced = 0;
+        for (;;) {
+            if (produced == out.size()) {
+                std::uint64_t grow = std::max<std::uint64_t>(2 * out.size(), out.size() + 65536);
+                if (known && declared > out.size()) grow = std::min<std::uint64_t>(grow, declared);
+                if (grow > std::numeric_limits<std::size_t>::max() / 2) return std::nullopt;
+                out.resize(static_cast<std::size_t>(grow));
+            }
+            ZSTD_outBuffer ob{out.data(), out.size(), produced};
+            const std::size_t hint = ZSTD_decompressStream(ctx.get(), &ob, &in);
+            produced = ob.pos;
+            if (ZSTD_isError(hint)) return std::nullopt;
+            if (in.pos == in.size) {
+                if (hint == 0) break;                           // last frame complete
+                if (produced < out.size()) return std::nullopt;  // input ends inside a frame
+            }
+        }
+        out.resize(produced);
+        if (out.capacity() - out.size() > out.size() / 4 + 65536) out.shrink_to_fit();
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    } catch (const std::length_error&) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+ToolsResult<Section> read_section(const Container& c, std::string_view name) {
+    const Entry* e = c.find_entry(name);
+    if (e == nullptr) return std::unexpected(ToolsError::not_found(fmt::format("section '{}'", name)));
+    Section s{e->kind, e->name, e->tags, {}, e->version};
+    auto raw = read_entry_payload(c, *e);
+    if (!raw) return std::unexpected(std::move(raw).error());
+    auto data = decompress_frames(*raw);
+    if (!data) return std::unexpected(ToolsError::parse(fmt::format("section '{}' corrupt", name)));
+    s.data = std::move(*data);
+    return s;
+}
+
+// ---------------------------------------------------------------- writing
+
+ToolsResult<std::filesystem::path> temp_path_for(const std::filesystem::path& destination) {
+    const std::string name = destination.filename().native();
+    if (name.empty() || name == "." || name == "..") {
+        return std::unexpected(
+            ToolsError::io(fmt::format("destination '{}' has no file name", destination.native())));
+    }
+    std::string stem = name;
+    std::string ext;
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot != 0) {
+        stem = name.substr(0, dot);
+        ext = name.substr(dot + 1);
+    }
+    std::filesystem::path tmp = destination;
+    tmp.replace_filename(stem + "." + ext + ".tmp");
+    return tmp;
+}
+
+ToolsResult<std::uint32_t> manifest_length_field(std::uint64_t manifest_bytes) {
+    if (manifest_bytes > std::numeric_limits<std::uint32_t>::max()) {
+        return std::unexpected(ToolsError::invalid_argument(
+            fmt::format(".zedod manifest of {} bytes exceeds the 4294967295-byte limit", manifest_bytes)));
+    }
+    return static_cast<std::uint32_t>(manifest_bytes);
+}
+
+ToolsResult<StoredSection> compress_section(const Section& section) {
+    auto ctx = make_cctx();
+    if (!ctx) return std::unexpected(std::move(ctx).error());
+    auto bytes = compress_with(ctx->get(), section.data);
+    if (!bytes) return std::unexpected(std::move(bytes).error());
+    StoredSection s{Entry::from_section(section, 0, bytes->size()), std::move(*bytes)};
+    return s;
+}
+
+ToolsResult<void> write_copied(const std::filesystem::path& path, const Json& app,
+                               std::uint32_t element_schema_version, std::span<const StoredSection> sections) {
+    Header header;
+    header.format_version = kFormatVersion;
+    header.app = app;
+    header.sections.reserve(sections.size());
+    std::uint64_t offset = 0;
+    for (const StoredSection& s : sections) {
+        Entry e = s.entry;
+        e.offset = offset;
+        e.size = s.data.size();
+        offset += e.size;
+        header.sections.push_back(std::move(e));
+    }
+    const std::string manifest = write_manifest(header);
+    auto len = manifest_length_field(manifest.size());
+    if (!len) return std::unexpected(std::move(len).error());
+    auto tmp = temp_path_for(path);
+    if (!tmp) return std::unexpected(std::move(tmp).error());
+
+    unsigned char prefix[kPrefixSize] = {'K', 'I', 'O', kFormatVersion};
+    store_u32le(prefix + 4, element_schema_version);
+    store_u32le(prefix + 8, *len);
+
+    const int raw_fd = ::open(tmp->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (raw_fd < 0) return std::unexpected(ToolsError::io_errno(errno));
+    FdGuard fd(raw_fd);
+    int err = 0;
+    bool ok = write_all(fd.get(), prefix, sizeof prefix, err) &&
+              write_all(fd.get(), manifest.data(), manifest.size(), err);
+    for (std::size_t i = 0; ok && i < sections.size(); ++i) {
+        ok = write_all(fd.get(), sections[i].data.data(), sections[i].data.size(), err);
+    }
+    if (!ok) return std::unexpected(ToolsError::io_errno(err));
+    if (::fsync(fd.get()) != 0) return std::unexpected(ToolsError::io_errno(errno));
+    if (::close(fd.release()) != 0) return std::unexpected(ToolsError::io_errno(errno));
+    if (::rename(tmp->c_str(), path.c_str()) != 0) return std::unexpected(ToolsError::io_errno(errno));
+    return {};
+}
+
+ToolsResult<void> write(const std::filesystem::path& path, const Json& app, std::uint32_t element_schema_version,
+                        std::vector<StoredSection> sections) {
+    return write_copied(path, app, element_schema_version, sections);
+}
+
+ToolsResult<void> save(const std::filesystem::path& path, const Json& app, std::uint32_t element_schema_version,
+                       std::span<const Section> sections) {
+    auto ctx = make_cctx();
+    if (!ctx) return std::unexpected(std::move(ctx).error());
+    std::vector<StoredSection> stored;
+    stored.reserve(sections.size());
+    for (const Section& s : sections) {
+        auto bytes = compress_with(ctx->get(), s.data);
+        if (!bytes) return std::unexpected(std::move(bytes).error());
+        stored.push_back(StoredSection{Entry::from_section(s, 0, bytes->size()), std::move(*bytes)});
+    }
+    return write(path, app, element_schema_version, std::move(stored));
+}
+
+// ---------------------------------------------------------------- copying
+
+ToolsResult<void> copy_sections(std::vector<StoredSection>& list, const Container& c) {
+    for (const Entry& e : c.header.sections) {
+        std::erase_if(list, [&](const StoredSection& s) { return s.entry.kind == e.kind && s.entry.name == e.name; });
+        auto bytes = read_entry_payload(c, e);
+        if (!bytes) return std::unexpected(std::move(bytes).error());
+        list.push_back(StoredSection{e, std::move(*bytes)});
+    }
+    return {};
+}
+
+ToolsResult<void> merge(const std::filesystem::path& a, const std::filesystem::path& b,
+                        const std::filesystem::path& dst) {
+    auto ca = open(a);
+    if (!ca) return std::unexpected(std::move(ca).error());
+    auto cb = open(b);
+    if (!cb) return std::unexpected(std::move(cb).error());
+    std::vector<StoredSection> list;
+    if (auto r = copy_sections(list, *ca); !r) return r;
+    if (auto r = copy_sections(list, *cb); !r) return r;
+    return write(dst, ca->header.app, ca->element_schema_version, std::move(list));
+}
+
+}  // namespace vz::container
