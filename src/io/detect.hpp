@@ -1,0 +1,76 @@
+#pragma once
+/// `FormatKind`: the exchange formats the readers handle, and detection of a
+/// file's format from its opening bytes (first) or its extension (fallback).
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/result.hpp"
+
+namespace vz {
+
+/// File-format enumeration. The ordinals (0..11, in declaration order) are
+/// part of the Python interface.
+class FormatKind {
+public:
+    enum Value : std::uint8_t {
+        Cps3Grid = 0,
+        Cps3Lines = 1,
+        IrapClassicGrid = 2,
+        IrapClassicPoints = 3,
+        EarthVisionGrid = 4,
+        Las = 5,
+        WellPath = 6,
+        PetrelTops = 7,
+        CrsMetaXml = 8,
+        GeoJson = 9,
+        CsvPoints = 10,
+        Unknown = 11,
+    };
+
+    constexpr FormatKind(Value v = Unknown) : v_(v) {}  // NOLINT: implicit, like the enumerators
+    constexpr operator Value() const { return v_; }     // NOLINT: switch-able
+
+    /// Ordinal as the Python members convert to it.
+    constexpr std::uint8_t ordinal() const { return v_; }
+
+    /// The display text: the variant name ("Cps3Grid", ..., "Unknown").
+    std::string_view name() const;
+
+    /// Classifies a file: reads at most its first 65,536 bytes, sniffs them,
+    /// and falls back to the extension. Fails only with `Io` (open or read).
+    static Result<FormatKind> detect(const std::filesystem::path& path);
+
+    /// Classification by content alone (text as Latin-1 bytes): the first
+    /// 160 lines and the 512-byte head; none when nothing decides.
+    static std::optional<FormatKind> sniff(std::string_view text);
+
+    /// Classification by the file name's extension alone; never fails.
+    static FormatKind from_extension(const std::filesystem::path& path);
+
+    /// Fields of a CSV header line: split at ',', each trimmed, stripped of
+    /// leading and trailing '"', ASCII-lower-cased.
+    static std::vector<std::string> csv_header_tokens(std::string_view line);
+
+    /// A field "x"/"easting", one "y"/"northing" and one "z"/"depth"/"tvd".
+    static bool csv_header_has_xyz(const std::vector<std::string>& tokens);
+
+    /// First token exactly "-996", second an unsigned decimal below 2^64.
+    static bool looks_like_irap_grid(std::string_view line);
+
+    /// At least three of the first four tokens (split at white space and ',')
+    /// are numbers.
+    static bool looks_like_xyz(std::string_view line);
+
+private:
+    Value v_;
+};
+
+/// fmt support: formats as the display text.
+inline std::string_view format_as(FormatKind k) { return k.name(); }
+
+}  // namespace vz

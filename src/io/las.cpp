@@ -1,0 +1,541 @@
+#include "io/las.hpp"
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <limits>
+
+#include "io/text.hpp"
+
+namespace vz::las {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kDefaultNull = -999.25;
+
+std::string latin1(std::string_view s) { return text::decode_latin1(s); }
+
+// ---------------------------------------------------------------------------
+// LAS 3.0 section parser
+
+std::string_view section_title(std::string_view line) {
+    // `line` starts with '~'.
+    std::string_view rest = line.substr(1);
+    std::size_t e = 0;
+    while (e < rest.size() && !text::is_space(rest[e]) && rest[e] != '|') ++e;
+    return rest.substr(0, e);
+}
+
+// The first Version section of the file, found without scanning past it.
+std::optional<LasSection> first_version_section(std::string_view bytes) {
+    text::Lines lines(bytes);
+    std::string_view raw;
+    std::optional<LasSection> current;
+    while (lines.next(raw)) {
+        std::string_view l = text::trim(raw);
+        if (l.empty()) continue;
+        if (l.front() == '~') {
+            if (current) return current;
+            std::string_view title = section_title(l);
+            if (section_kind(title) == LasSectionKind::Version) current = LasSection{title, {}};
+            continue;
+        }
+        if (current) current->lines.push_back(l);
+    }
+    return current;
+}
+
+std::vector<std::string_view> split_row(std::string_view row, LasDelimiter dlm) {
+    std::vector<std::string_view> out;
+    if (dlm == LasDelimiter::Whitespace) return text::split_ws(row);
+    char sep = dlm == LasDelimiter::Comma ? ',' : '\t';
+    std::size_t start = 0;
+    while (true) {
+        std::size_t p = row.find(sep, start);
+        if (p == std::string_view::npos) {
+            out.push_back(row.substr(start));
+            break;
+        }
+        out.push_back(row.substr(start, p - start));
+        start = p + 1;
+    }
+    return out;
+}
+
+Result<LasData> read_v3(const std::vector<LasSection>& sections, const LasSection& version) {
+    LasDelimiter dlm = LasDelimiter::Whitespace;
+    if (auto d = header_value(version.lines, "DLM")) {
+        std::string u = text::upper(*d);
+        if (u == "COMMA") dlm = LasDelimiter::Comma;
+        if (u == "TAB") dlm = LasDelimiter::Tab;
+    }
+    if (auto w = header_value(version.lines, "WRAP"); w && text::iequals(*w, "YES"))
+        return fail(Error::format("LAS 3.0: wrapped data (WRAP YES) is not supported"));
+
+    double null_value = kDefaultNull;
+    for (const auto& s : sections) {
+        if (section_kind(s.title) != LasSectionKind::Well) continue;
+        if (auto v = header_value(s.lines, "NULL")) {
+            if (auto n = text::parse_number(*v)) null_value = *n;
+        }
+        break;
+    }
+
+    std::optional<std::vector<LasCurveDef>> defs;
+    const LasSection* data = nullptr;
+    for (const auto& s : sections) {
+        LasSectionKind kind = section_kind(s.title);
+        if (kind == LasSectionKind::CurveDefinition) {
+            defs = curve_definitions(s.lines);
+        } else if (kind == LasSectionKind::Data) {
+            if (text::istarts_with(s.title, "PARAMETER")) continue;
+            if (!defs) continue;
+            if (defs->empty()) return fail(Error::format("LAS 3.0: curve section defined no curves"));
+            data = &s;
+            break;
+        }
+    }
+    if (!data) return fail(Error::format("LAS 3.0: no curve-definition + data section pair found"));
+
+    const std::size_t n = defs->size();
+    std::vector<std::vector<double>> cols(n);
+    for (std::string_view line : data->lines) {
+        if (line.front() == '#') continue;
+        auto toks = split_row(line, dlm);
+        bool all_empty = true;
+        for (auto t : toks)
+            if (!text::trim(t).empty()) {
+                all_empty = false;
+                break;
+            }
+        if (all_empty) continue;
+        for (std::size_t i = 0; i < n; ++i) {
+            double v = kNaN;
+            if (i < toks.size()) {
+                if (auto p = text::parse_number(text::trim(toks[i]))) v = *p;
+            }
+            if (v == null_value) v = kNaN;
+            cols[i].push_back(v);
+        }
+    }
+
+    LasData out;
+    out.depth = std::move(cols[0]);
+    for (std::size_t k = 1; k < n; ++k)
+        out.curves.push_back(LasCurve{latin1((*defs)[k].mnemonic), latin1((*defs)[k].unit), std::move(cols[k])});
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// LAS 2.0 reader
+
+constexpr bool ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+std::string_view trim_ascii(std::string_view s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && ascii_space(s[b])) ++b;
+    while (e > b && ascii_space(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+void put_utf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::string utf16_to_utf8(std::string_view b, bool big_endian) {
+    std::string out;
+    out.reserve(b.size() / 2);
+    auto unit = [&](std::size_t i) -> char32_t {
+        auto hi = static_cast<unsigned char>(b[i]), lo = static_cast<unsigned char>(b[i + 1]);
+        return big_endian ? (char32_t(hi) << 8 | lo) : (char32_t(lo) << 8 | hi);
+    };
+    for (std::size_t i = 0; i + 1 < b.size(); i += 2) {
+        char32_t u = unit(i);
+        if (u >= 0xD800 && u < 0xDC00 && i + 3 < b.size()) {
+            char32_t v = unit(i + 2);
+            if (v >= 0xDC00 && v < 0xE000) {
+                put_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        put_utf8(out, (u >= 0xD800 && u < 0xE000) ? 0xFFFD : u);
+    }
+    return out;
+}
+
+bool valid_utf8(std::string_view s) {
+    std::size_t i = 0, n = s.size();
+    while (i < n) {
+        auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t len = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || i + len > n) return false;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+
+// The text of a LAS 2.0 file as UTF-8: UTF-16 by byte-order mark or by the
+// zero byte of an ASCII first character, UTF-8 (byte-order mark dropped), or
+// Latin-1 when the bytes are not valid UTF-8.
+std::string_view decode_v2(std::string_view bytes, std::string& storage) {
+    auto b = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (bytes.size() >= 2) {
+        if (b(0) == 0xFF && b(1) == 0xFE) return storage = utf16_to_utf8(bytes.substr(2), false);
+        if (b(0) == 0xFE && b(1) == 0xFF) return storage = utf16_to_utf8(bytes.substr(2), true);
+        if (b(0) == 0 && b(1) != 0) return storage = utf16_to_utf8(bytes, true);
+        if (b(0) != 0 && b(1) == 0) return storage = utf16_to_utf8(bytes, false);
+    }
+    if (bytes.size() >= 3 && b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF) bytes.remove_prefix(3);
+    if (valid_utf8(bytes)) return bytes;
+    return storage = text::decode_latin1(bytes);
+}
+
+struct HeaderLine {
+    std::string_view mnemonic;
+    std::string_view unit;
+    std::string_view value;
+};
+
+// "MNEM.UNIT  value : description": the mnemonic before the first '.', the
+// unit directly after it up to white space, the value up to the last ':'.
+std::optional<HeaderLine> header_line_v2(std::string_view line) {
+    std::size_t dot = line.find('.');
+    if (dot == std::string_view::npos) return std::nullopt;
+    HeaderLine h;
+    h.mnemonic = trim_ascii(line.substr(0, dot));
+    std::string_view rest = line.substr(dot + 1);
+    std::size_t colon = rest.rfind(':');
+    if (colon != std::string_view::npos) rest = rest.substr(0, colon);
+    std::size_t u = 0;
+    while (u < rest.size() && !ascii_space(rest[u])) ++u;
+    h.unit = rest.substr(0, u);
+    h.value = trim_ascii(rest.substr(u));
+    return h;
+}
+
+// A curve line: like a header line, except that a ".." glued to the
+// mnemonic keeps its first dot in the mnemonic ("Cond..MS/M" is the curve
+// "Cond." in MS/M, while "DEPT ..1IN" is DEPT in .1IN).
+std::optional<std::pair<std::string_view, std::string_view>> curve_line_v2(std::string_view line) {
+    std::size_t colon = line.rfind(':');
+    std::string_view head = colon == std::string_view::npos ? line : line.substr(0, colon);
+    std::size_t dot = head.find('.');
+    if (dot == std::string_view::npos) return std::nullopt;
+    std::size_t dd = head.find("..");
+    std::size_t sep = dot;
+    if (dd != std::string_view::npos && dd > 0 && !ascii_space(head[dd - 1])) sep = dd + 1;
+    std::string_view mnem = trim_ascii(head.substr(0, sep));
+    if (mnem.empty()) return std::nullopt;
+    std::string_view rest = head.substr(sep + 1);
+    std::size_t u = 0;
+    while (u < rest.size() && !ascii_space(rest[u])) ++u;
+    return std::make_pair(mnem, rest.substr(0, u));
+}
+
+// Tokens of a data line: white-space separated (or at ',' / tab for the
+// DLM of the version section); a token opened by a quote runs to the
+// closing quote, so quoted text with spaces stays one value.
+void data_tokens(std::string_view line, LasDelimiter dlm, std::vector<std::string_view>& out) {
+    out.clear();
+    if (dlm != LasDelimiter::Whitespace) {
+        char sep = dlm == LasDelimiter::Comma ? ',' : '\t';
+        std::size_t start = 0;
+        while (true) {
+            std::size_t p = line.find(sep, start);
+            out.push_back(trim_ascii(line.substr(start, p == std::string_view::npos ? line.npos : p - start)));
+            if (p == std::string_view::npos) break;
+            start = p + 1;
+        }
+        return;
+    }
+    std::size_t i = 0, n = line.size();
+    while (i < n) {
+        while (i < n && ascii_space(line[i])) ++i;
+        if (i >= n) break;
+        std::size_t b = i;
+        if (line[i] == '"' || line[i] == '\'') {
+            char q = line[i];
+            std::size_t close = line.find(q, i + 1);
+            i = close == std::string_view::npos ? n : close + 1;
+        }
+        while (i < n && !ascii_space(line[i])) ++i;
+        out.push_back(line.substr(b, i - b));
+    }
+}
+
+double value_of(std::string_view tok) {
+    auto v = text::parse_number(tok);
+    return v ? *v : kNaN;
+}
+
+std::string v2_failure(std::string_view inner) { return fmt::format("LAS: {}", inner); }
+
+bool is_index_mnemonic(std::string_view m) {
+    m = trim_ascii(m);
+    for (std::string_view k : {"MD", "TVD", "DEPT", "DEPTH", "TIME", "TVDSS", "TVDKB"})
+        if (text::iequals(m, k)) return true;
+    return false;
+}
+
+}  // namespace
+
+LasSectionKind section_kind(std::string_view title) {
+    std::string u = text::upper(title);
+    if (u.empty()) return LasSectionKind::Other;
+    if (u == "ASCII" || u == "A" || u.ends_with("_DATA")) return LasSectionKind::Data;
+    if (u.front() == 'V') return LasSectionKind::Version;
+    if (u.front() == 'W') return LasSectionKind::Well;
+    if (u == "C" || u.starts_with("CURVE") || u.ends_with("_DEFINITION")) return LasSectionKind::CurveDefinition;
+    return LasSectionKind::Other;
+}
+
+std::optional<std::string_view> header_value(const std::vector<std::string_view>& lines, std::string_view mnemonic) {
+    for (std::string_view line : lines) {
+        if (line.empty() || line.front() == '#') continue;
+        std::size_t dot = line.find('.');
+        if (dot == std::string_view::npos) continue;
+        if (!text::iequals(text::trim(line.substr(0, dot)), mnemonic)) continue;
+        std::string_view rest = line.substr(dot + 1);
+        std::size_t colon = rest.find(':');
+        if (colon != std::string_view::npos) rest = rest.substr(0, colon);
+        std::size_t b = 0;
+        while (b < rest.size() && text::is_space(rest[b])) ++b;
+        std::size_t e = b;
+        while (e < rest.size() && !text::is_space(rest[e])) ++e;
+        if (e == b) return std::nullopt;
+        return rest.substr(b, e - b);
+    }
+    return std::nullopt;
+}
+
+std::optional<LasCurveDef> parse_curve_line(std::string_view line) {
+    std::size_t dot = line.find('.');
+    if (dot == std::string_view::npos) return std::nullopt;
+    std::string_view mnem = text::trim(line.substr(0, dot));
+    if (mnem.empty()) return std::nullopt;
+    std::string_view rest = line.substr(dot + 1);
+    std::size_t b = 0;
+    while (b < rest.size() && text::is_space(rest[b])) ++b;
+    std::size_t e = b;
+    while (e < rest.size() && !text::is_space(rest[e]) && rest[e] != ':') ++e;
+    return LasCurveDef{mnem, rest.substr(b, e - b)};
+}
+
+std::vector<LasCurveDef> curve_definitions(const std::vector<std::string_view>& lines) {
+    std::vector<LasCurveDef> out;
+    for (std::string_view line : lines) {
+        if (!line.empty() && line.front() == '#') continue;
+        if (auto d = parse_curve_line(line)) out.push_back(*d);
+    }
+    return out;
+}
+
+std::vector<LasSection> scan_sections(std::string_view bytes) {
+    std::vector<LasSection> out;
+    text::Lines lines(bytes);
+    std::string_view raw;
+    bool open = false;
+    while (lines.next(raw)) {
+        std::string_view l = text::trim(raw);
+        if (l.empty()) continue;
+        if (l.front() == '~') {
+            out.push_back(LasSection{section_title(l), {}});
+            open = true;
+            continue;
+        }
+        if (open) out.back().lines.push_back(l);
+    }
+    return out;
+}
+
+Result<LasData> read_file(const std::filesystem::path& path) {
+    VZ_ASSIGN_OR_RETURN(std::string bytes, text::read_file(path));
+    // Only the first version section decides the path; a file below 3.0 is
+    // handed to the LAS 2.0 reader without scanning the rest.
+    auto version = first_version_section(bytes);
+    bool v3 = false;
+    if (version) {
+        if (auto vers = header_value(version->lines, "VERS")) {
+            auto v = text::parse_number(*vers);
+            v3 = v && *v >= 3.0;
+        }
+    }
+    if (!v3) {
+        VZ_ASSIGN_OR_RETURN(LasV2 v2, parse_v2(bytes, path));
+        return v2_to_data(std::move(v2));
+    }
+    auto sections = scan_sections(bytes);
+    const LasSection* first_version = nullptr;
+    for (const auto& s : sections)
+        if (section_kind(s.title) == LasSectionKind::Version) {
+            first_version = &s;
+            break;
+        }
+    return read_v3(sections, *first_version);
+}
+
+Result<std::vector<Log>> curves_to_logs(const LasData& data) {
+    std::vector<Log> logs;
+    logs.reserve(data.curves.size());
+    for (const auto& c : data.curves) {
+        VZ_ASSIGN_OR_RETURN(Log log, Log::from_curve(LogCurve{c.mnemonic, c.unit, c.values}, data.depth));
+        logs.push_back(std::move(log));
+    }
+    return logs;
+}
+
+Result<std::vector<Log>> read_logs(const std::filesystem::path& path) {
+    VZ_ASSIGN_OR_RETURN(LasData data, read_file(path));
+    return curves_to_logs(data);
+}
+
+Result<LasV2> read_v2(const std::filesystem::path& path) {
+    auto bytes = text::read_file(path);
+    if (!bytes)
+        return fail(Error::parse(v2_failure(
+            fmt::format("I/O error: Cannot read file {}: {}", text::display_path(path), bytes.error().message()))));
+    return parse_v2(*bytes, path);
+}
+
+Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path) {
+    if (bytes.size() > 3 && bytes.substr(0, 4) == "LASF")
+        return fail(Error::parse(v2_failure(fmt::format(
+            "LAS data error: {}: is a binary LiDAR LAS file, not a Log ASCII Standard file", text::display_path(path)))));
+
+    std::string storage;
+    std::string_view txt = decode_v2(bytes, storage);
+
+    enum class Sec { None, Version, Well, Curve, Data, Other };
+    Sec sec = Sec::None;
+    bool any_section = false;
+    LasV2 out;
+    std::optional<std::string_view> wrap, dlm, null_text;
+    std::vector<std::string_view> data_lines;
+
+    text::Lines lines(txt);
+    std::string_view raw;
+    while (lines.next(raw)) {
+        std::string_view l = trim_ascii(raw);
+        if (l.empty()) continue;
+        if (l.front() == '~') {
+            any_section = true;
+            char c = l.size() > 1 ? l[1] : ' ';
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+            sec = c == 'V' ? Sec::Version : c == 'W' ? Sec::Well : c == 'C' ? Sec::Curve : c == 'A' ? Sec::Data : Sec::Other;
+            if (sec == Sec::Data) out.has_data = true;
+            continue;
+        }
+        if (l.front() == '#') continue;
+        switch (sec) {
+            case Sec::Data: data_lines.push_back(l); break;
+            case Sec::Version:
+                if (auto h = header_line_v2(l)) {
+                    if (text::iequals(h->mnemonic, "WRAP") && !wrap) wrap = h->value;
+                    if (text::iequals(h->mnemonic, "DLM") && !dlm) dlm = h->value;
+                }
+                break;
+            case Sec::Well:
+                if (auto h = header_line_v2(l); h && text::iequals(h->mnemonic, "NULL") && !null_text) null_text = h->value;
+                break;
+            case Sec::Curve:
+                if (auto d = curve_line_v2(l))
+                    out.curves.push_back(LasV2Curve{std::string(d->first), std::string(d->second), {}});
+                break;
+            default: break;
+        }
+    }
+    if (!any_section)
+        return fail(Error::parse(v2_failure("LAS header error: no section line (a LAS file starts with ~Version)")));
+
+    double null_value = kDefaultNull;
+    if (null_text) {
+        auto toks = text::split_ws(*null_text);
+        auto v = toks.empty() ? std::expected<double, text::NumberError>(std::unexpected(text::NumberError::Empty))
+                              : text::parse_number(toks.front());
+        if (!v)
+            return fail(Error::parse(v2_failure(fmt::format("LAS header error: NULL value '{}' is not a number", *null_text))));
+        null_value = *v;
+    }
+    LasDelimiter delim = LasDelimiter::Whitespace;
+    if (dlm) {
+        if (text::iequals(*dlm, "COMMA")) delim = LasDelimiter::Comma;
+        if (text::iequals(*dlm, "TAB")) delim = LasDelimiter::Tab;
+    }
+    bool wrapped = wrap && text::iequals(text::split_ws(*wrap).empty() ? *wrap : text::split_ws(*wrap).front(), "YES");
+
+    const std::size_t n = out.curves.size();
+    for (std::size_t k = 0; k < n; ++k)
+        if (is_index_mnemonic(out.curves[k].mnemonic)) {
+            out.index = k;
+            break;
+        }
+    if (!data_lines.empty() && n == 0)
+        return fail(Error::parse(v2_failure("LAS header error: data section without curve definitions (~Curve)")));
+
+    std::vector<std::vector<double>> cols(n);
+    for (auto& c : cols) c.reserve(data_lines.size());
+    std::vector<std::string_view> toks;
+    if (!wrapped) {
+        for (std::string_view line : data_lines) {
+            data_tokens(line, delim, toks);
+            for (std::size_t k = 0; k < n; ++k) cols[k].push_back(k < toks.size() ? value_of(toks[k]) : kNaN);
+        }
+    } else {
+        // Wrapped data: the values of one depth step run over several lines;
+        // the step count is fixed by the number of curves.
+        std::size_t k = 0;
+        for (std::string_view line : data_lines) {
+            data_tokens(line, delim, toks);
+            for (auto t : toks) {
+                cols[k].push_back(value_of(t));
+                k = (k + 1) % n;
+            }
+        }
+        if (k != 0)
+            return fail(Error::parse(v2_failure(fmt::format(
+                "LAS data error: wrapped data ends inside a depth step ({} of {} values)", k, n))));
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k != out.index)
+            for (double& v : cols[k])
+                if (std::fabs(v - null_value) <= 1e-10) v = kNaN;
+        out.curves[k].data = std::move(cols[k]);
+    }
+    return out;
+}
+
+Result<LasData> v2_to_data(LasV2 v2) {
+    if (v2.curves.empty() || !v2.has_data) return fail(Error::parse("LAS: no md/depth curve"));
+    LasData out;
+    out.depth = std::move(v2.curves[v2.index].data);
+    for (std::size_t k = 0; k < v2.curves.size(); ++k) {
+        if (k == v2.index) continue;
+        auto& c = v2.curves[k];
+        out.curves.push_back(LasCurve{std::move(c.mnemonic), std::move(c.unit), std::move(c.data)});
+    }
+    return out;
+}
+
+}  // namespace vz::las

@@ -1,0 +1,345 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "io/las.hpp"
+#include "io_test_util.hpp"
+
+namespace vz {
+namespace {
+
+using las::LasData;
+using testing::ScratchDir;
+
+constexpr const char* kWell = "~Well\n NULL. -999.25 : null\n";
+
+std::string v3_file(const std::string& version_lines, const std::string& rest) {
+    return "~Version\n" + version_lines + "\n" + rest;
+}
+
+// Which reader path a file takes shows in its depth column: the 3.0 parser
+// turns a null depth into NaN, the LAS 2.0 reader keeps the index as read.
+TEST(LasRead, VersionSelectsThePath) {
+    struct Case {
+        const char* name;
+        std::string file;
+        bool v3;
+    };
+    const std::string body = std::string(kWell) + "~Curve\nDEPT.M : d\nGR.API : g\n~A\n-999.25 1\n";
+    const Case cases[] = {
+        {"vers 3.0", "~Version\n VERS. 3.0 : v\n" + body, true},
+        {"vers 3", "~Version\n VERS. 3 : v\n" + body, true},
+        {"vers 4.1", "~V\n VERS. 4.1\n" + body, true},
+        {"vers 2.0", "~Version\n VERS. 2.0 : v\n" + body, false},
+        {"vers word", "~Version\n VERS. three : v\n" + body, false},
+        {"vers nan", "~Version\n VERS. nan : v\n" + body, false},
+        {"no vers", "~Version\n WRAP. NO : w\n" + body, false},
+        {"no version section", body, false},
+        {"second version ignored", "~Version\n VERS. 2.0\n~Version\n VERS. 3.0\n" + body, false},
+        {"bom before version", "\xEF\xBB\xBF~Version\n VERS. 3.0 : v\n" + body, false},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        auto r = las::read_file(dir.write("a.las", c.file));
+        ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+        ASSERT_EQ(r->depth.size(), 1u) << c.name;
+        EXPECT_EQ(std::isnan(r->depth[0]), c.v3) << c.name;
+        ASSERT_EQ(r->curves.size(), 1u) << c.name;
+        EXPECT_EQ(r->curves[0].mnemonic, "GR") << c.name;
+        EXPECT_EQ(r->curves[0].values, std::vector<double>{1.0}) << c.name;
+    }
+}
+
+TEST(LasRead, V3DataRows) {
+    struct Case {
+        const char* name;
+        std::string dlm;
+        std::string rows;
+        std::vector<std::vector<double>> cols;  // depth, A, B; NaN written as -1e300
+    };
+    const double N = -1e300;
+    const Case cases[] = {
+        {"comma empty middle", " DLM. COMMA", "1,,3\n,,\n 2 , 5 , 6\n", {{1, 2}, {N, 5}, {3, 6}}},
+        {"whitespace short row", "", "1 2 3\n4 5\n", {{1, 4}, {2, 5}, {3, N}}},
+        {"tab", " DLM. TAB", "1\t\t3\n", {{1}, {N}, {3}}},
+        {"null everywhere", "", "-999.25 -999.25 -999.2500001\n", {{N}, {N}, {-999.2500001}}},
+        {"unreadable and extra", "", "1 abc 3 4 5\n# 9 9 9\n", {{1}, {N}, {3}}},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        std::string file = v3_file(" VERS. 3.0\n" + c.dlm, std::string(kWell) +
+                                                           "~Log_Definition\nDEPT.M : d\nA.u1 : a\nB. : b\n"
+                                                           "~Log_Data | Log_Definition\n" + c.rows);
+        auto r = las::read_file(dir.write("a.las", file));
+        ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+        std::vector<std::vector<double>> got{r->depth};
+        for (auto& cv : r->curves) got.push_back(cv.values);
+        for (auto& col : got)
+            for (double& v : col)
+                if (std::isnan(v)) v = N;
+        EXPECT_EQ(got, c.cols) << c.name;
+        ASSERT_EQ(r->curves.size(), 2u);
+        EXPECT_EQ(r->curves[0].unit, "u1");
+        EXPECT_EQ(r->curves[1].unit, "");
+    }
+}
+
+TEST(LasRead, V3SectionPairing) {
+    struct Case {
+        const char* name;
+        std::string sections;
+        std::string error;           // empty: success
+        std::vector<double> depth;   // on success
+        std::size_t curves = 0;
+    };
+    const Case cases[] = {
+        {"parameter data skipped",
+         "~Parameter_Definition\nP.u : p\n~Parameter_Data\n7\n~Log_Definition\nD.m\nX.m\n~Log_Data\n1 2\n", "", {1}, 1},
+        {"data before definitions skipped", "~Log_Data\n5 5\n~Curve\nD.m\nX.m\n~A\n1 2\n", "", {1}, 1},
+        {"parameter definitions pair a later data section",
+         "~Parameter_Definition\nP.u : p\n~Parameter_Data\n7\n~Other\nx\n~A\n8\n", "", {8}, 0},
+        {"single curve", "~C\nDEPT.M\n~A\n1\n2\n", "", {1, 2}, 0},
+        {"definitions without dots", "~Curve\nDEPT M\nGR\n~A\n1 2\n", "LAS 3.0: curve section defined no curves", {}},
+        {"no pair", "~Curve\nDEPT.M\n", "LAS 3.0: no curve-definition + data section pair found", {}},
+        {"only data", "~A\n1 2\n", "LAS 3.0: no curve-definition + data section pair found", {}},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        auto r = las::read_file(dir.write("a.las", v3_file(" VERS. 3.0", c.sections)));
+        if (c.error.empty()) {
+            ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+            EXPECT_EQ(r->depth, c.depth) << c.name;
+            EXPECT_EQ(r->curves.size(), c.curves) << c.name;
+        } else {
+            ASSERT_FALSE(r) << c.name;
+            EXPECT_EQ(r.error(), Error::format(c.error)) << c.name;
+        }
+    }
+}
+
+TEST(LasRead, V3Wrap) {
+    ScratchDir dir;
+    const std::string body = "~C\nD.m\nX.m\n~A\n1 2\n";
+    auto yes = las::read_file(dir.write("y.las", v3_file(" VERS. 3.0\n WRAP. yes : w", body)));
+    ASSERT_FALSE(yes);
+    EXPECT_EQ(yes.error(), Error::format("LAS 3.0: wrapped data (WRAP YES) is not supported"));
+    EXPECT_TRUE(las::read_file(dir.write("n.las", v3_file(" VERS. 3.0\n WRAP. NO : w", body))));
+}
+
+TEST(LasRead, FailuresBelowV3) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"binary", "LASF\x01\x02rest", "LAS: LAS data error: {}: is a binary LiDAR LAS file, not a Log ASCII Standard file"},
+        {"three bytes", "LAS", "LAS: LAS header error: no section line (a LAS file starts with ~Version)"},
+        {"not a las file", "1,2,3\n4,5,6\n", "LAS: LAS header error: no section line (a LAS file starts with ~Version)"},
+        {"header only", "~V\n VERS. 2.0\n~C\nDEPT.M\nGR.API\n", "LAS: no md/depth curve"},
+        {"no curves", "~V\n VERS. 2.0\n~A\n", "LAS: no md/depth curve"},
+        {"data without curves", "~V\n VERS. 2.0\n~A\n1 2\n",
+         "LAS: LAS header error: data section without curve definitions (~Curve)"},
+        {"wrapped cut short", "~V\n VERS. 2.0\n WRAP. YES\n~C\nD.M\nA.x\nB.x\n~A\n1\n2 3\n4\n5\n",
+         "LAS: LAS data error: wrapped data ends inside a depth step (2 of 3 values)"},
+        {"bad null", "~V\n VERS. 2.0\n~W\n NULL. none : n\n~C\nD.M\n~A\n1\n",
+         "LAS: LAS header error: NULL value 'none' is not a number"},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        auto p = dir.write("a.las", c.bytes);
+        auto r = las::read_file(p);
+        ASSERT_FALSE(r) << c.name;
+        std::string msg = c.message;
+        if (auto at = msg.find("{}"); at != std::string::npos) msg.replace(at, 2, p.string());
+        EXPECT_EQ(r.error(), Error::parse(msg)) << c.name;
+    }
+}
+
+TEST(LasRead, V2NullReplacementSkipsTheIndex) {
+    ScratchDir dir;
+    auto r = las::read_file(dir.write("a.las",
+                                      "~V\n VERS. 2.0\n~W\n NULL. -999.25 : n\n~C\nDEPT.M\nGR.API\nRT.OHMM\n"
+                                      "~A\n-999.25 -999.25 -999.25000000005\n10 1 -999.2501\n"));
+    ASSERT_TRUE(r) << r.error().display();
+    EXPECT_EQ(r->depth, (std::vector<double>{-999.25, 10}));
+    ASSERT_EQ(r->curves.size(), 2u);
+    EXPECT_TRUE(std::isnan(r->curves[0].values[0]));
+    EXPECT_EQ(r->curves[0].values[1], 1.0);
+    EXPECT_TRUE(std::isnan(r->curves[1].values[0]));
+    EXPECT_EQ(r->curves[1].values[1], -999.2501);
+    EXPECT_EQ(r->curves[1].unit, "OHMM");
+}
+
+// An index curve that is not the first, and a repeated mnemonic: every
+// non-index curve keeps its own column.
+TEST(LasRead, V2IndexCurveElsewhereLosesNothing) {
+    ScratchDir dir;
+    auto r = las::read_file(dir.write("a.las",
+                                      "~V\n VERS. 2.0\n~W\n NULL. -9999\n~C\nGR.API\n DEPTH .FT\nGR.API\nNPHI.V/V\n"
+                                      "~A\n1 100 3 -9999\n2 101 4 0.25\n"));
+    ASSERT_TRUE(r) << r.error().display();
+    EXPECT_EQ(r->depth, (std::vector<double>{100, 101}));
+    ASSERT_EQ(r->curves.size(), 3u);
+    EXPECT_EQ(r->curves[0], (las::LasCurve{"GR", "API", {1, 2}}));
+    EXPECT_EQ(r->curves[1], (las::LasCurve{"GR", "API", {3, 4}}));
+    EXPECT_EQ(r->curves[2].mnemonic, "NPHI");
+    EXPECT_TRUE(std::isnan(r->curves[2].values[0]));
+    EXPECT_EQ(r->curves[2].values[1], 0.25);
+}
+
+TEST(LasRead, V2TextForms) {
+    const std::string ascii =
+        "~VERSION\r\n VERS. 2.0 : v\r\n WRAP. NO\r\n~WELL\r\n NULL. -999.25\r\n~CURVE\r\n DEPT.M : d\r\n"
+        " Cond..MS/M : c\r\n T\xC3\xA9mp.DEGC : t\r\n~A DEPT COND TEMP\r\n 1.5 \"a b\" 7\r\n 2.5 x 8\r\n";
+    auto utf16 = [&](bool be, bool bom) {
+        std::string out = bom ? (be ? std::string("\xFE\xFF") : std::string("\xFF\xFE")) : std::string();
+        // The sample is ASCII apart from one two-byte UTF-8 sequence (U+00E9).
+        for (std::size_t i = 0; i < ascii.size(); ++i) {
+            unsigned char c = static_cast<unsigned char>(ascii[i]);
+            char16_t u = c;
+            if (c == 0xC3) u = 0xE9, ++i;
+            char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+            out += be ? std::string{hi, lo} : std::string{lo, hi};
+        }
+        return out;
+    };
+    std::string latin1 = ascii;
+    latin1.replace(latin1.find("\xC3\xA9"), 2, "\xE9");
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"utf-8", ascii},
+        {"utf-8 bom", "\xEF\xBB\xBF" + ascii},
+        {"latin-1", latin1},
+        {"utf-16le bom", utf16(false, true)},
+        {"utf-16be bom", utf16(true, true)},
+        {"utf-16be no bom", utf16(true, false)},
+        {"wrapped", "~V\n VERS. 1.2\n WRAP. YES\n~W\n NULL. -999.25\n~C\nDEPT.M\nCond..MS/M\nT\xC3\xA9mp.DEGC\n"
+                    "~A\n1.5\n\"a b\" 7\n2.5\nx\n8\n"},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        auto r = las::read_file(dir.write("a.las", c.bytes));
+        ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+        EXPECT_EQ(r->depth, (std::vector<double>{1.5, 2.5})) << c.name;
+        ASSERT_EQ(r->curves.size(), 2u) << c.name;
+        EXPECT_EQ(r->curves[0].mnemonic, "Cond.") << c.name;
+        EXPECT_EQ(r->curves[0].unit, "MS/M") << c.name;
+        EXPECT_TRUE(std::isnan(r->curves[0].values[0]) && std::isnan(r->curves[0].values[1])) << c.name;
+        EXPECT_EQ(r->curves[1], (las::LasCurve{"T\xC3\xA9mp", "DEGC", {7, 8}})) << c.name;
+    }
+}
+
+// Dots inside mnemonics and units: a ".." glued to the name keeps one dot
+// in the name; a unit that itself starts with a dot stays the unit's.
+TEST(LasRead, V2DotsInNamesAndUnits) {
+    ScratchDir dir;
+    auto r = las::read_file(dir.write("a.las", "~V\n VERS. 2.0\n~C\n DEPT  ..1IN : d\nCond..MS/M : c\n"
+                                               "I. Res..OHM-M : r\n~A\n10 1 2\n"));
+    ASSERT_TRUE(r) << r.error().display();
+    EXPECT_EQ(r->depth, std::vector<double>{10});
+    ASSERT_EQ(r->curves.size(), 2u);
+    EXPECT_EQ(r->curves[0], (las::LasCurve{"Cond.", "MS/M", {1}}));
+    EXPECT_EQ(r->curves[1], (las::LasCurve{"I. Res.", "OHM-M", {2}}));
+}
+
+TEST(LasRead, ReadLogsBuildsLogsOnTheDepthColumn) {
+    ScratchDir dir;
+    auto logs = las::read_logs(dir.write("a.las", "~V\n VERS. 2.0\n~C\nDEPT.M\nGR.API\nRHOB.G/C3\n~A\n1 2 3\n4 5 6\n"));
+    ASSERT_TRUE(logs) << logs.error().display();
+    ASSERT_EQ(logs->size(), 2u);
+    EXPECT_EQ((*logs)[1].mnemonic, "RHOB");
+    EXPECT_EQ((*logs)[1].unit, "G/C3");
+    EXPECT_EQ((*logs)[1].md, (std::vector<double>{1, 4}));
+    EXPECT_EQ((*logs)[1].values, (std::vector<double>{3, 6}));
+    EXPECT_EQ((*logs)[1].history.entries(), std::vector<std::string>{"log.new"});
+
+    LasData bad{{1, 2}, {las::LasCurve{"GR", "", {1}}}};
+    auto r = las::curves_to_logs(bad);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), Error::parse("log 'GR': md len 2 != values len 1"));
+
+    auto missing = las::read_logs(dir.path("absent.las"));
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().kind(), ErrorKind::Io);
+}
+
+TEST(LasSections, Helpers) {
+    struct KindCase {
+        const char* title;
+        las::LasSectionKind kind;
+    };
+    using K = las::LasSectionKind;
+    const KindCase kinds[] = {
+        {"", K::Other},          {"Version", K::Version},    {"V", K::Version},
+        {"Well", K::Well},       {"w", K::Well},             {"Curve", K::CurveDefinition},
+        {"C", K::CurveDefinition}, {"Log_Definition", K::CurveDefinition}, {"Core_Definition", K::CurveDefinition},
+        {"A", K::Data},          {"ASCII", K::Data},         {"Log_Data", K::Data},
+        {"Parameter_Data", K::Data}, {"Parameter", K::Other}, {"Other", K::Other},
+        {"VALIDATION_DATA", K::Data},
+    };
+    for (const auto& c : kinds) EXPECT_EQ(las::section_kind(c.title), c.kind) << c.title;
+
+    struct CurveCase {
+        const char* line;
+        std::optional<las::LasCurveDef> def;
+    };
+    const CurveCase curves[] = {
+        {"DEPT.M : depth", las::LasCurveDef{"DEPT", "M"}},
+        {"DEPT.   : depth", las::LasCurveDef{"DEPT", ""}},
+        {"DEPT.: depth", las::LasCurveDef{"DEPT", ""}},
+        {" GR .  GAPI  00 : g", las::LasCurveDef{"GR", "GAPI"}},
+        {"DEPT M", std::nullopt},
+        {" .M : x", std::nullopt},
+    };
+    for (const auto& c : curves) EXPECT_EQ(las::parse_curve_line(c.line), c.def) << c.line;
+
+    const std::vector<std::string_view> lines{"# VERS. 9", "vers .   3.0   extra : d", "VERS. 2.0", "NULL.  : x",
+                                              "DLM.COMMA : d"};
+    EXPECT_EQ(las::header_value(lines, "VERS"), "3.0");
+    EXPECT_EQ(las::header_value(lines, "NULL"), std::nullopt);
+    EXPECT_EQ(las::header_value(lines, "DLM"), "COMMA");
+    EXPECT_EQ(las::header_value(lines, "WRAP"), std::nullopt);
+
+    auto sections = las::scan_sections("junk\n~Log_Data | Log_Definition\n a \n\n# c\n~\nb\n");
+    ASSERT_EQ(sections.size(), 2u);
+    EXPECT_EQ(sections[0].title, "Log_Data");
+    EXPECT_EQ(sections[0].lines, (std::vector<std::string_view>{"a", "# c"}));
+    EXPECT_EQ(sections[1].title, "");
+}
+
+// Every real LAS sample either reads or is refused with the reader's
+// message; the table records which.
+TEST(LasRead, SharedSamples) {
+    struct Case {
+        const char* file;
+        const char* error;  // nullptr: reads
+        std::size_t curves;
+        std::size_t samples;
+    };
+    const Case cases[] = {
+#include "io_las_samples.inc"
+    };
+    for (const auto& c : cases) {
+        auto p = testing::shared_data(std::string("las/") + c.file);
+        if (p.empty()) GTEST_SKIP() << "shared samples absent";
+        auto r = las::read_file(p);
+        if (c.error) {
+            ASSERT_FALSE(r) << c.file;
+            EXPECT_NE(r.error().display().find(c.error), std::string::npos) << c.file << ": " << r.error().display();
+        } else {
+            ASSERT_TRUE(r) << c.file << ": " << r.error().display();
+            EXPECT_EQ(r->curves.size(), c.curves) << c.file;
+            EXPECT_EQ(r->depth.size(), c.samples) << c.file;
+            for (const auto& cv : r->curves) EXPECT_EQ(cv.values.size(), r->depth.size()) << c.file;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vz
