@@ -1,37 +1,98 @@
-// The _voridez extension module: one execution step fills the module.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+// The _voridez extension module: a module definition without per-module
+// state and with one execution step, which adds the version, the module
+// functions and the classes in their fixed order.
 
 #include <string>
 
 #include "core/mnemonics.hpp"
+#include "frame/frame.hpp"
+#include "private_hooks.hpp"
+
+namespace vz::py {
+
+// The makers of the registered names (defined in their own files).
+#define VZ_FUNCTION(name, maker) PyResult<Ref> maker(PyObject* module);
+#define VZ_CLASS(name, type_fn) PyResult<PyTypeObject*> type_fn();
+#include "registry.inc"
+#undef VZ_FUNCTION
+#undef VZ_CLASS
 
 namespace {
 
-PyObject* py_canonical_mnemonic(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* kwlist[] = {"raw", nullptr};
-    const char* raw = nullptr;
-    Py_ssize_t len = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s#:canonical_mnemonic", const_cast<char**>(kwlist), &raw, &len))
-        return nullptr;
-    std::string out = vz::canonical_mnemonic(std::string_view(raw, static_cast<std::size_t>(len)));
-    return PyUnicode_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size()));
+constexpr const char* kVersion = "0.3.15";
+
+constexpr const char* kModuleDoc =
+    "The compiled extension module (`voridez._voridez`); re-exported by the\n"
+    "`voridez` Python package's `__init__`.";
+
+// canonical_mnemonic(raw) ------------------------------------------------------
+
+constexpr const char* kCanonicalMnemonicDoc =
+    "canonical_mnemonic(raw)\n--\n\n"
+    "Canonical curve mnemonic for a raw LAS mnemonic (case-insensitive, trimmed,\n"
+    "vintage-tag stripped). voridez is the family's curve-name authority \xe2\x80\x94 the\n"
+    "`WellLogBundle` producer and any consumer normalize through this. An\n"
+    "unrecognised mnemonic passes through (vintage-stripped, original case).";
+
+PyResult<std::string> canonical_mnemonic(const Args& a) {
+    VZ_ASSIGN_OR_RETURN(std::string raw, a.get<std::string>("raw"));
+    return vz::canonical_mnemonic(raw);
 }
 
-PyMethodDef kFunctions[] = {
-    {"canonical_mnemonic", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_canonical_mnemonic)),
-     METH_VARARGS | METH_KEYWORDS, "canonical_mnemonic(raw)\n--\n\nCanonical curve mnemonic for a raw LAS mnemonic."},
-    {nullptr, nullptr, 0, nullptr}};
+// The registered names, in order.
 
-int exec_module(PyObject* m) {
-    if (PyModule_AddStringConstant(m, "__version__", "0.3.15") < 0) return -1;
-    return PyModule_AddFunctions(m, kFunctions);
+struct Entry {
+    const char* name;
+    PyResult<Ref> (*make)(PyObject* module);
+};
+
+template <PyResult<PyTypeObject*> (*TypeFn)()>
+PyResult<Ref> class_object(PyObject*) {
+    VZ_ASSIGN_OR_RETURN(PyTypeObject * type, TypeFn());
+    return Ref::borrow(reinterpret_cast<PyObject*>(type));
 }
 
-PyModuleDef_Slot kSlots[] = {{Py_mod_exec, reinterpret_cast<void*>(exec_module)}, {0, nullptr}};
+constexpr Entry kEntries[] = {
+#define VZ_FUNCTION(name, maker) {#name, &maker},
+#define VZ_CLASS(name, type_fn) {#name, &class_object<&type_fn>},
+#include "registry.inc"
+#undef VZ_FUNCTION
+#undef VZ_CLASS
+};
 
-PyModuleDef kModule = {PyModuleDef_HEAD_INIT, "_voridez", nullptr, 0, nullptr, kSlots, nullptr, nullptr, nullptr};
+PyResult<void> fill_module(PyObject* module) {
+    VZ_ASSIGN_OR_RETURN(Ref version, to_py(kVersion));
+    VZ_TRY(add_to_module(module, "__version__", std::move(version)));
+    for (const Entry& e : kEntries) {
+        VZ_ASSIGN_OR_RETURN(Ref obj, e.make(module));
+        VZ_TRY(add_to_module(module, e.name, std::move(obj)));
+    }
+    return add_private_hooks(module);
+}
+
+int exec_module(PyObject* module) {
+    if (!PyModule_Check(module)) {
+        not_instance(module, "module").restore();
+        return -1;
+    }
+    auto r = fill_module(module);
+    if (!r) {
+        std::move(r.error()).restore();
+        return -1;
+    }
+    return 0;
+}
+
+PyModuleDef_Slot kSlots[] = {{Py_mod_exec, reinterpret_cast<void*>(&exec_module)}, {0, nullptr}};
+
+PyModuleDef kModule = {PyModuleDef_HEAD_INIT, kModuleName, kModuleDoc, 0, nullptr, kSlots, nullptr, nullptr, nullptr};
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__voridez(void) { return PyModuleDef_Init(&kModule); }
+PyResult<Ref> canonical_mnemonic_function(PyObject* module) {
+    return make_function<&canonical_mnemonic>(kCanonicalMnemonicDoc, module);
+}
+
+}  // namespace vz::py
+
+PyMODINIT_FUNC PyInit__voridez(void) { return PyModuleDef_Init(&vz::py::kModule); }

@@ -1,0 +1,117 @@
+#pragma once
+/// Conversions between Python objects and C++ values.
+///
+/// `from_py<T>(obj)` converts an argument value; a failure is the conversion's
+/// own exception (the binding's "'{}' object is not an instance of '{}'" for a
+/// wrong Python type, the interpreter's TypeError for a value that is not a
+/// number of the wanted kind, OverflowError for an integer out of range).
+/// `Args` adds the note naming the parameter. `to_py(value)` builds the Python
+/// result of a method.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/py_err.hpp"
+#include "frame/ref.hpp"
+
+namespace vz::py {
+
+/// The name of an object's type as messages show it ("int", "float64").
+std::string type_name(PyObject* obj);
+
+/// The binding's TypeError for an object of the wrong Python type:
+/// "'{}' object is not an instance of '{}'", or "'None' is not an instance of
+/// '{}'" for None.
+PyErr not_instance(PyObject* obj, std::string_view expected);
+
+/// A `dict` (or subclass) argument, held by reference.
+struct Dict {
+    Ref obj;
+};
+
+template <class T>
+struct FromPy;  // specialised below; one per convertible type
+
+/// `str` (or subclass) → UTF-8 text.
+template <>
+struct FromPy<std::string> {
+    static PyResult<std::string> convert(PyObject* obj);
+};
+/// Anything Python's float conversion accepts (float, int, objects with
+/// __float__ or __index__, numpy scalars) → double.
+template <>
+struct FromPy<double> {
+    static PyResult<double> convert(PyObject* obj);
+};
+/// An integer (through the integer protocol) → unsigned 64-bit.
+template <>
+struct FromPy<std::uint64_t> {
+    static PyResult<std::uint64_t> convert(PyObject* obj);
+};
+/// An integer → unsigned 32-bit; out of range: OverflowError "out of range
+/// integral type conversion attempted".
+template <>
+struct FromPy<std::uint32_t> {
+    static PyResult<std::uint32_t> convert(PyObject* obj);
+};
+/// An integer (through the integer protocol) → signed 64-bit.
+template <>
+struct FromPy<std::int64_t> {
+    static PyResult<std::int64_t> convert(PyObject* obj);
+};
+/// Strict bool: `bool` or numpy's bool scalar, nothing else.
+template <>
+struct FromPy<bool> {
+    static PyResult<bool> convert(PyObject* obj);
+};
+/// A sequence of numbers (list, tuple, array; not `str`) → doubles.
+template <>
+struct FromPy<std::vector<double>> {
+    static PyResult<std::vector<double>> convert(PyObject* obj);
+};
+/// A sequence of `str` (not a `str` itself) → texts.
+template <>
+struct FromPy<std::vector<std::string>> {
+    static PyResult<std::vector<std::string>> convert(PyObject* obj);
+};
+/// Any object, held by reference.
+template <>
+struct FromPy<Ref> {
+    static PyResult<Ref> convert(PyObject* obj) { return Ref::borrow(obj); }
+};
+/// A `dict` or subclass.
+template <>
+struct FromPy<Dict> {
+    static PyResult<Dict> convert(PyObject* obj);
+};
+
+/// Converts `obj` to T (no parameter note).
+template <class T>
+PyResult<T> from_py(PyObject* obj) {
+    return FromPy<T>::convert(obj);
+}
+
+/// Python results.
+PyResult<Ref> to_py(double v);
+PyResult<Ref> to_py(std::uint64_t v);
+PyResult<Ref> to_py(std::int64_t v);
+PyResult<Ref> to_py(std::uint32_t v);
+PyResult<Ref> to_py(bool v);
+PyResult<Ref> to_py(std::string_view v);
+inline PyResult<Ref> to_py(const std::string& v) { return to_py(std::string_view(v)); }
+inline PyResult<Ref> to_py(const char* v) { return to_py(std::string_view(v)); }
+inline PyResult<Ref> to_py(Ref v) { return v; }
+/// A new list of floats / of str.
+PyResult<Ref> to_py(const std::vector<double>& v);
+PyResult<Ref> to_py(const std::vector<std::string>& v);
+/// None when absent.
+template <class T>
+PyResult<Ref> to_py(const std::optional<T>& v) {
+    if (!v) return Ref::none();
+    return to_py(*v);
+}
+
+}  // namespace vz::py

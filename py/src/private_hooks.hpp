@@ -1,0 +1,12 @@
+#pragma once
+/// Private module attributes for exercising frame services from Python
+/// before public methods use them: `_warn`, `_stats`, `_bbox`.
+
+#include "frame/py_err.hpp"
+
+namespace vz::py {
+
+/// Sets the private attributes on `module` (not listed in __all__).
+PyResult<void> add_private_hooks(PyObject* module);
+
+}  // namespace vz::py
