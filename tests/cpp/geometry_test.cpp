@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/geometry/predicates.hpp"
 #include "core/geometry/spatial_index.hpp"
 
 namespace vz::geometry {
@@ -296,6 +297,292 @@ TEST(BoxIndex3, DegenerateQueriesAndEmptyIndexHitNothing) {
     const BoxIndex3 empty;
     EXPECT_TRUE(empty.query({{0.0, 0.0, 0.0}, {1.0, 1.0, 1.0}}).empty());
     EXPECT_EQ(BoxIndex3::bulk_load({}).size(), 0u);
+}
+
+
+// --- exact predicates ---------------------------------------------------------
+
+// Independent oracle: every double is an integer times a power of two, so
+// after scaling all inputs to their smallest exponent the determinants are
+// integer polynomials, evaluated here with a small arbitrary-precision integer.
+struct Big {
+    bool neg = false;
+    std::vector<std::uint32_t> mag;  // little-endian limbs, no trailing zeros
+
+    static int cmp_mag(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+        if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+        for (std::size_t i = a.size(); i-- > 0;)
+            if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+        return 0;
+    }
+    static void trim(std::vector<std::uint32_t>& a) {
+        while (!a.empty() && a.back() == 0) a.pop_back();
+    }
+    static std::vector<std::uint32_t> add_mag(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+        std::vector<std::uint32_t> r(std::max(a.size(), b.size()) + 1, 0);
+        std::uint64_t carry = 0;
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            std::uint64_t t = carry;
+            if (i < a.size()) t += a[i];
+            if (i < b.size()) t += b[i];
+            r[i] = static_cast<std::uint32_t>(t);
+            carry = t >> 32;
+        }
+        trim(r);
+        return r;
+    }
+    static std::vector<std::uint32_t> sub_mag(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+        std::vector<std::uint32_t> r(a.size(), 0);  // requires |a| >= |b|
+        std::int64_t borrow = 0;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            std::int64_t t = std::int64_t(a[i]) - borrow - (i < b.size() ? std::int64_t(b[i]) : 0);
+            borrow = t < 0;
+            r[i] = static_cast<std::uint32_t>(t + (borrow << 32));
+        }
+        trim(r);
+        return r;
+    }
+    friend Big operator+(const Big& a, const Big& b) {
+        Big r;
+        if (a.neg == b.neg) {
+            r.mag = add_mag(a.mag, b.mag);
+            r.neg = a.neg;
+        } else if (cmp_mag(a.mag, b.mag) >= 0) {
+            r.mag = sub_mag(a.mag, b.mag);
+            r.neg = a.neg;
+        } else {
+            r.mag = sub_mag(b.mag, a.mag);
+            r.neg = b.neg;
+        }
+        if (r.mag.empty()) r.neg = false;
+        return r;
+    }
+    friend Big operator-(const Big& a, Big b) {
+        if (!b.mag.empty()) b.neg = !b.neg;
+        return a + b;
+    }
+    friend Big operator*(const Big& a, const Big& b) {
+        Big r;
+        if (a.mag.empty() || b.mag.empty()) return r;
+        std::vector<std::uint64_t> acc(a.mag.size() + b.mag.size() + 1, 0);
+        for (std::size_t i = 0; i < a.mag.size(); ++i) {
+            std::uint64_t carry = 0;
+            for (std::size_t j = 0; j < b.mag.size(); ++j) {
+                const std::uint64_t t = acc[i + j] + std::uint64_t(a.mag[i]) * b.mag[j] + carry;
+                acc[i + j] = t & 0xffffffffu;
+                carry = t >> 32;
+            }
+            acc[i + b.mag.size()] += carry;
+        }
+        for (auto v : acc) r.mag.push_back(static_cast<std::uint32_t>(v));
+        trim(r.mag);
+        r.neg = a.neg != b.neg;
+        return r;
+    }
+    int sign() const { return mag.empty() ? 0 : (neg ? -1 : 1); }
+};
+
+// v = m * 2^e with integer m (|m| < 2^53); the exponent of the lowest bit.
+int low_exponent(double v) {
+    int ex = 0;
+    const double f = std::frexp(v, &ex);
+    return ex - 53 + (f == 0.0 ? 1000000 : 0);
+}
+
+Big to_big(double v, int base_exp) {
+    Big r;
+    if (v == 0.0) return r;
+    int ex = 0;
+    const double f = std::frexp(std::fabs(v), &ex);
+    std::uint64_t m = static_cast<std::uint64_t>(std::ldexp(f, 53));
+    int shift = ex - 53 - base_exp;
+    r.mag = {static_cast<std::uint32_t>(m), static_cast<std::uint32_t>(m >> 32)};
+    Big::trim(r.mag);
+    Big two_pow;
+    two_pow.mag.assign(std::size_t(shift / 32) + 1, 0);
+    two_pow.mag.back() = 1u << (shift % 32);
+    r = r * two_pow;
+    r.neg = v < 0;
+    return r;
+}
+
+int oracle_orient(double ax, double ay, double bx, double by, double cx, double cy) {
+    int e = 1000000;
+    for (double v : {ax, ay, bx, by, cx, cy}) e = std::min(e, low_exponent(v));
+    const Big Ax = to_big(ax, e), Ay = to_big(ay, e), Bx = to_big(bx, e), By = to_big(by, e), Cx = to_big(cx, e),
+              Cy = to_big(cy, e);
+    return ((Ax - Cx) * (By - Cy) - (Ay - Cy) * (Bx - Cx)).sign();
+}
+
+int oracle_incircle(double ax, double ay, double bx, double by, double cx, double cy, double dx, double dy) {
+    int e = 1000000;
+    for (double v : {ax, ay, bx, by, cx, cy, dx, dy}) e = std::min(e, low_exponent(v));
+    const Big Dx = to_big(dx, e), Dy = to_big(dy, e);
+    const Big adx = to_big(ax, e) - Dx, ady = to_big(ay, e) - Dy;
+    const Big bdx = to_big(bx, e) - Dx, bdy = to_big(by, e) - Dy;
+    const Big cdx = to_big(cx, e) - Dx, cdy = to_big(cy, e) - Dy;
+    const Big det = (adx * adx + ady * ady) * (bdx * cdy - bdy * cdx) + (bdx * bdx + bdy * bdy) * (cdx * ady - cdy * adx) +
+                    (cdx * cdx + cdy * cdy) * (adx * bdy - ady * bdx);
+    return det.sign();
+}
+
+int sgn(double v) { return (v > 0.0) - (v < 0.0); }
+
+double naive_orient(double ax, double ay, double bx, double by, double cx, double cy) {
+    return (ax - cx) * (by - cy) - (ay - cy) * (bx - cx);
+}
+
+double naive_incircle(double ax, double ay, double bx, double by, double cx, double cy, double dx, double dy) {
+    const double adx = ax - dx, ady = ay - dy, bdx = bx - dx, bdy = by - dy, cdx = cx - dx, cdy = cy - dy;
+    return (adx * adx + ady * ady) * (bdx * cdy - bdy * cdx) + (bdx * bdx + bdy * bdy) * (cdx * ady - cdy * adx) +
+           (cdx * cdx + cdy * cdy) * (adx * bdy - ady * bdx);
+}
+
+TEST(Predicates, SignConventions) {
+    const struct {
+        std::array<double, 2> a, b, c, d;
+        int orient, incircle;
+    } cases[] = {
+        {{0, 0}, {1, 0}, {0, 1}, {0.25, 0.25}, 1, 1},    // CCW, d inside
+        {{0, 0}, {0, 1}, {1, 0}, {0.25, 0.25}, -1, -1},  // CW flips the in-circle sign
+        {{0, 0}, {1, 0}, {0, 1}, {2, 2}, 1, -1},         // outside
+        {{0, 0}, {1, 0}, {0, 1}, {1, 1}, 1, 0},          // cocircular
+        {{0, 0}, {1, 1}, {2, 2}, {5, -3}, 0, 0},         // collinear a, b, c (in-circle checked by the oracle)
+        {{-3, 2}, {-3, 2}, {7, 1}, {0, 0}, 0, 0},        // repeated point
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(sgn(orient2d(c.a, c.b, c.c)), c.orient);
+        EXPECT_EQ(sgn(orient2d(c.a, c.b, c.c)),
+                  oracle_orient(c.a[0], c.a[1], c.b[0], c.b[1], c.c[0], c.c[1]));
+        EXPECT_EQ(sgn(incircle(c.a, c.b, c.c, c.d)),
+                  oracle_incircle(c.a[0], c.a[1], c.b[0], c.b[1], c.c[0], c.c[1], c.d[0], c.d[1]));
+        if (c.orient != 0) {
+            EXPECT_EQ(sgn(incircle(c.a, c.b, c.c, c.d)), c.incircle);
+        }
+    }
+}
+
+// Points a = (x0 + i ulp, y0 + j ulp) against a line through b and c: the
+// classic near-collinear grid on which naive arithmetic returns wrong signs.
+TEST(Predicates, Orient2dOnUlpGridsNearALine) {
+    const struct {
+        double x0, y0, bx, by, cx, cy;
+    } cases[] = {
+        {0.5, 0.5, 12.0, 12.0, 24.0, 24.0},
+        {0.5, 0.5, 18.0, 18.0, 24.0, 24.0},
+        {0.50000000000002531, 0.5000000000000171, 17.300000000000001, 17.300000000000001, 24.00000000000005,
+         24.0000000000000053},
+        {-7.25, 3.5, 1e6 + 0.1, 2e6 + 0.3, -1e-3, 1e-7},
+    };
+    int naive_wrong = 0;
+    for (const auto& c : cases) {
+        for (int i = 0; i < 64; ++i) {
+            for (int j = 0; j < 64; ++j) {
+                double ax = c.x0, ay = c.y0;
+                for (int k = 0; k < i; ++k) ax = std::nextafter(ax, kInf);
+                for (int k = 0; k < j; ++k) ay = std::nextafter(ay, kInf);
+                const int want = oracle_orient(ax, ay, c.bx, c.by, c.cx, c.cy);
+                ASSERT_EQ(sgn(orient2d(ax, ay, c.bx, c.by, c.cx, c.cy)), want) << i << "," << j;
+                // Rotations keep the sign, a swap flips it.
+                ASSERT_EQ(sgn(orient2d(c.bx, c.by, c.cx, c.cy, ax, ay)), want);
+                ASSERT_EQ(sgn(orient2d(c.bx, c.by, ax, ay, c.cx, c.cy)), -want);
+                ASSERT_EQ(sgn(detail::orient2d_exact(ax, ay, c.bx, c.by, c.cx, c.cy)), want);
+                naive_wrong += sgn(naive_orient(ax, ay, c.bx, c.by, c.cx, c.cy)) != want;
+            }
+        }
+    }
+    EXPECT_GT(naive_wrong, 100);  // the grid really is beyond plain arithmetic
+}
+
+// d close to the circle through a, b, c: points rounded onto circles, then
+// nudged by a few ulps, around an origin and far from it.
+TEST(Predicates, IncircleNearCocircularPoints) {
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> angle(0.0, 6.283185307179586);
+    const struct {
+        double cx, cy, r;
+    } circles[] = {{0.0, 0.0, 1.0}, {1e3 + 0.1, -2e3 + 0.3, 7.5}, {0.5, 0.5, 1e-3}, {-4e5, 3e5, 1e4}};
+    int naive_wrong = 0;
+    int checked = 0;
+    for (const auto& circ : circles) {
+        for (int trial = 0; trial < 200; ++trial) {
+            std::array<double, 2> p[4];
+            for (auto& q : p) {
+                const double t = angle(rng);
+                q = {circ.cx + circ.r * std::cos(t), circ.cy + circ.r * std::sin(t)};
+            }
+            if (orient2d(p[0], p[1], p[2]) < 0) std::swap(p[1], p[2]);
+            for (int di = -2; di <= 2; ++di) {
+                for (int dj = -2; dj <= 2; ++dj) {
+                    std::array<double, 2> d = p[3];
+                    for (int k = 0; k < std::abs(di); ++k) d[0] = std::nextafter(d[0], di > 0 ? kInf : -kInf);
+                    for (int k = 0; k < std::abs(dj); ++k) d[1] = std::nextafter(d[1], dj > 0 ? kInf : -kInf);
+                    const int want = oracle_incircle(p[0][0], p[0][1], p[1][0], p[1][1], p[2][0], p[2][1], d[0], d[1]);
+                    ASSERT_EQ(sgn(incircle(p[0], p[1], p[2], d)), want);
+                    // Cyclic rotation keeps the sign, a swap of two corners flips it.
+                    ASSERT_EQ(sgn(incircle(p[1], p[2], p[0], d)), want);
+                    ASSERT_EQ(sgn(incircle(p[1], p[0], p[2], d)), -want);
+                    ASSERT_EQ(sgn(detail::incircle_exact(p[0][0], p[0][1], p[1][0], p[1][1], p[2][0], p[2][1], d[0],
+                                                         d[1])),
+                              want);
+                    naive_wrong += sgn(naive_incircle(p[0][0], p[0][1], p[1][0], p[1][1], p[2][0], p[2][1], d[0],
+                                                      d[1])) != want;
+                    ++checked;
+                }
+            }
+        }
+    }
+    EXPECT_GT(naive_wrong, checked / 50);
+}
+
+// Exactly degenerate configurations, shifted off the origin by amounts that
+// make every difference inexact-looking yet representable: the answer is 0.
+TEST(Predicates, ExactDegeneraciesGiveZero) {
+    const double shifts[] = {0.0, 1024.0, -3.0e9, 0.125, 123456.75};
+    for (double s : shifts) {
+        // On the line y = 2x + 1.
+        EXPECT_EQ(orient2d(s + 1.0, s + 3.0, s + 5.0, s + 11.0, s - 2.0, s - 3.0), 0.0) << s;
+        // Integer points of the circle x² + y² = 25² around (s, s).
+        EXPECT_EQ(incircle(s + 25.0, s, s + 7.0, s + 24.0, s - 15.0, s + 20.0, s + 20.0, s - 15.0), 0.0) << s;
+        EXPECT_EQ(incircle(s - 24.0, s - 7.0, s + 0.0, s - 25.0, s + 24.0, s + 7.0, s - 7.0, s + 24.0), 0.0) << s;
+        // A unit lattice cell.
+        EXPECT_EQ(incircle(s, s, s + 1.0, s, s + 1.0, s + 1.0, s, s + 1.0), 0.0) << s;
+    }
+}
+
+// The filter path and the exact path agree in sign on random inputs across
+// magnitudes, including many exactly or nearly degenerate ones.
+TEST(Predicates, FilteredAndExactAgreeOnRandomInputs) {
+    std::mt19937_64 rng(99);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::uniform_int_distribution<int> small(-4, 4);
+    std::uniform_int_distribution<int> pick(0, 3);
+    const double scales[] = {1e-30, 1e-3, 1.0, 1e5, 1e40};
+    int disagreements_with_oracle = 0;
+    for (double scale : scales) {
+        for (int t = 0; t < 3000; ++t) {
+            double v[8];
+            const int mode = pick(rng);
+            for (int k = 0; k < 8; ++k) {
+                if (mode == 0) v[k] = u(rng) * scale;                      // general position
+                else if (mode == 1) v[k] = small(rng) * scale;             // small lattice: many ties
+                else if (mode == 2) v[k] = (0.5 + small(rng) * 0x1p-52) * scale;  // ulp cluster
+                else v[k] = (small(rng) + u(rng) * 1e-12) * scale;         // perturbed lattice
+            }
+            const double o = orient2d(v[0], v[1], v[2], v[3], v[4], v[5]);
+            const double oe = detail::orient2d_exact(v[0], v[1], v[2], v[3], v[4], v[5]);
+            ASSERT_EQ(sgn(o), sgn(oe));
+            const double ic = incircle(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
+            const double ice = detail::incircle_exact(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
+            ASSERT_EQ(sgn(ic), sgn(ice));
+            if (t % 10 == 0) {
+                disagreements_with_oracle += sgn(o) != oracle_orient(v[0], v[1], v[2], v[3], v[4], v[5]);
+                disagreements_with_oracle +=
+                    sgn(ic) != oracle_incircle(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
+            }
+        }
+    }
+    EXPECT_EQ(disagreements_with_oracle, 0);
 }
 
 }  // namespace
