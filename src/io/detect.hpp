@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "foundation/result.hpp"
 
 namespace vz {
@@ -70,7 +72,13 @@ private:
     Value v_;
 };
 
-/// fmt support: formats as the display text.
-inline std::string_view format_as(FormatKind k) { return k.name(); }
-
 }  // namespace vz
+
+/// Formats a `FormatKind` as its display text.
+template <>
+struct fmt::formatter<vz::FormatKind> : fmt::formatter<std::string_view> {
+    template <class Ctx>
+    auto format(vz::FormatKind k, Ctx& ctx) const {
+        return fmt::formatter<std::string_view>::format(k.name(), ctx);
+    }
+};

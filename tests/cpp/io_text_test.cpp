@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "io/text.hpp"
+#include "io_test_util.hpp"
+
+namespace vz {
+namespace {
+
+TEST(Text, DecodeLatin1KeepsEveryByte) {
+    std::string all;
+    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+    std::string u = text::decode_latin1(all);
+    EXPECT_EQ(u.size(), 128u + 2 * 128u);
+    EXPECT_EQ(u.substr(0, 128), all.substr(0, 128));
+    EXPECT_EQ(u.substr(128, 2), "\xC2\x80");
+    EXPECT_EQ(u.substr(u.size() - 2), "\xC3\xBF");
+    EXPECT_EQ(text::decode_latin1("caf\xE9"), "caf\xC3\xA9");
+}
+
+TEST(Text, ParseNumber) {
+    struct Case {
+        std::string token;
+        std::optional<double> value;  // none: the error below
+        text::NumberError error = text::NumberError::Invalid;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const Case cases[] = {
+        {"1e5", 1e5},   {"+.5", 0.5},    {"5.", 5.0},     {"-2.5E-3", -2.5e-3}, {"INF", inf},
+        {"-Infinity", -inf}, {"+inf", inf}, {"0.1", 0.1}, {"1e400", inf},
+        {"", std::nullopt, text::NumberError::Empty},
+        {"1,5", std::nullopt}, {" 1", std::nullopt}, {"1 ", std::nullopt}, {"0x10", std::nullopt},
+        {".", std::nullopt},   {"+", std::nullopt},  {"e5", std::nullopt}, {"1e", std::nullopt},
+        {"nan(ind)", std::nullopt}, {"+-1", std::nullopt}, {"++1", std::nullopt}, {"infin", std::nullopt},
+        {"1.2.3", std::nullopt}, {"-", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        auto r = text::parse_number(c.token);
+        if (c.value) {
+            ASSERT_TRUE(r) << c.token;
+            EXPECT_EQ(*r, *c.value) << c.token;
+        } else {
+            ASSERT_FALSE(r) << c.token;
+            EXPECT_EQ(r.error(), c.error) << c.token;
+        }
+    }
+    for (const char* t : {"nan", "-NaN", "NAN", "+nan"}) {
+        auto r = text::parse_number(t);
+        ASSERT_TRUE(r) << t;
+        EXPECT_TRUE(std::isnan(*r)) << t;
+    }
+    EXPECT_STREQ(text::number_error_text(text::NumberError::Empty), "cannot parse float from empty string");
+    EXPECT_STREQ(text::number_error_text(text::NumberError::Invalid), "invalid float literal");
+}
+
+TEST(Text, LinesAndTrim) {
+    struct Case {
+        std::string text;
+        std::vector<std::string_view> lines;
+    };
+    const Case cases[] = {
+        {"a\nb", {"a", "b"}},
+        {"a\nb\n", {"a", "b"}},
+        {"a\r\nb\r\n", {"a", "b"}},
+        {"a\rb", {"a\rb"}},
+        {"", {}},
+        {"\n", {""}},
+        {"a\n\nb", {"a", "", "b"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(text::split_lines(c.text), c.lines) << c.text;
+
+    EXPECT_EQ(text::trim("\xA0 x y\t\x85"), "x y");
+    EXPECT_EQ(text::trim("\x0B\x0C"), "");
+    EXPECT_EQ(text::lenient_numbers("1, 2,,x 3e1\t-"), (std::vector<double>{1, 2, 30}));
+}
+
+TEST(Text, ReadFile) {
+    testing::ScratchDir dir;
+    std::string big(200000, 'x');
+    big[12345] = '\0';
+    auto r = text::read_file(dir.write("a.bin", big));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(*r, big);
+    auto head = text::read_head(dir.path("a.bin"), 100);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(*head, big.substr(0, 100));
+    auto missing = text::read_file(dir.path("nope"));
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().kind(), ErrorKind::Io);
+    EXPECT_EQ(missing.error().display().rfind("I/O error: ", 0), 0u);
+    auto folder = text::read_file(dir.path(""));
+    ASSERT_FALSE(folder);
+    EXPECT_EQ(folder.error().kind(), ErrorKind::Io);
+}
+
+}  // namespace
+}  // namespace vz
