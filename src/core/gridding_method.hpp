@@ -2,9 +2,12 @@
 /// The gridding kernel selector. Its text form (the member name) is written
 /// into histories.
 
+#include <cstdint>
+
 namespace vz {
 
-enum class GriddingMethod { Nearest = 0, InverseDistance = 1, MinimumCurvature = 2 };
+/// Stored in one byte; the values are the toolkit's method codes.
+enum class GriddingMethod : std::uint8_t { Nearest = 0, InverseDistance = 1, MinimumCurvature = 2 };
 
 /// "Nearest", "InverseDistance", "MinimumCurvature".
 inline const char* gridding_method_name(GriddingMethod m) {

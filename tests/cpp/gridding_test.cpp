@@ -1,0 +1,503 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "core/grid_geometry.hpp"
+#include "core/gridding.hpp"
+#include "core/gridding_method.hpp"
+#include "foundation/error.hpp"
+#include "gridding/band_lu.hpp"
+#include "gridding/grid.hpp"
+#include "gridding/lattice.hpp"
+#include "gridding/mincurv_operator.hpp"
+
+namespace vz::gridding {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+Lattice lattice(double xori, double yori, double xinc, double yinc, std::uint64_t ncol, std::uint64_t nrow,
+                double rotation_deg = 0.0, bool yflip = false) {
+    return {xori, yori, xinc, yinc, ncol, nrow, rotation_deg, yflip};
+}
+
+/// A unit lattice at the origin: node (i, j) lies at (i, j).
+Lattice unit(std::uint64_t ncol, std::uint64_t nrow) { return lattice(0, 0, 1, 1, ncol, nrow); }
+
+std::vector<Sample> with_positions_of(const Lattice& g, std::initializer_list<std::pair<std::uint64_t, std::uint64_t>> nodes,
+                                      auto&& z_of) {
+    std::vector<Sample> out;
+    for (auto [i, j] : nodes) {
+        auto [x, y] = node_xy(g, i, j);
+        out.push_back({x, y, z_of(x, y)});
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- dispatch
+
+TEST(Grid, EmptySampleListFailsForEveryMethod) {
+    for (std::uint8_t method : {0, 1, 2, 7}) {
+        auto r = grid({}, unit(3, 3), method);
+        ASSERT_FALSE(r.has_value()) << int(method);
+        EXPECT_EQ(r.error().kind(), ToolsErrorKind::EmptyInput);
+        EXPECT_EQ(r.error().display(), "empty input: grid: no points to grid");
+    }
+}
+
+TEST(Grid, DispatchesOnMethodCode) {
+    // Three samples on a 5 x 1 lattice: the kernels disagree at node 1.
+    const std::vector<Sample> s = {{0, 0, 0}, {4, 0, 8}, {2.6, 0, 1}};
+    const Lattice g = unit(5, 1);
+    const struct {
+        std::uint8_t method;
+        Array2 expected;
+    } cases[] = {
+        {0, nearest(s, g)},
+        {1, inverse_distance(s, g)},
+        {2, min_curvature(s, g)},
+        {200, min_curvature(s, g)},
+    };
+    for (const auto& c : cases) {
+        auto r = grid(s, g, c.method);
+        ASSERT_TRUE(r.has_value());
+        EXPECT_EQ(r->values, c.expected.values) << int(c.method);
+    }
+    EXPECT_NE(nearest(s, g).values, inverse_distance(s, g).values);
+}
+
+TEST(Grid, EmptyLatticeGivesEmptyArray) {
+    const std::vector<Sample> s = {{0, 0, 1}, {1, 1, 2}};
+    for (auto g : {unit(0, 4), unit(4, 0)}) {
+        for (const Array2& a : {nearest(s, g), inverse_distance(s, g), min_curvature(s, g)}) {
+            EXPECT_EQ(a.ncol, g.ncol);
+            EXPECT_EQ(a.nrow, g.nrow);
+            EXPECT_TRUE(a.values.empty());
+        }
+    }
+}
+
+// ---------------------------------------------------------------- nearest
+
+TEST(Nearest, OneSampleFillsEveryNode) {
+    const std::vector<Sample> s = {{1000, -500, 7.5}};
+    const Array2 a = nearest(s, lattice(0, 0, 2, 3, 4, 3));
+    ASSERT_EQ(a.values.size(), 12u);
+    for (double v : a.values) EXPECT_EQ(v, 7.5);
+}
+
+TEST(Nearest, TiesGoToTheFirstSampleInInputOrder) {
+    // Node (1, 0) of a unit lattice lies at (1, 0); samples at equal distance.
+    struct Case {
+        const char* what;
+        std::vector<Sample> samples;
+        double expected;
+    };
+    const Case cases[] = {
+        {"left before right", {{0, 0, 10}, {2, 0, 20}}, 10},
+        {"right before left", {{2, 0, 20}, {0, 0, 10}}, 20},
+        {"four around the node", {{1, 1, 4}, {1, -1, 3}, {0, 0, 2}, {2, 0, 1}}, 4},
+        {"coincident on the node", {{5, 5, 9}, {1, 0, 30}, {1, 0, 40}}, 30},
+        {"nearer one later wins", {{0, 0, 10}, {2, 0, 20}, {1.5, 0, 99}}, 99},
+    };
+    for (const Case& c : cases) {
+        const Array2 a = nearest(c.samples, unit(3, 1));
+        EXPECT_EQ(a(1, 0), c.expected) << c.what;
+    }
+}
+
+TEST(Nearest, FarSampleStillRulesItsSide) {
+    const std::vector<Sample> s = {{0, 0, 1}, {1e6, 0, 2}};
+    const Array2 a = nearest(s, lattice(0, 0, 1e5, 1, 11, 1));
+    for (std::uint64_t i = 0; i < 11; ++i) EXPECT_EQ(a(i, 0), i <= 5 ? 1.0 : 2.0) << i;
+}
+
+TEST(Nearest, NonFiniteSamplesAndNodesAreHandled) {
+    const std::vector<Sample> s = {{kNaN, 0, 100}, {0, kInf, 200}, {3, 0, kNaN}, {0, 0, 1}};
+    const Array2 a = nearest(s, unit(4, 1));
+    EXPECT_EQ(a(0, 0), 1.0);
+    EXPECT_EQ(a(1, 0), 1.0);
+    EXPECT_TRUE(std::isnan(a(2, 0)));  // the chosen sample's z is NaN
+    EXPECT_TRUE(std::isnan(a(3, 0)));
+    const Array2 none = nearest(std::vector<Sample>{{kNaN, kNaN, 1}}, unit(2, 2));
+    for (double v : none.values) EXPECT_TRUE(std::isnan(v));
+    const Array2 bad_lattice = nearest(s, lattice(kNaN, 0, 1, 1, 2, 2));
+    for (double v : bad_lattice.values) EXPECT_TRUE(std::isnan(v));
+}
+
+TEST(Nearest, NodePositionsFollowRotationAndFlip) {
+    // One sample at each expected node position, z = its index.
+    struct Case {
+        Lattice g;
+        std::vector<std::pair<double, double>> expected;  // nodes (i, j) in [i * nrow + j] order
+    };
+    const Case cases[] = {
+        {lattice(10, 20, 5, 2, 2, 2), {{10, 20}, {10, 22}, {15, 20}, {15, 22}}},
+        {lattice(10, 20, 5, 2, 2, 2, 0, true), {{10, 20}, {10, 18}, {15, 20}, {15, 18}}},
+        {lattice(10, 20, 5, 2, 2, 2, 90), {{10, 20}, {8, 20}, {10, 25}, {8, 25}}},
+        {lattice(10, 20, 5, 2, 2, 2, 90, true), {{10, 20}, {12, 20}, {10, 25}, {12, 25}}},
+    };
+    for (const Case& c : cases) {
+        std::vector<Sample> s;
+        for (std::size_t k = 0; k < c.expected.size(); ++k)
+            s.push_back({c.expected[k].first, c.expected[k].second, double(k)});
+        const Array2 a = nearest(s, c.g);
+        for (std::size_t k = 0; k < c.expected.size(); ++k) EXPECT_EQ(a.values[k], double(k));
+    }
+}
+
+// ---------------------------------------------------------------- inverse distance
+
+TEST(InverseDistance, WeightsByInverseSquareDistance) {
+    struct Case {
+        const char* what;
+        std::vector<Sample> samples;
+        Lattice g;
+        std::uint64_t i;
+        double expected;
+    };
+    const Case cases[] = {
+        {"midpoint", {{0, 0, 0}, {2, 0, 10}}, unit(3, 1), 1, 5.0},
+        {"quarter way: weights 16 and 16/9", {{0, 0, 0}, {4, 0, 10}}, unit(5, 1), 1, 1.0},
+        {"far sample takes part", {{0, 0, 0}, {1, 0, 0}, {1e3, 0, 1e6 + 1e6}}, lattice(0.5, 0, 1, 1, 1, 1), 0,
+         (2e6 / (999.5 * 999.5)) / (4.0 + 4.0 + 1 / (999.5 * 999.5))},
+    };
+    for (const Case& c : cases) EXPECT_NEAR(inverse_distance(c.samples, c.g)(c.i, 0), c.expected, 1e-12) << c.what;
+}
+
+TEST(InverseDistance, ExactHitDecidesTheNode) {
+    struct Case {
+        const char* what;
+        std::vector<Sample> samples;
+        double expected;
+    };
+    // Node (1, 0) of a unit lattice at (1, 0).
+    const Case cases[] = {
+        {"hit beside a very close sample", {{1 + 1e-9, 0, 500}, {1, 0, 3.25}}, 3.25},
+        {"first of coincident samples", {{0, 0, 8}, {1, 0, 1.5}, {1, 0, 2.5}}, 1.5},
+        {"hit after a far sample", {{1e9, 1e9, -4}, {1, 0, 0.125}}, 0.125},
+    };
+    for (const Case& c : cases) EXPECT_EQ(inverse_distance(c.samples, unit(3, 1))(1, 0), c.expected) << c.what;
+}
+
+TEST(InverseDistance, OneSampleGivesItsValueToRounding) {
+    const std::vector<Sample> s = {{3.3, -7.1, 42.7}};
+    const Array2 a = inverse_distance(s, lattice(0, 0, 1.7, 2.9, 5, 4, 33));
+    for (double v : a.values) EXPECT_NEAR(v, 42.7, 1e-13);
+}
+
+TEST(InverseDistance, BlockedLanesMatchThePlainWalk) {
+    // 7 x 5 = 35 nodes, not a multiple of the lane count, with hits on some
+    // nodes and duplicates: compare each node with a direct evaluation.
+    const Lattice g = lattice(100, 200, 10, 5, 7, 5, 20, true);
+    std::vector<Sample> s;
+    for (int k = 0; k < 40; ++k) s.push_back({100 + 1.7 * k, 180 + 0.9 * ((k * 7) % 13), std::sin(k * 1.3) * 10});
+    for (auto [i, j] : {std::pair<std::uint64_t, std::uint64_t>{3, 2}, {6, 4}, {0, 0}}) {
+        auto [x, y] = node_xy(g, i, j);
+        s.push_back({x, y, 1000.0 + double(i)});
+    }
+    const Array2 a = inverse_distance(s, g);
+    for (std::uint64_t i = 0; i < g.ncol; ++i)
+        for (std::uint64_t j = 0; j < g.nrow; ++j) {
+            auto [x, y] = node_xy(g, i, j);
+            double sum = 0, total = 0, hit = kNaN;
+            for (const Sample& p : s) {
+                const double d2 = (p[0] - x) * (p[0] - x) + (p[1] - y) * (p[1] - y);
+                if (d2 == 0) {
+                    hit = p[2];
+                    break;
+                }
+                sum += (1 / d2) * p[2];
+                total += 1 / d2;
+            }
+            EXPECT_EQ(a(i, j), std::isnan(hit) ? sum / total : hit) << i << "," << j;
+        }
+    EXPECT_EQ(a(3, 2), 1003.0);
+}
+
+TEST(InverseDistance, NonFiniteSamplesAreLeftOut) {
+    const std::vector<Sample> good = {{0, 0, 0}, {2, 0, 10}, {1, 3, 4}};
+    for (Sample bad : {Sample{kNaN, 0, 1}, Sample{0, kNaN, 1}, Sample{1.5, 0.5, kNaN}, Sample{kInf, 0, 1},
+                       Sample{1, 1, -kInf}}) {
+        std::vector<Sample> s = good;
+        s.insert(s.begin() + 1, bad);
+        const Array2 a = inverse_distance(s, unit(3, 3));
+        EXPECT_EQ(a.values, inverse_distance(good, unit(3, 3)).values);
+        for (double v : a.values) EXPECT_TRUE(std::isfinite(v));
+    }
+    const Array2 none = inverse_distance(std::vector<Sample>{{kNaN, 0, 1}}, unit(2, 2));
+    for (double v : none.values) EXPECT_TRUE(std::isnan(v));
+}
+
+// ---------------------------------------------------------------- snapping
+
+TEST(Snap, NearestNodeWithHalvesAwayFromZero) {
+    using Node = std::optional<std::pair<std::uint64_t, std::uint64_t>>;
+    const Lattice g = unit(4, 3);
+    struct Case {
+        double x, y;
+        Node expected;
+    };
+    const Case cases[] = {
+        {0.5, 0, Node({1, 0})},   {-0.5, 0, std::nullopt}, {3.5, 0, std::nullopt}, {3.49, 2.49, Node({3, 2})},
+        {-0.4, -0.4, Node({0, 0})}, {1.5, 1.5, Node({2, 2})}, {0, 2.5, std::nullopt}, {kNaN, 0, std::nullopt},
+        {0, kInf, std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(snap_to_node(g, c.x, c.y), c.expected) << c.x << "," << c.y;
+    EXPECT_EQ(snap_to_node(lattice(0, 0, 0, 1, 4, 3), 1, 1), std::nullopt);
+    EXPECT_EQ(snap_to_node(lattice(0, 0, 1, 1, 4, 3, kNaN), 1, 1), std::nullopt);
+    // yflip: rows run towards -y.
+    EXPECT_EQ(snap_to_node(lattice(0, 0, 1, 1, 4, 3, 0, true), 1, -2), Node({1, 2}));
+}
+
+// ---------------------------------------------------------------- band LU
+
+TEST(BandLu, SolvesABandSystemAndSumsDuplicates) {
+    // Tridiagonal 4 x 4 with 4 on the diagonal (given as 3 + 1) and -1 beside.
+    std::vector<SparseEntry> e;
+    for (std::uint32_t k = 0; k < 4; ++k) {
+        e.push_back({k, k, 3.0});
+        e.push_back({k, k, 1.0});
+        if (k > 0) e.push_back({k, k - 1, -1.0});
+        if (k < 3) e.push_back({k, k + 1, -1.0});
+    }
+    auto m = BandLu::assemble_and_factor(e, 4, 1, 0.0);
+    ASSERT_TRUE(m.has_value());
+    EXPECT_TRUE(m->factored());
+    const std::vector<double> x = {1, -2, 3, 0.5};
+    std::vector<double> rhs(4), out(4, kNaN);
+    for (int r = 0; r < 4; ++r)
+        rhs[r] = 4 * x[r] - (r > 0 ? x[r - 1] : 0) - (r < 3 ? x[r + 1] : 0);
+    m->solve(rhs, out);
+    for (int r = 0; r < 4; ++r) EXPECT_NEAR(out[r], x[r], 1e-14);
+}
+
+TEST(BandLu, RefusesSingularMatrices) {
+    const struct {
+        const char* what;
+        std::vector<SparseEntry> entries;
+        double shift;
+        bool ok;
+    } cases[] = {
+        {"zero pivot", {{0, 0, 0.0}, {0, 1, 1.0}, {1, 0, 1.0}, {1, 1, 1.0}}, 0.0, false},
+        {"rank one", {{0, 0, 1.0}, {0, 1, 1.0}, {1, 0, 1.0}, {1, 1, 1.0}}, 0.0, false},
+        {"rank one, shifted", {{0, 0, 1.0}, {0, 1, 1.0}, {1, 0, 1.0}, {1, 1, 1.0}}, 1e-3, true},
+        {"NaN pivot", {{0, 0, kNaN}, {1, 1, 1.0}}, 0.0, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(BandLu::assemble_and_factor(c.entries, 2, 1, c.shift).has_value(), c.ok) << c.what;
+}
+
+// ---------------------------------------------------------------- minimum curvature
+
+TEST(MinCurvatureOperator, FailureTexts) {
+    const std::vector<std::array<double, 2>> four = {{0, 0}, {4, 0}, {0, 4}, {4, 4}};
+    struct Case {
+        const char* what;
+        Lattice g;
+        std::vector<std::array<double, 2>> positions;
+        ToolsErrorKind kind;
+        const char* message;
+    };
+    const char* singular =
+        "MinCurvatureOperator: conditioning system is singular (too few / collinear hard anchors to pin the surface)";
+    const Case cases[] = {
+        {"one column", unit(1, 5), four, ToolsErrorKind::InvalidGeometry,
+         "MinCurvatureOperator::factor: lattice must be at least 2x2"},
+        {"one row", unit(5, 1), four, ToolsErrorKind::InvalidGeometry,
+         "MinCurvatureOperator::factor: lattice must be at least 2x2"},
+        {"three corners", unit(5, 5), {{0, 0}, {4, 0}, {0, 4}}, ToolsErrorKind::InvalidArgument, singular},
+        {"no anchor", unit(5, 5), {{-10, -10}}, ToolsErrorKind::InvalidArgument, singular},
+        {"beyond the memory budget", unit(400, 400), four, ToolsErrorKind::InvalidArgument,
+         "MinCurvatureOperator::factor: band storage of 159996 x 1601 values exceeds the memory budget"},
+    };
+    for (const Case& c : cases) {
+        auto op = MinCurvatureOperator::factor(c.g, c.positions);
+        ASSERT_FALSE(op.has_value()) << c.what;
+        EXPECT_EQ(op.error().kind(), c.kind) << c.what;
+        EXPECT_EQ(op.error().message(), c.message) << c.what;
+    }
+    auto op = MinCurvatureOperator::factor(unit(5, 5), four);
+    ASSERT_TRUE(op.has_value());
+    auto solved = op->solve(std::vector<double>{1, 2, 3});
+    ASSERT_FALSE(solved.has_value());
+    EXPECT_EQ(solved.error().kind(), ToolsErrorKind::InvalidArgument);
+    EXPECT_EQ(solved.error().message(), "MinCurvatureOperator::solve: expected 4 z-values, got 3");
+}
+
+TEST(MinCurvatureOperator, AnchorsAndFreeNumbering) {
+    // Samples 0 and 2 pin node (1, 1); sample 1 pins (3, 0); sample 3 pins
+    // nothing; sample 4 pins (0, 2).
+    const std::vector<std::array<double, 2>> pos = {{1.2, 0.9}, {3, 0}, {0.8, 1.1}, {9, 9}, {0, 2}, {2, 2}};
+    auto wide = MinCurvatureOperator::factor(unit(4, 3), pos);
+    ASSERT_TRUE(wide.has_value());
+    using N = std::pair<std::uint64_t, std::uint64_t>;
+    EXPECT_EQ(wide->anchors(), (std::vector<N>{{1, 1}, {3, 0}, {0, 2}, {2, 2}}));
+    EXPECT_EQ(wide->sample_count(), 6u);
+    // nrow < ncol: columns outer, rows inner.
+    EXPECT_EQ(wide->free_nodes().front(), N(0, 0));
+    EXPECT_EQ(wide->free_nodes()[1], N(0, 1));
+    EXPECT_EQ(wide->free_nodes().size(), 8u);
+    auto tall = MinCurvatureOperator::factor(unit(3, 4), std::vector<std::array<double, 2>>{{1, 1}, {0, 3}, {2, 3}, {2, 0}});
+    ASSERT_TRUE(tall.has_value());
+    // Otherwise rows outer, columns inner.
+    EXPECT_EQ(tall->free_nodes()[0], N(0, 0));
+    EXPECT_EQ(tall->free_nodes()[1], N(1, 0));
+    EXPECT_EQ(tall->free_nodes()[2], N(0, 1));
+    // The same operator solves other values for the same layout.
+    auto a = wide->solve(std::vector<double>{1, 2, 3, 4, 5, 6});
+    auto b = wide->solve(std::vector<double>{2, 4, 6, 8, 10, 12});
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ((*a)(1, 1), 2.0);  // mean of samples 0 and 2
+    for (std::size_t k = 0; k < a->values.size(); ++k) EXPECT_NEAR(b->values[k], 2 * a->values[k], 1e-9);
+}
+
+TEST(MinCurvature, ReproducesAPlaneExactly) {
+    const auto plane = [](double x, double y) { return 2.0 + 0.5 * x - 0.25 * y; };
+    const std::initializer_list<std::pair<std::uint64_t, std::uint64_t>> nodes = {{0, 0}, {5, 1}, {2, 4}, {6, 5},
+                                                                                  {1, 5}, {3, 2}};
+    struct Case {
+        const char* what;
+        Lattice g;
+    };
+    const Case cases[] = {
+        {"wide", lattice(100, 50, 10, 5, 8, 6)},
+        {"tall", lattice(100, 50, 10, 5, 7, 9)},
+        {"square", lattice(100, 50, 10, 5, 7, 7)},
+        {"rotated and flipped", lattice(-30, 12, 2.5, 4, 8, 6, 30, true)},
+    };
+    for (const Case& c : cases) {
+        const auto s = with_positions_of(c.g, nodes, plane);
+        std::vector<std::array<double, 2>> positions;
+        for (const Sample& p : s) positions.push_back({p[0], p[1]});
+        ASSERT_TRUE(MinCurvatureOperator::factor(c.g, positions).has_value()) << c.what;  // the direct path
+        const Array2 a = min_curvature(s, c.g);
+        for (std::uint64_t i = 0; i < c.g.ncol; ++i)
+            for (std::uint64_t j = 0; j < c.g.nrow; ++j) {
+                auto [x, y] = node_xy(c.g, i, j);
+                EXPECT_NEAR(a(i, j), plane(x, y), 1e-9) << c.what << " " << i << "," << j;
+            }
+    }
+}
+
+TEST(MinCurvature, AnchorValuesAreMeansOfTheirSamples) {
+    // Every node pinned: exactly the per-node means, whichever path runs.
+    const Lattice g = unit(3, 2);
+    std::vector<Sample> s;
+    for (std::uint64_t i = 0; i < 3; ++i)
+        for (std::uint64_t j = 0; j < 2; ++j) {
+            s.push_back({double(i) + 0.1, double(j), double(i * 10 + j)});
+            s.push_back({double(i) - 0.1, double(j) + 0.2, double(i * 10 + j) + 1.0});
+        }
+    s.push_back({1, 0, 13.5});  // a third sample on node (1, 0)
+    const Array2 a = min_curvature(s, g);
+    for (std::uint64_t i = 0; i < 3; ++i)
+        for (std::uint64_t j = 0; j < 2; ++j) {
+            const double base = double(i * 10 + j);
+            const double expected = (i == 1 && j == 0) ? (base + base + 1.0 + 13.5) / 3.0 : (base + base + 1.0) / 2.0;
+            EXPECT_EQ(a(i, j), expected) << i << "," << j;
+        }
+}
+
+TEST(MinCurvature, FallbackCases) {
+    struct Case {
+        const char* what;
+        std::vector<Sample> samples;
+        Lattice g;
+    };
+    const Case cases[] = {
+        {"single sample", {{2.2, 1.9, 6.5}}, unit(5, 5)},
+        {"three corners", {{0, 0, 1}, {4, 0, 3}, {0, 4, 5}}, unit(5, 5)},
+        {"one row", {{0, 0, 1}, {0.2, 0.1, 2}, {3, 0, 7}, {9, 0, 4}}, unit(6, 1)},
+    };
+    for (const Case& c : cases) {
+        const Array2 a = min_curvature(c.samples, c.g);
+        const Array2 idw = inverse_distance(c.samples, c.g);
+        ASSERT_EQ(a.values.size(), c.g.ncol * c.g.nrow);
+        for (double v : a.values) EXPECT_TRUE(std::isfinite(v)) << c.what;
+        // Pinned nodes hold their mean; free nodes are bounded by the data.
+        for (const Sample& p : c.samples) {
+            auto node = snap_to_node(c.g, p[0], p[1]);
+            if (!node) continue;
+            double sum = 0, n = 0;
+            for (const Sample& q : c.samples)
+                if (snap_to_node(c.g, q[0], q[1]) == node) sum += q[2], ++n;
+            EXPECT_EQ(a(node->first, node->second), sum / n) << c.what;
+        }
+        if (c.g.nrow == 1) {
+            // Too small to relax: the inverse-distance surface with pinned means.
+            for (std::uint64_t i = 0; i < c.g.ncol; ++i) {
+                if (i != 0 && i != 3) {
+                    EXPECT_EQ(a(i, 0), idw(i, 0)) << i;
+                }
+            }
+        }
+    }
+    const Array2 one = min_curvature(cases[0].samples, cases[0].g);
+    for (double v : one.values) EXPECT_NEAR(v, 6.5, 1e-12);
+}
+
+TEST(MinCurvature, CollinearAnchorsUseTheShiftedSystem) {
+    // Five anchors on row 2: singular unshifted; the shift still pins them.
+    const Lattice g = unit(7, 5);
+    std::vector<std::array<double, 2>> pos;
+    for (int i = 1; i <= 5; ++i) pos.push_back({double(i), 2.0});
+    auto op = MinCurvatureOperator::factor(g, pos);
+    ASSERT_TRUE(op.has_value());
+    auto a = op->solve(std::vector<double>{1, 2, 3, 4, 5});
+    ASSERT_TRUE(a.has_value());
+    for (int i = 1; i <= 5; ++i) EXPECT_EQ((*a)(i, 2), double(i));
+    for (double v : a->values) EXPECT_TRUE(std::isfinite(v));
+}
+
+TEST(MinCurvature, NonFiniteSamplesAreLeftOut) {
+    const Lattice g = unit(6, 5);
+    const auto plane = [](double x, double y) { return 1.0 - x + 3.0 * y; };
+    const auto good = with_positions_of(g, {{0, 0}, {5, 0}, {0, 4}, {5, 4}, {2, 2}}, plane);
+    const Array2 expected = min_curvature(good, g);
+    for (Sample bad : {Sample{2, 3, kNaN}, Sample{kNaN, 1, 5}, Sample{1, kInf, 5}, Sample{3, 1, kInf}}) {
+        std::vector<Sample> s = good;
+        s.insert(s.begin() + 2, bad);
+        const Array2 a = min_curvature(s, g);
+        EXPECT_EQ(a.values, expected.values);
+        // The same holds on the relaxation path (single usable sample).
+        const Array2 lone = min_curvature(std::vector<Sample>{bad, {2, 2, 4}}, g);
+        for (double v : lone.values) EXPECT_NEAR(v, 4.0, 1e-12);
+    }
+}
+
+// ---------------------------------------------------------------- core wrapper
+
+TEST(CoreGrid, WrapsToolkitResultsAndErrors) {
+    const GridGeometry g{0, 0, 1, 1, 3, 2, 0, false};
+    const std::vector<std::array<double, 3>> s = {{0, 0, 1}, {2, 1, 3}};
+    const struct {
+        GriddingMethod m;
+        const char* name;
+    } cases[] = {{GriddingMethod::Nearest, "Nearest"},
+                 {GriddingMethod::InverseDistance, "InverseDistance"},
+                 {GriddingMethod::MinimumCurvature, "MinimumCurvature"}};
+    for (const auto& c : cases) {
+        EXPECT_STREQ(gridding_method_name(c.m), c.name);
+        auto r = grid(s, g, c.m);
+        ASSERT_TRUE(r.has_value());
+        EXPECT_EQ(r->ncol(), 3u);
+        EXPECT_EQ(r->nrow(), 2u);
+        auto direct = grid(s, g.lattice(), static_cast<std::uint8_t>(c.m));
+        EXPECT_EQ(r->data(), direct->values);
+        auto empty = grid(std::span<const std::array<double, 3>>{}, g, c.m);
+        ASSERT_FALSE(empty.has_value());
+        EXPECT_EQ(empty.error().kind(), ErrorKind::Tools);
+        EXPECT_EQ(empty.error().display(), "empty input: grid: no points to grid");
+    }
+}
+
+}  // namespace
+}  // namespace vz::gridding

@@ -1,0 +1,104 @@
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "gridding/grid.hpp"
+
+namespace vz::gridding {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+/// The usable samples as three parallel arrays, in input order.
+struct Columns {
+    std::vector<double> x, y, z;
+};
+
+Columns finite_columns(std::span<const Sample> samples) {
+    Columns c;
+    c.x.reserve(samples.size());
+    c.y.reserve(samples.size());
+    c.z.reserve(samples.size());
+    for (const Sample& s : samples) {
+        if (!finite_sample(s)) continue;
+        c.x.push_back(s[0]);
+        c.y.push_back(s[1]);
+        c.z.push_back(s[2]);
+    }
+    return c;
+}
+
+/// One node by the plain walk: the first sample at squared distance exactly 0
+/// decides the node; otherwise the weighted mean with weights 1 / d^2.
+double node_value(const Columns& c, double px, double py) {
+    double sum = 0.0, total = 0.0;
+    const std::size_t n = c.x.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        const double dx = c.x[k] - px, dy = c.y[k] - py;
+        const double d2 = dx * dx + dy * dy;
+        if (d2 == 0.0) return c.z[k];
+        const double w = 1.0 / d2;
+        sum += w * c.z[k];
+        total += w;
+    }
+    return total > 0.0 ? sum / total : kNaN;
+}
+
+}  // namespace
+
+Array2 inverse_distance(std::span<const Sample> samples, const Lattice& lattice) {
+    Array2 out = Array2::filled(lattice.ncol, lattice.nrow, kNaN);
+    if (lattice.nrow == 0 || lattice.ncol == 0) return out;
+    const Columns c = finite_columns(samples);
+    if (c.x.empty()) return out;
+    const std::size_t n = c.x.size();
+
+    // Nodes are processed in blocks of kLanes; each node keeps its own sums,
+    // accumulated over the samples in input order, so the values are exactly
+    // those of the plain walk while the lanes vectorise. A lane that met a
+    // squared distance of exactly 0 is redone by the plain walk, which finds
+    // the first exact hit in input order.
+    constexpr std::size_t kLanes = 8;
+    const std::uint64_t nodes = lattice.ncol * lattice.nrow;
+    std::uint64_t node = 0;  // rows outer, columns inner: node = j * ncol + i
+    while (node < nodes) {
+        const std::size_t lanes = static_cast<std::size_t>(std::min<std::uint64_t>(kLanes, nodes - node));
+        double px[kLanes], py[kLanes], sum[kLanes], total[kLanes], dmin[kLanes];
+        std::uint64_t ii[kLanes], jj[kLanes];
+        for (std::size_t l = 0; l < kLanes; ++l) {
+            const std::uint64_t id = node + std::min(l, lanes - 1);
+            ii[l] = id % lattice.ncol;
+            jj[l] = id / lattice.ncol;
+            auto [x, y] = node_xy(lattice, ii[l], jj[l]);
+            px[l] = x;
+            py[l] = y;
+            sum[l] = 0.0;
+            total[l] = 0.0;
+            dmin[l] = 1.0;
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            const double sx = c.x[k], sy = c.y[k], sz = c.z[k];
+            for (std::size_t l = 0; l < kLanes; ++l) {
+                const double dx = sx - px[l], dy = sy - py[l];
+                const double d2 = dx * dx + dy * dy;
+                const double w = 1.0 / d2;
+                sum[l] += w * sz;
+                total[l] += w;
+                dmin[l] = d2 < dmin[l] ? d2 : dmin[l];
+            }
+        }
+        for (std::size_t l = 0; l < lanes; ++l) {
+            double v;
+            if (dmin[l] == 0.0)
+                v = node_value(c, px[l], py[l]);
+            else
+                v = total[l] > 0.0 ? sum[l] / total[l] : kNaN;
+            out(ii[l], jj[l]) = v;
+        }
+        node += lanes;
+    }
+    return out;
+}
+
+}  // namespace vz::gridding

@@ -1,0 +1,89 @@
+#pragma once
+/// `MinCurvatureOperator`: the factored minimum-curvature system of one
+/// lattice and one layout of sample positions.
+///
+/// A sample pins the node nearest to it (an anchor, valued by the mean z of
+/// its samples); every other node is free and satisfies
+///   16 z - 6.25 E + 1.5 D + 0.75 F = 0
+/// with E, D, F the sums over the edge, diagonal and distance-2 axial
+/// neighbours, where neighbours outside the lattice are linear extrapolations
+/// along the axis that leaves it. The free nodes are numbered with the shorter
+/// lattice dimension varying fastest, which keeps the band narrow.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "gridding/band_lu.hpp"
+#include "gridding/grid.hpp"
+#include "gridding/lattice.hpp"
+#include "tools_error.hpp"
+
+namespace vz::gridding {
+
+/// Band storage above this many bytes is not attempted: at a few hundred nodes
+/// a side the direct factorisation would need gigabytes (a 500 x 500 lattice
+/// needs about 4 GB), and an allocation the machine cannot back would end the
+/// process. Above the budget the minimum-curvature driver relaxes iteratively.
+inline constexpr std::uint64_t kBandBudgetBytes = std::uint64_t{1} << 30;
+
+/// The node (column, row) that a sample at (x, y) pins: the nearest node, by
+/// rounding the fractional index with halves away from zero. Absent when an
+/// increment is 0, any lattice field or coordinate is not finite, or the
+/// rounded node lies outside the lattice.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> snap_to_node(const Lattice& lattice, double x, double y);
+
+class MinCurvatureOperator {
+public:
+    /// Builds and factors the system for `positions` (x, y) on `lattice`.
+    /// Errors: InvalidGeometry "MinCurvatureOperator::factor: lattice must be
+    /// at least 2x2"; InvalidArgument "MinCurvatureOperator: conditioning
+    /// system is singular (too few / collinear hard anchors to pin the
+    /// surface)" when the band matrix cannot be factored, unshifted and (with
+    /// 4 or more anchors) with a diagonal shift of 1e-8 times its largest
+    /// diagonal entry; InvalidArgument when the band storage would exceed
+    /// `kBandBudgetBytes` or the problem exceeds 32-bit node or sample indices.
+    static ToolsResult<MinCurvatureOperator> factor(const Lattice& lattice,
+                                                    std::span<const std::array<double, 2>> positions);
+
+    /// Solves for the z values of the samples the operator was built for, in
+    /// the same order. Anchors take the mean z of their samples. Errors:
+    /// InvalidArgument "MinCurvatureOperator::solve: expected {} z-values,
+    /// got {}". Safe to call from several threads at once.
+    ToolsResult<Array2> solve(std::span<const double> z) const;
+
+    const Lattice& lattice() const { return lattice_; }
+    std::uint64_t ncol() const { return lattice_.ncol; }
+    std::uint64_t nrow() const { return lattice_.nrow; }
+    std::uint64_t sample_count() const { return sample_count_; }
+    /// Anchor nodes (column, row) in the order a sample first pinned them.
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>>& anchors() const { return anchors_; }
+    /// Free nodes (column, row) in free-index order.
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>>& free_nodes() const { return free_; }
+    /// The factored band matrix; absent when every node is an anchor.
+    const std::optional<BandLu>& band() const { return band_; }
+
+private:
+    MinCurvatureOperator() = default;
+
+    Lattice lattice_{};
+    std::uint64_t sample_count_ = 0;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> anchors_;
+    // Sample indices per anchor, flattened: anchor a owns
+    // anchor_samples_[anchor_start_[a] .. anchor_start_[a + 1]).
+    std::vector<std::uint32_t> anchor_start_;
+    std::vector<std::uint32_t> anchor_samples_;
+    std::vector<std::int32_t> node_anchor_;  // i + j * ncol -> anchor index or -1
+    std::vector<std::int32_t> node_free_;    // i + j * ncol -> free index or -1
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> free_;
+    // Anchor terms of each free equation, flattened like the anchor samples;
+    // one term per contribution, in the order the stencil produced them.
+    std::vector<std::uint64_t> coupling_start_;
+    std::vector<std::pair<std::uint32_t, double>> couplings_;
+    std::optional<BandLu> band_;
+};
+
+}  // namespace vz::gridding
