@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/geometry/spatial_index.hpp"
 #include "core/trajectory.hpp"
 #include "foundation/format.hpp"
 
@@ -145,24 +146,7 @@ double bisect(double lo, double hi, double d_lo, double threshold, const Plane& 
     return (lo + hi) * 0.5;
 }
 
-/// Linear-scan stand-in for a box index: every box whose extent meets the
-/// query box (touching counts), in ascending entry order.
-class BoxIndex {
-public:
-    explicit BoxIndex(std::vector<Box3> boxes) : boxes_(std::move(boxes)) {}
-    void query(const Box3& q, std::vector<std::size_t>& out) const {
-        out.clear();
-        for (std::size_t k = 0; k < boxes_.size(); ++k) {
-            const Box3& b = boxes_[k];
-            if (b.min[0] <= q.max[0] && q.min[0] <= b.max[0] && b.min[1] <= q.max[1] && q.min[1] <= b.max[1] &&
-                b.min[2] <= q.max[2] && q.min[2] <= b.max[2])
-                out.push_back(k);
-        }
-    }
-
-private:
-    std::vector<Box3> boxes_;
-};
+geometry::Box3 to_index_box(const Box3& b) { return geometry::Box3{b.min, b.max}; }
 
 template <class Positions>
 Result<std::vector<Crossing>> search(std::span<const double> mds, const Positions& positions,
@@ -188,13 +172,14 @@ Result<std::vector<Crossing>> search(std::span<const double> mds, const Position
 
     const double step = std::max(median_edge_length(vertices, triangles, candidates), 8.0 * tolerance);
 
-    std::vector<Box3> boxes;
+    std::vector<geometry::Box3> boxes;
     boxes.reserve(candidates.size());
     for (const auto k : candidates) {
         const auto& t = triangles[k];
-        boxes.push_back(triangle_envelope(vertices[t[0]], vertices[t[1]], vertices[t[2]], tolerance));
+        boxes.push_back(to_index_box(triangle_envelope(vertices[t[0]], vertices[t[1]], vertices[t[2]], tolerance)));
     }
-    const BoxIndex index(std::move(boxes));
+    const auto index = geometry::BoxIndex3::bulk_load(boxes);
+    boxes = {};
 
     std::vector<TrajectorySegment> leaves;
     for (std::size_t i = 0; i + 1 < mds.size(); ++i) {
@@ -207,7 +192,7 @@ Result<std::vector<Crossing>> search(std::span<const double> mds, const Position
     const double threshold = 0.1 * tolerance;
     std::vector<std::size_t> hits;
     for (const auto& leaf : leaves) {
-        index.query(segment_envelope(leaf.p0, leaf.p1, tolerance), hits);
+        index.query(to_index_box(segment_envelope(leaf.p0, leaf.p1, tolerance)), hits);
         for (const auto entry : hits) {
             const auto& tri = triangles[candidates[entry]];
             const Point3& a = vertices[tri[0]];
@@ -228,19 +213,28 @@ Result<std::vector<Crossing>> search(std::span<const double> mds, const Position
                 double md;
                 if (same_side) {
                     md = refine(leaf.md0 + t * (leaf.md1 - leaf.md0), leaf.md0, leaf.md1, plane, positions);
+                    // A leaf wholly on one side of the plane is hit only
+                    // through the parameter slack of the segment test: its
+                    // line meets the plane just beyond the leaf, possibly far
+                    // from the surface. Keep the closest approach only when
+                    // it lies within the tolerance of the plane; failing
+                    // that, a leaf end within the tolerance (a hole that ends
+                    // on the surface) is the crossing.
+                    const auto q = positions(md);
+                    if (!q || !(std::abs(plane.dist(*q)) <= tolerance)) {
+                        if (std::abs(d1) <= tolerance && !(std::abs(d0) < std::abs(d1))) {
+                            md = leaf.md1;
+                        } else if (std::abs(d0) <= tolerance) {
+                            md = leaf.md0;
+                        } else {
+                            continue;
+                        }
+                    }
                 } else {
                     md = bisect(leaf.md0, leaf.md1, d0, threshold, plane, positions);
                 }
                 const auto p = positions(md);
                 if (!p || !point_in_triangle(*p, a, b, c, tolerance)) continue;
-                // A leaf wholly on one side of the plane is only hit through
-                // the parameter slack of the segment test: its line meets the
-                // plane just beyond the leaf. Only a leaf that actually comes
-                // within the tolerance of the plane touches the surface;
-                // otherwise the point found is off the surface.
-                if (same_side && !(std::abs(plane.dist(*p)) <= tolerance) &&
-                    !(std::min(std::abs(d0), std::abs(d1)) <= tolerance))
-                    continue;
                 crossings.push_back({md, (*p)[0], (*p)[1], (*p)[2]});
                 continue;
             }
