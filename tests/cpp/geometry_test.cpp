@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ struct PointCloud {
     std::string name;
     Pts pts;
 };
+
+void PrintTo(const PointCloud& c, std::ostream* os) { *os << c.name; }
 
 // Clouds chosen for their ties: lattices put many entries at exactly equal
 // distances from lattice nodes and cell centres, duplicates tie at distance 0.
