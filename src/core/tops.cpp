@@ -8,13 +8,16 @@
 
 #include <fmt/format.h>
 
-#include "core/tops.hpp"
+#include "algorithms/wells.hpp"
 #include "core/well.hpp"
 #include "foundation/format.hpp"
 
 namespace vz {
 
 namespace {
+
+/// Sort key of a name missing from the stratigraphic order: after every rank.
+constexpr std::size_t kUnranked = static_cast<std::size_t>(-1);
 
 /// Indices of the tops whose name matches `name` ASCII case-insensitively.
 std::vector<std::size_t> matching_tops(const std::vector<DepthPick>& tops, std::string_view name) {
@@ -96,7 +99,7 @@ void Sidetrack::sort_tops() {
         });
         return;
     }
-    const detail::TopRanks ranks(strat_order);
+    const auto ranks = strat_rank_map(strat_order);
     // Decorate once so each comparison is two integer compares.
     struct Keyed {
         std::int64_t md_key;
@@ -106,7 +109,8 @@ void Sidetrack::sort_tops() {
     std::vector<Keyed> keyed;
     keyed.reserve(tops.size());
     for (auto& t : tops) {
-        keyed.push_back({total_order_key(t.md), ranks.key(t.name), std::move(t)});
+        const auto r = ranks.find(t.name);
+        keyed.push_back({total_order_key(t.md), r == ranks.end() ? kUnranked : r->second, std::move(t)});
     }
     std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
         if (a.md_key != b.md_key) return a.md_key < b.md_key;

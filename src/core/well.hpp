@@ -205,6 +205,8 @@ struct Well {
     Sidetrack* sidetrack(std::string_view label);
     /// Same as `sidetrack`.
     const Sidetrack* find_bore(std::string_view label) const { return sidetrack(label); }
+    /// Same as `sidetrack`.
+    const Sidetrack* bore(std::string_view label) const { return sidetrack(label); }
     /// The bore with exactly this label, first appended (the well's head and
     /// kb, nothing else) when missing. Never fails.
     Sidetrack& sidetrack_entry(std::string_view label);

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "core/tops.hpp"
+#include "algorithms/wells.hpp"
 #include "core/well.hpp"
 #include "foundation/format.hpp"
 
@@ -38,10 +38,14 @@ std::vector<Zone> Sidetrack::zones() const {
     out.reserve(tops.size());
     for (std::size_t i = 0; i < tops.size(); ++i) out.push_back(zone_at(*this, i, end));
     if (!strat_order.empty()) {
-        const detail::TopRanks ranks(strat_order);
-        std::vector<std::pair<std::size_t, std::size_t>> order;  // (rank key, md position)
+        const auto ranks = strat_rank_map(strat_order);
+        constexpr std::size_t kUnranked = static_cast<std::size_t>(-1);  // after every rank
+        std::vector<std::pair<std::size_t, std::size_t>> order;          // (rank key, md position)
         order.reserve(out.size());
-        for (std::size_t i = 0; i < out.size(); ++i) order.emplace_back(ranks.key(out[i].name), i);
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            const auto r = ranks.find(out[i].name);
+            order.emplace_back(r == ranks.end() ? kUnranked : r->second, i);
+        }
         std::stable_sort(order.begin(), order.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         std::vector<Zone> sorted;
