@@ -199,6 +199,13 @@ struct Surface {
     /// NaN-aware box mean over a (2 radius + 1)^2 window clipped to the
     /// lattice; NaN nodes stay NaN. History + "surface.smooth(radius=…)".
     Surface smooth(std::uint64_t radius) const;
+
+    /// Fills the NaN nodes by gridding the finite nodes (at their world
+    /// positions) onto the surface's own lattice with `method`; every other
+    /// node keeps its value. A surface without NaN nodes is copied without
+    /// gridding. History + "surface.extrapolate(method=…)". `OutOfRange` when
+    /// a NaN node exists but no node is finite; gridding errors as `Tools`.
+    Result<Surface> extrapolate(GriddingMethod method) const;
 };
 
 }  // namespace vz

@@ -3,11 +3,13 @@
 // NaN-aware smoothing.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
 #include <fmt/format.h>
 
+#include "core/gridding.hpp"
 #include "core/surface.hpp"
 #include "core/surface_ops.hpp"
 #include "foundation/format.hpp"
@@ -111,6 +113,37 @@ Surface Surface::smooth(std::uint64_t radius) const {
         }
     }
     return derived(*this, std::move(out), fmt::format("surface.smooth(radius={})", radius));
+}
+
+Result<Surface> Surface::extrapolate(GriddingMethod method) const {
+    const std::string entry = fmt::format("surface.extrapolate(method={})", gridding_method_name(method));
+    const std::span<const double> v = values.values();
+    if (std::none_of(v.begin(), v.end(), [](double z) { return std::isnan(z); }))
+        return derived(*this, values, entry);
+    const std::size_t ncol = values.ncol(), nrow = values.nrow();
+    std::vector<std::array<double, 3>> samples;
+    // Rows outer, columns inner: the order the gridding kernels see the
+    // samples in decides their ties.
+    for (std::size_t j = 0; j < nrow; ++j) {
+        for (std::size_t i = 0; i < ncol; ++i) {
+            const double z = v[i * nrow + j];
+            if (!std::isfinite(z)) continue;
+            auto [x, y] = geom.node_xy(i, j);
+            samples.push_back({x, y, z});
+        }
+    }
+    if (samples.empty())
+        return fail(Error::out_of_range("surface.extrapolate requires at least one finite source node"));
+    VZ_ASSIGN_OR_RETURN(Grid2 gridded, gridding::grid(samples, geom, method));
+    Grid2 out = values;
+    const std::span<double> o = out.values();
+    const std::span<const double> g = gridded.values();
+    if (g.size() != o.size())
+        return fail(Error::geometry_mismatch(fmt::format("surface.extrapolate: gridded shape [{}, {}] != grid (ncol={}, nrow={})",
+                                                         gridded.ncol(), gridded.nrow(), geom.ncol, geom.nrow)));
+    for (std::size_t k = 0; k < o.size(); ++k)
+        if (std::isnan(o[k])) o[k] = g[k];
+    return derived(*this, std::move(out), entry);
 }
 
 }  // namespace vz

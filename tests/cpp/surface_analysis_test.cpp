@@ -229,5 +229,82 @@ TEST(SurfaceAnalysis, Smoothing) {
     EXPECT_EQ(d.geom, s.geom);
 }
 
+
+TEST(SurfaceAnalysis, ExtrapolateFillsOnlyUndefinedNodes) {
+    struct Case {
+        const char* what;
+        GriddingMethod method;
+        GridGeometry g;
+        Grid2 values;
+        std::vector<double> expected;
+    };
+    const Case cases[] = {
+        {"nearest along a row", GriddingMethod::Nearest, geo(0, 0, 1, 1, 5, 1), cols({{1}, {kNaN}, {kNaN}, {5}, {kNaN}}),
+         {1, 1, 5, 5, 5}},
+        // Infinite nodes keep their values and are not used as samples.
+        {"infinite nodes are not samples", GriddingMethod::Nearest, geo(0, 0, 1, 1, 3, 1), cols({{kInf}, {kNaN}, {3}}),
+         {kInf, 3, 3}},
+        // Anisotropic spacing on a rotated, flipped lattice: (1,1) is one
+        // xinc from (0,1) but ten xinc from (1,0).
+        {"world distances", GriddingMethod::Nearest, geo(7, -3, 1, 10, 2, 2, 40, true), cols({{4, 8}, {6, kNaN}}),
+         {4, 8, 6, 8}},
+        {"inverse distance midpoint", GriddingMethod::InverseDistance, geo(0, 0, 2, 2, 3, 1), cols({{2}, {kNaN}, {4}}),
+         {2, 3, 4}},
+    };
+    for (const Case& c : cases) {
+        Surface s = make_surface(c.g, c.values);
+        ASSERT_TRUE(s.set_attr("lane", Grid2(c.g.ncol, c.g.nrow, 1.0)));
+        auto r = s.extrapolate(c.method);
+        ASSERT_TRUE(r) << c.what << ": " << error_text(r);
+        expect_values(r->values, c.expected, c.what);
+        EXPECT_EQ(r->geom, c.g);
+        EXPECT_TRUE(r->attributes.empty());
+        EXPECT_EQ(r->history.entries().back(),
+                  std::string("surface.extrapolate(method=") + gridding_method_name(c.method) + ")");
+        EXPECT_EQ(r->history.size(), s.history.size() + 1);
+    }
+}
+
+TEST(SurfaceAnalysis, ExtrapolateMinimumCurvatureRestoresAPlane) {
+    const GridGeometry g = geo(100, 200, 10, 10, 9, 9, 25);
+    auto plane = [&](std::size_t i, std::size_t j) { return 3.0 + 0.5 * double(i) - 0.25 * double(j); };
+    Grid2 holed = from_fn(9, 9, plane);
+    for (std::size_t i = 3; i <= 5; ++i)
+        for (std::size_t j = 3; j <= 5; ++j) holed(i, j) = kNaN;
+    auto r = make_surface(g, holed).extrapolate(GriddingMethod::MinimumCurvature);
+    ASSERT_TRUE(r) << error_text(r);
+    for (std::size_t i = 0; i < 9; ++i) {
+        for (std::size_t j = 0; j < 9; ++j) {
+            if (std::isnan(holed(i, j)))
+                EXPECT_NEAR(r->values(i, j), plane(i, j), 1e-3) << i << "," << j;
+            else
+                EXPECT_EQ(r->values(i, j), holed(i, j)) << i << "," << j;  // defined nodes untouched
+        }
+    }
+}
+
+TEST(SurfaceAnalysis, ExtrapolateWithoutGriddingOrSamples) {
+    // No NaN node: a copy, even when no node is finite (the gridding never runs).
+    const Surface full = make_surface(geo(0, 0, 1, 1, 2, 1), cols({{kInf}, {-kInf}}));
+    auto copy = full.extrapolate(GriddingMethod::MinimumCurvature);
+    ASSERT_TRUE(copy) << error_text(copy);
+    expect_values(copy->values, {kInf, -kInf});
+    EXPECT_EQ(copy->history.entries(),
+              (std::vector<std::string>{"surface.new", "surface.extrapolate(method=MinimumCurvature)"}));
+    // NaN nodes and nothing finite to grid from.
+    for (GriddingMethod m : {GriddingMethod::Nearest, GriddingMethod::InverseDistance, GriddingMethod::MinimumCurvature}) {
+        const Surface holes = make_surface(geo(0, 0, 1, 1, 3, 1), cols({{kInf}, {kNaN}, {-kInf}}));
+        EXPECT_EQ(error_text(holes.extrapolate(m)),
+                  "out of range: surface.extrapolate requires at least one finite source node");
+        const Surface empty_nan = make_surface(geo(0, 0, 1, 1, 2, 2), Grid2(2, 2, kNaN));
+        EXPECT_EQ(error_text(empty_nan.extrapolate(m)),
+                  "out of range: surface.extrapolate requires at least one finite source node");
+    }
+    // A lattice without nodes has no NaN node: copied.
+    auto none = make_surface(geo(0, 0, 1, 1, 0, 3), Grid2(0, 3)).extrapolate(GriddingMethod::Nearest);
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->values.size(), 0u);
+}
+
 }  // namespace
 }  // namespace vz
