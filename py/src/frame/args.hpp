@@ -9,6 +9,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -77,8 +78,8 @@ public:
 
 private:
     explicit Args(const Signature& sig) : sig_(&sig) {}
-    static PyResult<Args> bind_values(const Signature& sig, PyObject* const* values, std::size_t nargs,
-                                      const std::vector<PyObject*>& names);
+    static PyResult<Args> bind_views(const Signature& sig, PyObject* const* values, std::size_t nargs,
+                                     std::span<const std::string_view> names);
     PyErr missing_value(std::string_view name) const;
 
     const Signature* sig_;
