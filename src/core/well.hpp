@@ -89,7 +89,8 @@ struct Sidetrack {
     /// of trajectories (always so without trajectories).
     const Trajectory* active_trajectory() const;
     /// Builds a trajectory from `source` with the bore's head and kb,
-    /// appends it and makes it active. On failure (the `OutOfRange` errors of
+    /// appends it and makes it active; the returned pointer stays valid until
+    /// the next push. On failure (the `OutOfRange` errors of
     /// `Trajectory::from_source`) the bore is unchanged.
     Result<const Trajectory*> push_trajectory(const TrajectorySource& source);
     /// Subsea TVD (positive down) on the active trajectory at md, or absent.

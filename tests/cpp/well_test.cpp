@@ -123,6 +123,9 @@ TEST(Well, BoreChoice) {
         EXPECT_EQ(w.is_multibore(), c.multibore);
         ASSERT_NE(w.accessor_bore(), nullptr);
         EXPECT_EQ(w.accessor_bore()->label, c.accessor);
+        // Well-level reads answer from the accessor bore alone.
+        EXPECT_EQ(w.tvd(500).has_value(), w.accessor_bore()->has_trajectory());
+        EXPECT_EQ(w.md_at_tvd(500).has_value(), w.accessor_bore()->has_trajectory());
         auto ib = w.intersection_bore();
         ASSERT_EQ(ib.has_value(), c.intersection.has_value());
         if (ib) {
