@@ -120,9 +120,6 @@ PyResult<Dict> FromPy<Dict>::convert(PyObject* obj) {
 }
 
 PyResult<Ref> to_py(double v) { return checked(PyFloat_FromDouble(v)); }
-PyResult<Ref> to_py(std::uint64_t v) { return checked(PyLong_FromUnsignedLongLong(v)); }
-PyResult<Ref> to_py(std::int64_t v) { return checked(PyLong_FromLongLong(v)); }
-PyResult<Ref> to_py(std::uint32_t v) { return checked(PyLong_FromUnsignedLong(v)); }
 PyResult<Ref> to_py(bool v) { return Ref::borrow(v ? Py_True : Py_False); }
 PyResult<Ref> to_py(std::string_view v) {
     return checked(PyUnicode_FromStringAndSize(v.data(), static_cast<Py_ssize_t>(v.size())));

@@ -8,6 +8,7 @@
 /// `Args` adds the note naming the parameter. `to_py(value)` builds the Python
 /// result of a method.
 
+#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -96,10 +97,14 @@ PyResult<T> from_py(PyObject* obj) {
 
 /// Python results.
 PyResult<Ref> to_py(double v);
-PyResult<Ref> to_py(std::uint64_t v);
-PyResult<Ref> to_py(std::int64_t v);
-PyResult<Ref> to_py(std::uint32_t v);
 PyResult<Ref> to_py(bool v);
+/// Any integer type → int.
+template <std::integral T>
+    requires(!std::same_as<T, bool>)
+PyResult<Ref> to_py(T v) {
+    if constexpr (std::is_signed_v<T>) return checked(PyLong_FromLongLong(static_cast<long long>(v)));
+    else return checked(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(v)));
+}
 PyResult<Ref> to_py(std::string_view v);
 inline PyResult<Ref> to_py(const std::string& v) { return to_py(std::string_view(v)); }
 inline PyResult<Ref> to_py(const char* v) { return to_py(std::string_view(v)); }
