@@ -20,7 +20,9 @@ public:
         std::string name = std::string(info ? info->test_suite_name() : "io") + "_" + (info ? info->name() : "x");
         for (char& c : name)
             if (c == '/') c = '_';
-        dir_ = std::filesystem::temp_directory_path() / ("vz_io_" + std::to_string(::getpid()) + "_" + name);
+        static int serial = 0;
+        dir_ = std::filesystem::temp_directory_path() /
+               ("vz_io_" + std::to_string(::getpid()) + "_" + name + "_" + std::to_string(serial++));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
     }

@@ -1,0 +1,240 @@
+#include "io/geojson.hpp"
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "io/text.hpp"
+
+namespace vz::geojson {
+
+namespace {
+
+using json = nlohmann::json;
+
+// The DOM builder, keeping the parser's message instead of throwing it.
+class DomParser : public nlohmann::detail::json_sax_dom_parser<json> {
+public:
+    explicit DomParser(json& root) : json_sax_dom_parser<json>(root, false) {}
+    template <class Exception>
+    bool parse_error(std::size_t pos, const std::string& token, const Exception& ex) {
+        message = ex.what();
+        return json_sax_dom_parser<json>::parse_error(pos, token, ex);
+    }
+    std::string message;
+};
+
+std::expected<json, std::string> parse_document(const std::string& text) {
+    json root;
+    DomParser sax(root);
+    bool ok = json::sax_parse(text, &sax, nlohmann::detail::input_format_t::json, true, false);
+    if (!ok || sax.is_errored()) return std::unexpected(sax.message.empty() ? "invalid JSON" : sax.message);
+    return root;
+}
+
+using Position = std::array<double, 3>;
+using Fail = std::unexpected<std::string>;
+
+std::expected<Position, std::string> position(const json& p) {
+    if (!p.is_array()) return Fail("a position must be an array of numbers");
+    if (p.size() < 2) return Fail(fmt::format("a position needs at least two ordinates, got {}", p.size()));
+    Position out{0, 0, 0};
+    for (std::size_t k = 0; k < p.size(); ++k) {
+        if (!p[k].is_number()) return Fail("a position must be an array of numbers");
+        if (k < 3) out[k] = p[k].get<double>();
+    }
+    return out;
+}
+
+std::expected<std::vector<Position>, std::string> positions(const json& a) {
+    if (!a.is_array()) return Fail("expected an array of positions");
+    std::vector<Position> out;
+    out.reserve(a.size());
+    for (const auto& p : a) {
+        auto pos = position(p);
+        if (!pos) return Fail(pos.error());
+        out.push_back(*pos);
+    }
+    return out;
+}
+
+// Visits a geometry: `on_line` gets every line and ring, `on_point` every
+// position in document order.
+template <class OnPoint, class OnLine>
+std::expected<void, std::string> walk_geometry(const json& g, OnPoint&& on_point, OnLine&& on_line, int depth = 0) {
+    if (depth > 64) return Fail("geometry collections nested too deeply");
+    if (!g.is_object()) return Fail("a geometry must be an object");
+    auto t = g.find("type");
+    if (t == g.end() || !t->is_string()) return Fail("a geometry needs a \"type\" string");
+    const std::string& type = t->get_ref<const std::string&>();
+    if (type == "GeometryCollection") {
+        auto gs = g.find("geometries");
+        if (gs == g.end() || !gs->is_array()) return Fail("a GeometryCollection needs a \"geometries\" array");
+        for (const auto& m : *gs) {
+            auto r = walk_geometry(m, on_point, on_line, depth + 1);
+            if (!r) return r;
+        }
+        return {};
+    }
+    if (type != "Point" && type != "MultiPoint" && type != "LineString" && type != "MultiLineString" &&
+        type != "Polygon" && type != "MultiPolygon")
+        return Fail(fmt::format("unknown geometry type '{}'", type));
+    auto c = g.find("coordinates");
+    if (c == g.end()) return Fail(fmt::format("a {} needs \"coordinates\"", type));
+    auto lines_of = [&](const json& a, int nest) -> std::expected<void, std::string> {
+        // nest 1: array of lines; nest 2: array of arrays of lines.
+        if (!a.is_array()) return Fail(fmt::format("malformed {} coordinates", type));
+        for (const auto& item : a) {
+            if (nest == 2) {
+                if (!item.is_array()) return Fail(fmt::format("malformed {} coordinates", type));
+                for (const auto& line : item) {
+                    auto ps = positions(line);
+                    if (!ps) return Fail(ps.error());
+                    for (const auto& p : *ps) on_point(p);
+                    on_line(*ps);
+                }
+            } else {
+                auto ps = positions(item);
+                if (!ps) return Fail(ps.error());
+                for (const auto& p : *ps) on_point(p);
+                on_line(*ps);
+            }
+        }
+        return {};
+    };
+    if (type == "Point") {
+        auto p = position(*c);
+        if (!p) return Fail(p.error());
+        on_point(*p);
+        return {};
+    }
+    if (type == "MultiPoint") {
+        auto ps = positions(*c);
+        if (!ps) return Fail(ps.error());
+        for (const auto& p : *ps) on_point(p);
+        return {};
+    }
+    if (type == "LineString") {
+        auto ps = positions(*c);
+        if (!ps) return Fail(ps.error());
+        for (const auto& p : *ps) on_point(p);
+        on_line(*ps);
+        return {};
+    }
+    if (type == "MultiLineString" || type == "Polygon") return lines_of(*c, 1);
+    return lines_of(*c, 2);  // MultiPolygon
+}
+
+// Calls `on_feature(geometry or null, properties or null)` per feature of
+// the document; a bare geometry is a feature without properties.
+template <class OnFeature>
+std::expected<void, std::string> walk_document(const json& doc, OnFeature&& on_feature) {
+    static const json kNull;
+    if (!doc.is_object()) return Fail("the document must be a GeoJSON object");
+    auto t = doc.find("type");
+    if (t == doc.end() || !t->is_string()) return Fail("the document needs a \"type\" string");
+    const std::string& type = t->get_ref<const std::string&>();
+    auto feature = [&](const json& f) -> std::expected<void, std::string> {
+        if (!f.is_object()) return Fail("a feature must be an object");
+        auto ft = f.find("type");
+        if (ft == f.end() || !ft->is_string() || ft->get_ref<const std::string&>() != "Feature")
+            return Fail("a feature needs \"type\": \"Feature\"");
+        auto g = f.find("geometry");
+        auto p = f.find("properties");
+        const json& geom = g == f.end() ? kNull : *g;
+        const json& props = p == f.end() ? kNull : *p;
+        if (!props.is_null() && !props.is_object()) return Fail("feature properties must be an object or null");
+        return on_feature(geom, props);
+    };
+    if (type == "FeatureCollection") {
+        auto fs = doc.find("features");
+        if (fs == doc.end() || !fs->is_array()) return Fail("a FeatureCollection needs a \"features\" array");
+        for (const auto& f : *fs) {
+            auto r = feature(f);
+            if (!r) return r;
+        }
+        return {};
+    }
+    if (type == "Feature") return feature(doc);
+    return on_feature(doc, kNull);
+}
+
+}  // namespace
+
+Result<PointColumns> read_points(const std::filesystem::path& path) {
+    VZ_ASSIGN_OR_RETURN(std::string text, text::read_file(path));
+    auto doc = parse_document(text);
+    if (!doc) return fail(Error::parse(fmt::format("GeoJSON points: {}", doc.error())));
+
+    struct Accepted {
+        Position point;
+        OrderedMap<std::string, double> props;
+    };
+    std::vector<Accepted> accepted;
+    OrderedMap<std::string, bool> names;  // insertion-ordered set
+    auto r = walk_document(*doc, [&](const json& geom, const json& props) -> std::expected<void, std::string> {
+        std::optional<Position> pending;
+        OrderedMap<std::string, double> current;
+        if (props.is_object()) {
+            // The default object keeps its names in ascending byte order.
+            for (auto it = props.begin(); it != props.end(); ++it) {
+                const json& v = it.value();
+                double x;
+                if (v.is_boolean()) {
+                    x = v.get<bool>() ? 1.0 : 0.0;
+                } else if (v.is_number()) {
+                    x = v.get<double>();
+                } else {
+                    continue;
+                }
+                current.insert_or_assign(it.key(), x);
+                names.insert({it.key(), true});
+            }
+        }
+        if (!geom.is_null()) {
+            auto w = walk_geometry(geom, [&](const Position& p) { pending = p; }, [](const std::vector<Position>&) {});
+            if (!w) return w;
+        }
+        if (pending) accepted.push_back(Accepted{*pending, std::move(current)});
+        return {};
+    });
+    if (!r) return fail(Error::parse(fmt::format("GeoJSON points: {}", r.error())));
+
+    PointColumns out;
+    out.points.reserve(accepted.size());
+    for (const auto& a : accepted) out.points.push_back(a.point);
+    for (const auto& [name, unused] : names) {
+        std::vector<double> column;
+        column.reserve(accepted.size());
+        for (const auto& a : accepted) {
+            auto it = a.props.find(name);
+            column.push_back(it == a.props.end() ? std::numeric_limits<double>::quiet_NaN() : it->second);
+        }
+        out.attributes.insert({name, std::move(column)});
+    }
+    return out;
+}
+
+Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
+    VZ_ASSIGN_OR_RETURN(std::string text, text::read_file(path));
+    auto doc = parse_document(text);
+    if (!doc) return fail(Error::parse(fmt::format("GeoJSON polygons: {}", doc.error())));
+    PolygonRings rings;
+    auto r = walk_document(*doc, [&](const json& geom, const json&) -> std::expected<void, std::string> {
+        if (geom.is_null()) return {};
+        return walk_geometry(geom, [](const Position&) {}, [&](const std::vector<Position>& line) {
+            if (line.empty()) return;
+            std::vector<std::array<double, 3>> ring;
+            ring.reserve(line.size());
+            for (const auto& p : line) ring.push_back({p[0], p[1], 0.0});
+            rings.push_back(std::move(ring));
+        });
+    });
+    if (!r) return fail(Error::parse(fmt::format("GeoJSON polygons: {}", r.error())));
+    return rings;
+}
+
+}  // namespace vz::geojson

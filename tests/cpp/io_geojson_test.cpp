@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "io/geojson.hpp"
+#include "io_test_util.hpp"
+
+namespace vz {
+namespace {
+
+constexpr double N = -1e300;  // NaN in expectation tables
+
+std::string feature(const std::string& geometry, const std::string& props = "null") {
+    return "{\"type\":\"Feature\",\"geometry\":" + geometry + ",\"properties\":" + props + "}";
+}
+std::string collection(std::initializer_list<std::string> features) {
+    std::string out = "{\"type\":\"FeatureCollection\",\"features\":[";
+    bool first = true;
+    for (const auto& f : features) out += (first ? "" : ",") + f, first = false;
+    return out + "]}";
+}
+std::string point(double x, double y) { return "{\"type\":\"Point\",\"coordinates\":[" + std::to_string(x) + "," + std::to_string(y) + "]}"; }
+
+std::vector<std::pair<std::string, std::vector<double>>> columns(const PointColumns& p) {
+    std::vector<std::pair<std::string, std::vector<double>>> out;
+    for (const auto& [k, v] : p.attributes) {
+        std::vector<double> col(v);
+        for (double& x : col)
+            if (std::isnan(x)) x = N;
+        out.emplace_back(k, col);
+    }
+    return out;
+}
+
+TEST(GeoJsonPoints, Read) {
+    using Cols = std::vector<std::pair<std::string, std::vector<double>>>;
+    struct Case {
+        const char* name;
+        std::string doc;
+        std::vector<std::array<double, 3>> points;
+        Cols cols;
+    };
+    const std::string multipolygon =
+        "{\"type\":\"MultiPolygon\",\"coordinates\":[[[[0,0],[1,0],[1,1],[0,0]],[[0.2,0.2],[0.3,0.2],[0.2,0.3],[0.2,0.2]]],"
+        "[[[5,5],[6,5],[6,6],[5,5]],[[5.1,5.1],[5.2,5.1],[5.1,5.2],[5.1,5.3]]]]}";
+    const Case cases[] = {
+        {"null geometry still registers names",
+         collection({feature(point(1, 2), "{\"a\":1}"), feature("null", "{\"b\":2}"), feature(point(3, 4))}),
+         {{1, 2, 0}, {3, 4, 0}},
+         {{"a", {1, N}}, {"b", {N, N}}}},
+        {"ascending names, kinds",
+         collection({feature(point(0, 0), "{\"zeta\":1,\"alpha\":true,\"name\":\"x\",\"n\":null,\"arr\":[1]}"),
+                     feature(point(1, 1), "{\"beta\":-2,\"alpha\":false,\"big\":18446744073709551615}")}),
+         {{0, 0, 0}, {1, 1, 0}},
+         {{"alpha", {1, 0}}, {"zeta", {1, N}}, {"beta", {N, -2}}, {"big", {N, 18446744073709551615.0}}}},
+        {"number versus string",
+         collection({feature(point(0, 0), "{\"depth\":2500}"), feature(point(1, 1), "{\"depth\":\"2500\"}")}),
+         {{0, 0, 0}, {1, 1, 0}},
+         {{"depth", {2500, N}}}},
+        {"last position of a line", feature("{\"type\":\"LineString\",\"coordinates\":[[1,2],[3,4,5,6]]}"), {{3, 4, 5}}, {}},
+        {"last vertex of the last hole", feature(multipolygon), {{5.1, 5.3, 0}}, {}},
+        {"bare geometry counts as one feature", "{\"type\":\"Point\",\"coordinates\":[7,8,9]}", {{7, 8, 9}}, {}},
+        {"empty line gives no point", feature("{\"type\":\"LineString\",\"coordinates\":[]}", "{\"k\":1}"), {}, {{"k", {}}}},
+        {"collection member order",
+         feature("{\"type\":\"GeometryCollection\",\"geometries\":[{\"type\":\"LineString\",\"coordinates\":[[1,1],[2,2]]},"
+                 "{\"type\":\"MultiPoint\",\"coordinates\":[[3,3],[4,4]]}]}"),
+         {{4, 4, 0}}, {}},
+    };
+    for (const auto& c : cases) {
+        testing::ScratchDir dir;
+        auto r = geojson::read_points(dir.write("p.geojson", c.doc));
+        ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+        EXPECT_EQ(r->points, c.points) << c.name;
+        EXPECT_EQ(columns(*r), c.cols) << c.name;
+    }
+}
+
+TEST(GeoJsonPolygons, Read) {
+    struct Case {
+        const char* name;
+        std::string doc;
+        PolygonRings rings;
+    };
+    const Case cases[] = {
+        {"multipolygon with holes",
+         "{\"type\":\"MultiPolygon\",\"coordinates\":[[[[0,0,9],[1,0],[1,1]],[[2,2],[3,3]]],[[[4,4],[5,5]],[[6,6]]]]}",
+         {{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {{2, 2, 0}, {3, 3, 0}}, {{4, 4, 0}, {5, 5, 0}}, {{6, 6, 0}}}},
+        {"empty line and points give nothing",
+         collection({feature("{\"type\":\"LineString\",\"coordinates\":[]}"), feature(point(1, 1)),
+                     feature("{\"type\":\"GeometryCollection\",\"geometries\":[" + point(0, 0) +
+                             ",{\"type\":\"LineString\",\"coordinates\":[[1,2],[3,4]]}]}"),
+                     feature("null")}),
+         {{{1, 2, 0}, {3, 4, 0}}}},
+        {"multilinestring", feature("{\"type\":\"MultiLineString\",\"coordinates\":[[[1,1],[2,2]],[[3,3],[4,4]]]}",
+                                    "{\"ignored\":\"yes\"}"),
+         {{{1, 1, 0}, {2, 2, 0}}, {{3, 3, 0}, {4, 4, 0}}}},
+    };
+    for (const auto& c : cases) {
+        testing::ScratchDir dir;
+        auto r = geojson::read_polygons(dir.write("p.geojson", c.doc));
+        ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+        EXPECT_EQ(*r, c.rings) << c.name;
+    }
+}
+
+// Malformed documents fail with the reader's message in both readers; a
+// position with fewer than two ordinates is one of them.
+TEST(GeoJson, Failures) {
+    struct Case {
+        const char* name;
+        std::string doc;
+        std::string message;  // the reader's text; empty: only the prefix is checked
+    };
+    const Case cases[] = {
+        {"one ordinate", feature("{\"type\":\"LineString\",\"coordinates\":[[1,2],[3]]}"),
+         "a position needs at least two ordinates, got 1"},
+        {"empty position", feature("{\"type\":\"Point\",\"coordinates\":[]}"), "a position needs at least two ordinates, got 0"},
+        {"string ordinate", feature("{\"type\":\"Point\",\"coordinates\":[\"1\",2]}"), "a position must be an array of numbers"},
+        {"unknown type", "{\"type\":\"featurecollection\",\"features\":[]}", "unknown geometry type 'featurecollection'"},
+        {"root null", "null", "the document must be a GeoJSON object"},
+        {"no coordinates", feature("{\"type\":\"Polygon\"}"), "a Polygon needs \"coordinates\""},
+        {"features not array", "{\"type\":\"FeatureCollection\",\"features\":{}}",
+         "a FeatureCollection needs a \"features\" array"},
+        {"bad properties", feature(point(1, 1), "[1]"), "feature properties must be an object or null"},
+        {"polygon one level short", feature("{\"type\":\"Polygon\",\"coordinates\":[[1,2],[3,4]]}"),
+         "a position must be an array of numbers"},
+        {"truncated document", collection({feature(point(1, 1))}).substr(0, 40), ""},
+        {"invalid utf-8 in a string", "{\"type\":\"Point\",\"coordinates\":[1,2],\"x\":\"\xFF\"}", ""},
+    };
+    for (const auto& c : cases) {
+        testing::ScratchDir dir;
+        auto p = dir.write("p.geojson", c.doc);
+        auto pts = geojson::read_points(p);
+        auto polys = geojson::read_polygons(p);
+        ASSERT_FALSE(pts) << c.name;
+        ASSERT_FALSE(polys) << c.name;
+        EXPECT_EQ(pts.error().kind(), ErrorKind::Parse) << c.name;
+        EXPECT_EQ(polys.error().kind(), ErrorKind::Parse) << c.name;
+        if (!c.message.empty()) {
+            EXPECT_EQ(pts.error().message(), "GeoJSON points: " + c.message) << c.name;
+            EXPECT_EQ(polys.error().message(), "GeoJSON polygons: " + c.message) << c.name;
+        } else {
+            EXPECT_EQ(pts.error().message().rfind("GeoJSON points: [json.exception.parse_error", 0), 0u)
+                << pts.error().message();
+            EXPECT_EQ(polys.error().message().rfind("GeoJSON polygons: [json.exception.parse_error", 0), 0u);
+        }
+    }
+    testing::ScratchDir dir;
+    EXPECT_EQ(geojson::read_points(dir.path("absent")).error().kind(), ErrorKind::Io);
+    EXPECT_EQ(geojson::read_polygons(dir.path("absent")).error().kind(), ErrorKind::Io);
+}
+
+TEST(GeoJson, SharedSamples) {
+    struct Case {
+        const char* file;
+        long rings;   // -1: refused
+        long points;  // -1: refused
+    };
+    const Case cases[] = {
+        {"fiona_grenada_multipolygon.geojson", 1, 1},
+        {"fiona_issue627_polygons.geojson", 3, 3},
+        {"fiona_rmnp_multipolygon_noprops.geojson", 3, 1},
+        {"fiona_single_point_tz.geojson", 0, 1},
+        {"fiona_trio_mixed_types.geojson", 2, 3},
+        {"geojsonhint_bad-duplicate-properties.geojson", 0, 0},
+        {"geojsonhint_bad-json.geojson", -1, -1},
+        {"geojsonhint_bad-polygonloop.geojson", -1, -1},
+        {"geojsonhint_different-first-last.geojson", 1, 1},
+        {"geojsonhint_featurecollection-type-case.geojson", -1, -1},
+        {"geojsonhint_good-featurecollection-bbox3d.geojson", 0, 2},
+        {"geojsonhint_good-featurecollection-extensions.geojson", 2, 3},
+        {"geojsonhint_good-geometrycollection.geojson", 1, 1},
+        {"geojsonhint_good-point-3d.geojson", 0, 1},
+        {"geojsonhint_multipolygon.geojson", 3, 1},
+        {"geojsonhint_nullgeometry.geojson", 0, 0},
+        {"geojsonhint_polygon_winding_order.geojson", 1, 1},
+        {"geojsonhint_rootstring.geojson", -1, -1},
+        {"geojsonhint_short-linearring.geojson", 1, 1},
+        {"geojsonhint_stringcoord.geojson", -1, -1},
+    };
+    for (const auto& c : cases) {
+        auto p = testing::shared_data(std::string("geojson/") + c.file);
+        if (p.empty()) GTEST_SKIP() << "shared samples absent";
+        auto rings = geojson::read_polygons(p);
+        auto pts = geojson::read_points(p);
+        if (c.rings < 0) {
+            EXPECT_FALSE(rings) << c.file;
+            EXPECT_FALSE(pts) << c.file;
+            continue;
+        }
+        ASSERT_TRUE(rings) << c.file << ": " << rings.error().display();
+        ASSERT_TRUE(pts) << c.file << ": " << pts.error().display();
+        EXPECT_EQ(static_cast<long>(rings->size()), c.rings) << c.file;
+        EXPECT_EQ(static_cast<long>(pts->points.size()), c.points) << c.file;
+    }
+}
+
+}  // namespace
+}  // namespace vz
