@@ -34,9 +34,22 @@ constexpr const char* kCanonicalMnemonicDoc =
     "`WellLogBundle` producer and any consumer normalize through this. An\n"
     "unrecognised mnemonic passes through (vintage-stripped, original case).";
 
-PyResult<std::string> canonical_mnemonic(const Args& a) {
-    VZ_ASSIGN_OR_RETURN(std::string raw, a.get<std::string>("raw"));
-    return vz::canonical_mnemonic(raw);
+// Any str is answered, lone surrogates included: they travel through the
+// canonicaliser as their UTF-8-style bytes (which it never touches: it only
+// trims white space, strips a "_dddd" tag and compares ASCII aliases) and come
+// back unchanged.
+PyResult<Ref> canonical_mnemonic(const Args& a) {
+    PyObject* raw = a.raw("raw");
+    if (!PyUnicode_Check(raw)) {
+        PyErr err = not_instance(raw, "str");
+        return raise(std::move(Args::add_parameter_note(err, "raw")));
+    }
+    VZ_ASSIGN_OR_RETURN(Ref bytes, checked(PyUnicode_AsEncodedString(raw, "utf-8", "surrogatepass")));
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) return raise_pending();
+    const std::string out = vz::canonical_mnemonic(std::string_view(data, static_cast<std::size_t>(size)));
+    return checked(PyUnicode_DecodeUTF8(out.data(), static_cast<Py_ssize_t>(out.size()), "surrogatepass"));
 }
 
 // The registered names, in order.

@@ -64,6 +64,9 @@ def test_canonical_mnemonic_function_object():
         ("Net_Gross", "NTG"),
         ("Foo_2019", "Foo"),
         ("phie_19", "phie_19"),
+        ("\u2003Sw_1999\u3000", "SW"),
+        ("\ud800_2019", "\ud800"),
+        ("x\udcff ", "x\udcff"),
     ],
 )
 def test_canonical_mnemonic_positional_and_keyword(raw, canonical):

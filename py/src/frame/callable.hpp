@@ -14,6 +14,7 @@
 ///   repr              PyResult<std::string> f(PyObject* self)
 ///   len               PyResult<std::size_t> f(PyObject* self)
 ///   richcompare       PyResult<Ref> f(PyObject* self, PyObject* other, int op)
+///   getattr fallback  PyResult<Ref> f(PyObject* self, std::string_view name)
 
 #include <exception>
 #include <new>
@@ -137,6 +138,19 @@ Py_ssize_t len_entry(PyObject* self) noexcept {
 template <auto Fn>
 PyObject* richcompare_entry(PyObject* self, PyObject* other, int op) noexcept {
     return guarded([&] { return Fn(self, other, op); });
+}
+
+template <auto Fn>
+PyObject* getattr_entry(PyObject* self, PyObject* name) noexcept {
+    // The ordinary lookup first (methods, getters, type attributes); only a
+    // name it does not find reaches the class's fallback.
+    PyObject* found = PyObject_GenericGetAttr(self, name);
+    if (found || !PyErr_ExceptionMatches(PyExc_AttributeError)) return found;
+    PyErr_Clear();
+    return guarded([&]() -> PyResult<Ref> {
+        VZ_ASSIGN_OR_RETURN(std::string text, from_py<std::string>(name));
+        return Fn(self, std::string_view(text));
+    });
 }
 
 template <auto Fn>

@@ -88,6 +88,13 @@ public:
     ClassDef& richcompare() {
         return slot(Py_tp_richcompare, reinterpret_cast<void*>(&detail::richcompare_entry<Fn>));
     }
+    /// Attribute fallback: `Fn(self, name)` answers the names the ordinary
+    /// attribute lookup does not find (it raises AttributeError itself for
+    /// names it does not resolve either).
+    template <auto Fn>
+    ClassDef& getattr_fallback() {
+        return slot(Py_tp_getattro, reinterpret_cast<void*>(&detail::getattr_entry<Fn>));
+    }
     /// Any other type slot, given as the interpreter's C function.
     ClassDef& slot(int id, void* fn);
     /// A class attribute made right after the class object (e.g. enumeration
