@@ -292,4 +292,12 @@ private:
     std::size_t pos_ = 0;
 };
 
+/// Reads one record from the start of `bytes` with `read(reader)` (a
+/// function returning Result<T>); bytes after the record are ignored.
+template <class F>
+auto decode(std::span<const std::uint8_t> bytes, F&& read) {
+    Reader reader(bytes);
+    return read(reader);
+}
+
 }  // namespace vz::payload

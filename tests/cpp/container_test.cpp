@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <fmt/format.h>
 #include <zstd.h>
 
 #include <cmath>
@@ -509,6 +510,46 @@ TEST(ContainerFile, OpenErrorsInOrder) {
     ASSERT_TRUE(v0) << v0.error().display();
     EXPECT_EQ(v0->element_schema_version, 5u);
     EXPECT_EQ(v0->data_start, 12u + 35u);
+}
+
+TEST(ContainerFile, EveryTruncationFailsAtItsStage) {
+    // Cutting a valid file at each length meets the failures in file order:
+    // the 4-byte prefix, the two lengths, the manifest, then the payloads.
+    TempDir dir;
+    const fs::path good = dir / "good.zedod";
+    ASSERT_TRUE(save(good, Json(), 2, std::vector<Section>{section("well", "A", "aaaa"), section("points", "B", "bb")}));
+    const Bytes original = read_file(good);
+    auto full = open(good);
+    ASSERT_TRUE(full);
+    const std::uint64_t data_start = full->data_start;
+    const Entry a = full->header.sections[0];
+    const Entry b = full->header.sections[1];
+    const fs::path p = dir / "cut.zedod";
+    for (std::size_t len = 0; len < original.size(); ++len) {
+        write_file(p, Bytes(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(len)));
+        auto c = open(p);
+        if (len < 4) {
+            ASSERT_FALSE(c);
+            EXPECT_EQ(c.error().message(), "not a .zedod file (truncated header)") << len;
+        } else if (len < 12) {
+            ASSERT_FALSE(c);
+            EXPECT_EQ(c.error().display(), "I/O error: failed to fill whole buffer") << len;
+        } else if (len < data_start) {
+            ASSERT_FALSE(c);
+            EXPECT_EQ(c.error().message(), ".zedod header truncated") << len;
+        } else {
+            ASSERT_TRUE(c) << len;
+            for (const Entry* e : {&a, &b}) {
+                auto s = read_section(*c, e->name);
+                if (len >= data_start + e->offset + e->size) {
+                    EXPECT_TRUE(s) << len;
+                } else {
+                    ASSERT_FALSE(s);
+                    EXPECT_EQ(s.error().message(), fmt::format("section '{}' truncated", e->name)) << len;
+                }
+            }
+        }
+    }
 }
 
 TEST(ContainerFile, SectionReadErrors) {

@@ -362,8 +362,7 @@ Result<Meta> read_meta(Reader& r) {
     return m;
 }
 
-Result<Record> read_record(std::span<const std::uint8_t> bytes) {
-    Reader r(bytes);
+Result<Record> read_record_from(Reader& r) {
     Record rec;
     VZ_ASSIGN_OR_RETURN(rec.xori, r.f64());
     VZ_ASSIGN_OR_RETURN(rec.yori, r.f64());
@@ -397,6 +396,8 @@ Result<Record> read_record(std::span<const std::uint8_t> bytes) {
     VZ_ASSIGN_OR_RETURN(rec.history, r.text_list());
     return rec;
 }
+
+Result<Record> read_record(std::span<const std::uint8_t> bytes) { return decode(bytes, read_record_from); }
 
 Record sample_record() {
     Record r;
