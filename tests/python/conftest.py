@@ -2,7 +2,6 @@
 
 import pytest
 
-import voridez
 from voridez import _voridez
 
 # The module's public names in the order of registration; names whose
@@ -60,12 +59,3 @@ def type_error_text(fn, args, kwargs):
         fn(*args, **kwargs)
     return str(info.value)
 
-
-@pytest.fixture
-def ext():
-    return _voridez
-
-
-@pytest.fixture
-def pkg():
-    return voridez

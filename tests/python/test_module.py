@@ -25,6 +25,9 @@ def test_all_lists_registered_names_in_registration_order():
 
 def test_private_helpers_stay_out_of_all():
     assert all(not n.startswith("_") or n == "__version__" for n in _voridez.__all__)
+    for name in ["_warn", "_stats", "_bbox"]:
+        assert callable(getattr(_voridez, name))
+        assert not hasattr(voridez, name)
 
 
 def test_package_reexports_the_extension():
