@@ -53,6 +53,30 @@ TEST(Grid, EmptySampleListFailsForEveryMethod) {
     }
 }
 
+TEST(Grid, RefusesLatticesTooLargeToHold) {
+    const std::vector<Sample> s = {{0, 0, 1}};
+    const struct {
+        Lattice g;
+        const char* text;
+    } cases[] = {
+        {unit(std::uint64_t{1} << 32, std::uint64_t{1} << 32),
+         "invalid argument: grid: lattice (ncol=4294967296, nrow=4294967296) is too large"},
+        {unit(std::uint64_t{1} << 20, std::uint64_t{1} << 18),
+         "invalid argument: grid: lattice (ncol=1048576, nrow=262144) is too large"},
+    };
+    for (const auto& c : cases) {
+        for (std::uint8_t method : {0, 1, 2}) {
+            auto r = grid(s, c.g, method);
+            ASSERT_FALSE(r.has_value());
+            EXPECT_EQ(r.error().kind(), ToolsErrorKind::InvalidArgument);
+            EXPECT_EQ(r.error().display(), c.text);
+        }
+    }
+    // The empty-input check comes first.
+    EXPECT_EQ(grid({}, unit(std::uint64_t{1} << 32, std::uint64_t{1} << 32), 0).error().kind(),
+              ToolsErrorKind::EmptyInput);
+}
+
 TEST(Grid, DispatchesOnMethodCode) {
     // Three samples on a 5 x 1 lattice: the kernels disagree at node 1.
     const std::vector<Sample> s = {{0, 0, 0}, {4, 0, 8}, {2.6, 0, 1}};

@@ -45,10 +45,15 @@ inline constexpr std::uint8_t kMethodNearest = 0;
 inline constexpr std::uint8_t kMethodInverseDistance = 1;
 inline constexpr std::uint8_t kMethodMinimumCurvature = 2;
 
+/// Largest node count `grid` accepts (2^37 doubles, 1 TiB of output); larger
+/// lattices, or ones whose ncol * nrow overflows, cannot be held.
+inline constexpr std::uint64_t kMaxLatticeNodes = std::uint64_t{1} << 37;
+
 /// Grids `samples` onto `lattice` with the kernel selected by `method`.
 /// Errors: EmptyInput "grid: no points to grid" when `samples` is empty
-/// (checked before dispatch, for every method). The kernel's result is
-/// returned unchanged.
+/// (checked before dispatch, for every method); InvalidArgument
+/// "grid: lattice (ncol={}, nrow={}) is too large" beyond
+/// `kMaxLatticeNodes`. The kernel's result is returned unchanged.
 ToolsResult<Array2> grid(std::span<const Sample> samples, const Lattice& lattice, std::uint8_t method);
 
 /// Every node takes the z of the planar-nearest sample, however far away.

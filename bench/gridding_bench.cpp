@@ -1,0 +1,62 @@
+// Gridding kernels on scattered samples: nearest sample, inverse distance and
+// minimum curvature, each on the lattice sizes they are used at.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "gridding/grid.hpp"
+#include "gridding/lattice.hpp"
+
+namespace {
+
+using vz::gridding::Lattice;
+using vz::gridding::Sample;
+
+/// A square lattice of `side` nodes with 10-unit spacing.
+Lattice square_lattice(std::uint64_t side) { return {1000.0, 2000.0, 10.0, 10.0, side, side, 0.0, false}; }
+
+/// `n` samples scattered uniformly over the lattice, z a smooth surface.
+std::vector<Sample> scattered(std::size_t n, const Lattice& g) {
+    std::mt19937_64 rng(12345);
+    const double w = g.xinc * double(g.ncol - 1), h = g.yinc * double(g.nrow - 1);
+    std::uniform_real_distribution<double> ux(g.xori, g.xori + w), uy(g.yori, g.yori + h);
+    std::vector<Sample> s(n);
+    for (auto& p : s) {
+        p[0] = ux(rng);
+        p[1] = uy(rng);
+        p[2] = 1500.0 + 40.0 * std::sin(p[0] / 700.0) * std::cos(p[1] / 900.0) + 0.01 * (p[0] - g.xori);
+    }
+    return s;
+}
+
+void run(benchmark::State& state, std::uint8_t method) {
+    const Lattice g = square_lattice(static_cast<std::uint64_t>(state.range(1)));
+    const auto samples = scattered(static_cast<std::size_t>(state.range(0)), g);
+    for (auto _ : state) {
+        auto out = vz::gridding::grid(samples, g, method);
+        benchmark::DoNotOptimize(out);
+    }
+    state.counters["nodes"] = double(g.ncol * g.nrow);
+    state.counters["samples"] = double(samples.size());
+}
+
+void BM_Nearest(benchmark::State& state) { run(state, vz::gridding::kMethodNearest); }
+void BM_InverseDistance(benchmark::State& state) { run(state, vz::gridding::kMethodInverseDistance); }
+void BM_MinimumCurvature(benchmark::State& state) { run(state, vz::gridding::kMethodMinimumCurvature); }
+
+// The reference load: 100,000 samples onto 500 x 500 nodes.
+BENCHMARK(BM_Nearest)->Args({100000, 500})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InverseDistance)->Args({100000, 500})->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_MinimumCurvature)->Args({100000, 500})->Iterations(1)->Unit(benchmark::kSecond);
+// Smaller loads: inverse distance per node-sample pair, and minimum curvature
+// on lattices whose band fits the direct solve.
+BENCHMARK(BM_InverseDistance)->Args({2000, 100})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MinimumCurvature)->Args({2000, 100})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MinimumCurvature)->Args({20000, 300})->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
