@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <type_traits>
@@ -42,9 +43,11 @@ struct SplitMix {
     }
 };
 
-/// Position along a Hilbert curve over a 2^16 × 2^16 grid.
+constexpr int kHilbertBits = 14;
+
+/// Position along a Hilbert curve over a 2^14 × 2^14 grid.
 std::uint32_t hilbert_key(std::uint32_t x, std::uint32_t y) {
-    constexpr std::uint32_t n = 1u << 16;
+    constexpr std::uint32_t n = 1u << kHilbertBits;
     std::uint32_t d = 0;
     for (std::uint32_t s = n / 2; s > 0; s /= 2) {
         const std::uint32_t rx = (x & s) ? 1u : 0u;
@@ -61,17 +64,25 @@ std::uint32_t hilbert_key(std::uint32_t x, std::uint32_t y) {
     return d;
 }
 
-/// The insertion order: a fixed-seed shuffle cut into rounds of doubling
-/// size, each round sorted along the Hilbert curve (ties by input index).
-std::vector<std::uint32_t> insertion_order(const double* xs, const double* ys, std::size_t stride, std::size_t n) {
-    std::vector<std::uint32_t> perm(n);
-    for (std::size_t k = 0; k < n; ++k) perm[k] = static_cast<std::uint32_t>(k);
-    SplitMix rng{0x5eed0fde1a0a7u};
-    for (std::size_t i = n; i > 1; --i) {
-        const std::size_t j = static_cast<std::size_t>(rng.next() % i);
-        std::swap(perm[i - 1], perm[j]);
+/// Stable LSD radix sort of 64-bit keys on their upper 32 bits (the lower 32
+/// bits, the input index, are already ascending).
+void radix_sort_upper(std::vector<std::uint64_t>& keys) {
+    std::vector<std::uint64_t> tmp(keys.size());
+    for (int shift = 32; shift < 64; shift += 16) {
+        std::vector<std::size_t> count(65537, 0);
+        for (std::uint64_t k : keys) ++count[((k >> shift) & 0xffff) + 1];
+        for (std::size_t i = 1; i < count.size(); ++i) count[i] += count[i - 1];
+        for (std::uint64_t k : keys) tmp[count[(k >> shift) & 0xffff]++] = k;
+        keys.swap(tmp);
     }
+}
 
+/// The insertion order, a biased randomized one: every point is assigned a
+/// round by a fixed hash of its index (the last round takes about half the
+/// points, the one before a quarter, ...), and inside a round the points
+/// follow a Hilbert curve, ties by input index. Walks stay short and the
+/// expected work stays O(n log n) whatever order the caller used.
+std::vector<std::uint32_t> insertion_order(const double* xs, const double* ys, std::size_t stride, std::size_t n) {
     double minx = std::numeric_limits<double>::infinity(), miny = minx;
     double maxx = -minx, maxy = -minx;
     for (std::size_t k = 0; k < n; ++k) {
@@ -81,32 +92,25 @@ std::vector<std::uint32_t> insertion_order(const double* xs, const double* ys, s
         maxy = std::max(maxy, ys[k * stride]);
     }
     const double extent = std::max(maxx - minx, maxy - miny);
-    const double scale = extent > 0.0 ? 65535.0 / extent : 0.0;
-    auto grid = [&](double v, double lo) {
-        const double g = (v - lo) * scale;
-        return static_cast<std::uint32_t>(std::clamp(g, 0.0, 65535.0));
-    };
+    constexpr double cells = double((1u << kHilbertBits) - 1);
+    const double scale = extent > 0.0 ? cells / extent : 0.0;
+    auto grid = [&](double v, double lo) { return static_cast<std::uint32_t>(std::clamp((v - lo) * scale, 0.0, cells)); };
 
-    std::vector<std::size_t> bounds;  // round ends, descending
-    for (std::size_t b = n; b > 0; b /= 2) {
-        bounds.push_back(b);
-        if (b <= 64) break;
+    // Rounds: about log2(n / 64) of them, at most 16 (4 bits of the key).
+    int rounds = 1;
+    while (rounds < 16 && (std::size_t{64} << rounds) < n) ++rounds;
+    std::vector<std::uint64_t> keys(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        SplitMix h{k ^ 0x5eed0fde1a0a7ull};
+        const int level = std::min(std::countr_zero(h.next() | (std::uint64_t{1} << 63)), rounds - 1);
+        const std::uint64_t round = static_cast<std::uint64_t>(rounds - 1 - level);
+        const std::uint64_t curve = hilbert_key(grid(xs[k * stride], minx), grid(ys[k * stride], miny));
+        keys[k] = (round << 60) | (curve << 32) | k;
     }
-    std::reverse(bounds.begin(), bounds.end());
-    std::vector<std::uint64_t> keyed;
-    std::size_t begin = 0;
-    for (std::size_t end : bounds) {
-        keyed.clear();
-        for (std::size_t i = begin; i < end; ++i) {
-            const std::uint32_t k = perm[i];
-            const std::uint64_t key = hilbert_key(grid(xs[k * stride], minx), grid(ys[k * stride], miny));
-            keyed.push_back((key << 32) | k);
-        }
-        std::sort(keyed.begin(), keyed.end());
-        for (std::size_t i = begin; i < end; ++i) perm[i] = static_cast<std::uint32_t>(keyed[i - begin]);
-        begin = end;
-    }
-    return perm;
+    radix_sort_upper(keys);
+    std::vector<std::uint32_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(keys[i]);
+    return order;
 }
 
 /// The triangulation under construction. Id indexes vertices, triangles and
