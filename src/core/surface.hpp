@@ -29,6 +29,8 @@
 
 namespace vz {
 
+struct PolygonSet;  // core/polygons.hpp, which builds on this header
+
 /// One named value lane: its metadata (id == lane name) and one value per
 /// node, shape (ncol, nrow), NaN for none.
 struct AttributeLane {
@@ -206,6 +208,12 @@ struct Surface {
     /// gridding. History + "surface.extrapolate(method=…)". `OutOfRange` when
     /// a NaN node exists but no node is finite; gridding errors as `Tools`.
     Result<Surface> extrapolate(GriddingMethod method) const;
+
+    /// Convex outline of the world positions of the defined (non-NaN) nodes,
+    /// visited row by row; absent with fewer than three such positions or a
+    /// degenerate hull. Nodes whose position is not finite (a geometry with
+    /// non-finite fields) take no part. Include core/polygons.hpp to call it.
+    std::optional<PolygonSet> edge() const;
 };
 
 }  // namespace vz

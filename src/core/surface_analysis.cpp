@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "core/gridding.hpp"
+#include "core/polygons.hpp"
 #include "core/surface.hpp"
 #include "core/surface_ops.hpp"
 #include "foundation/format.hpp"
@@ -144,6 +145,23 @@ Result<Surface> Surface::extrapolate(GriddingMethod method) const {
     for (std::size_t k = 0; k < o.size(); ++k)
         if (std::isnan(o[k])) o[k] = g[k];
     return derived(*this, std::move(out), entry);
+}
+
+std::optional<PolygonSet> Surface::edge() const {
+    const std::size_t ncol = values.ncol(), nrow = values.nrow();
+    const std::span<const double> v = values.values();
+    std::vector<std::array<double, 2>> points;
+    for (std::size_t j = 0; j < nrow; ++j) {
+        for (std::size_t i = 0; i < ncol; ++i) {
+            if (std::isnan(v[i * nrow + j])) continue;
+            auto [x, y] = geom.node_xy(i, j);
+            // The hull needs finite coordinates: a non-finite position cannot
+            // be ordered and is left out.
+            if (std::isfinite(x) && std::isfinite(y)) points.push_back({x, y});
+        }
+    }
+    if (points.size() < 3) return std::nullopt;
+    return PolygonSet::convex_hull_xy(points);
 }
 
 }  // namespace vz
