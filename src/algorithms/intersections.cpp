@@ -35,7 +35,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // 2^-52: a Gram determinant at or below this (absolute) marks a triangle too
 // thin to hold any point.
 constexpr double kDenFloor = 2.220446049250313e-16;
-constexpr int kMaxSplitDepth = 23;
+constexpr unsigned kMaxSplitDepth = 23;
 constexpr int kBisections = 48;
 constexpr int kTernarySteps = 36;
 
@@ -80,8 +80,8 @@ struct TrajectoryPositions {
 };
 
 template <class Positions>
-void subdivide(double md0, const Point3& p0, double md1, const Point3& p1, int depth, double step, double tolerance,
-               const Positions& positions, std::vector<TrajectorySegment>& leaves) {
+void subdivide(double md0, const Point3& p0, double md1, const Point3& p1, unsigned depth, double step,
+               double tolerance, const Positions& positions, std::vector<TrajectorySegment>& leaves) {
     const double mid = (md0 + md1) * 0.5;
     const auto pm = positions(mid);
     if (!pm) {
@@ -186,7 +186,7 @@ Result<std::vector<Crossing>> search(std::span<const double> mds, const Position
         const auto p0 = positions(mds[i]);
         const auto p1 = positions(mds[i + 1]);
         if (!p0 || !p1) continue;
-        subdivide(mds[i], *p0, mds[i + 1], *p1, 0, step, tolerance, positions, leaves);
+        subdivide(mds[i], *p0, mds[i + 1], *p1, 0u, step, tolerance, positions, leaves);
     }
 
     const double threshold = 0.1 * tolerance;
@@ -377,6 +377,16 @@ double median_edge_length(std::span<const Point3> vertices, std::span<const Tria
     const auto middle = lengths.begin() + static_cast<std::ptrdiff_t>(lengths.size() / 2);
     std::nth_element(lengths.begin(), middle, lengths.end());
     return *middle;
+}
+
+void subdivide_md_interval(double md0, const Point3& p0, double md1, const Point3& p1, unsigned depth, double step,
+                           double tolerance, const Trajectory& trajectory, std::vector<TrajectorySegment>& leaves) {
+    subdivide(md0, p0, md1, p1, depth, step, tolerance, TrajectoryPositions{trajectory}, leaves);
+}
+
+double refine_crossing_md(double fallback, double lo, double hi, const Point3& a, const Point3& b, const Point3& c,
+                          const Trajectory& trajectory) {
+    return refine(fallback, lo, hi, Plane(a, b, c), TrajectoryPositions{trajectory});
 }
 
 Result<std::vector<Crossing>> intersect_trajectory_with_mesh(std::span<const double> mds, const Trajectory& trajectory,

@@ -121,6 +121,20 @@ Box3 triangle_envelope(const Point3& a, const Point3& b, const Point3& c, double
 double median_edge_length(std::span<const Point3> vertices, std::span<const TriangleIndices> triangles,
                           std::span<const std::size_t> candidates);
 
+/// Cuts [md0, md1] (positions p0, p1) into straight leaves by midpoint
+/// subdivision and appends them to `leaves` in md order. A piece is split
+/// while its md span exceeds tolerance / 4, `depth` is at most 23 and either
+/// its chord exceeds step / 4 or its midpoint strays more than tolerance / 4
+/// from the chord; a piece whose midpoint has no position is a leaf.
+void subdivide_md_interval(double md0, const Point3& p0, double md1, const Point3& p1, unsigned depth, double step,
+                           double tolerance, const Trajectory& trajectory, std::vector<TrajectorySegment>& leaves);
+
+/// The md of the trajectory's closest approach to the plane of (a, b, c)
+/// inside [lo, hi] by a 36-step ternary search (towards lo for a triangle
+/// without area); `fallback` when that md has no position.
+double refine_crossing_md(double fallback, double lo, double hi, const Point3& a, const Point3& b, const Point3& c,
+                          const Trajectory& trajectory);
+
 /// Crossings of a trajectory with a surface as `SurfaceIntersection` records
 /// without names, ascending in md. The surface's mesh error comes first, then
 /// the kernel's errors, all unchanged.

@@ -183,6 +183,86 @@ TEST(IntersectionPrimitives, MedianEdgeLength) {
     for (const auto& c : cases) EXPECT_DOUBLE_EQ(intersections::median_edge_length(v, t, c.candidates), c.median);
 }
 
+TEST(IntersectionPrimitives, SubdivisionLeaves) {
+    const auto straight = vertical(0, 0, 100);
+    // A quarter circle of radius ~573 m: from vertical to horizontal over
+    // 900 m of hole, positioned by minimum curvature.
+    std::vector<SurveyStation> rows = {{0, 0, 90}, {900, 90, 90}};
+    const auto arc = *Trajectory::from_source(TrajectorySource::survey(rows), 0, 0, 0);
+    struct Case {
+        const char* name;
+        const Trajectory* trajectory;
+        double md0, md1;
+        unsigned depth;
+        double step, tolerance;
+        std::size_t leaves;  // 0: only check the leaf invariants
+    };
+    const Case cases[] = {
+        {"chord splits", &straight, 0, 100, 0, 40, kTol, 16},
+        {"chord short enough", &straight, 0, 100, 0, 400, kTol, 1},
+        {"depth 22 may split twice", &straight, 0, 100, 22, 1e-9, kTol, 4},
+        {"depth 23 may split once", &straight, 0, 100, 23, 1e-9, kTol, 2},
+        {"depth 24 is a leaf", &straight, 0, 100, 24, 1e-9, kTol, 1},
+        {"span below a quarter tolerance", &straight, 50, 50.0002, 0, 1e-9, kTol, 1},
+        {"midpoint without position", &straight, 0, 300, 0, 1e-9, kTol, 1},
+        {"curvature splits", &arc, 0, 900, 0, 1e9, kTol, 0},
+    };
+    for (const auto& c : cases) {
+        const auto p0 = c.trajectory->xyz(c.md0).value_or(Point3{0, 0, 0});
+        const auto p1 = c.trajectory->xyz(c.md1).value_or(Point3{0, 0, 0});
+        std::vector<intersections::TrajectorySegment> leaves;
+        intersections::subdivide_md_interval(c.md0, p0, c.md1, p1, c.depth, c.step, c.tolerance, *c.trajectory,
+                                             leaves);
+        ASSERT_FALSE(leaves.empty()) << c.name;
+        if (c.leaves != 0) {
+            EXPECT_EQ(leaves.size(), c.leaves) << c.name;
+        }
+        // Leaves tile [md0, md1] in order, carrying the positions of their ends.
+        EXPECT_EQ(leaves.front().md0, c.md0) << c.name;
+        EXPECT_EQ(leaves.back().md1, c.md1) << c.name;
+        for (std::size_t k = 0; k < leaves.size(); ++k) {
+            const auto& l = leaves[k];
+            EXPECT_LT(l.md0, l.md1) << c.name;
+            if (k > 0) {
+                EXPECT_EQ(l.md0, leaves[k - 1].md1) << c.name;
+            }
+            if (const auto at = c.trajectory->xyz(l.md0)) {
+                EXPECT_EQ(l.p0, *at) << c.name;
+            }
+        }
+        if (c.trajectory == &arc) {
+            // Every leaf is straight within a quarter of the tolerance.
+            EXPECT_GT(leaves.size(), 64u);
+            for (const auto& l : leaves) {
+                const auto mid = *arc.xyz((l.md0 + l.md1) * 0.5);
+                const Point3 chord{(l.p0[0] + l.p1[0]) / 2, (l.p0[1] + l.p1[1]) / 2, (l.p0[2] + l.p1[2]) / 2};
+                EXPECT_LE(std::hypot(mid[0] - chord[0], mid[1] - chord[1], mid[2] - chord[2]), 0.25 * kTol);
+            }
+        }
+    }
+}
+
+TEST(IntersectionPrimitives, RefineFindsClosestApproach) {
+    // Down to 1 m above the plane z = -1000 at md 10, then back up.
+    const auto v_path = path({{0, 5, 5, 990}, {10, 5, 5, 999}, {20, 5, 5, 990}});
+    const Point3 a{0, 0, -1000}, b{10, 0, -1000}, c{0, 10, -1000};
+    struct Case {
+        const char* name;
+        Point3 tb;  // the triangle's second vertex (a repeat of a gives no area)
+        double fallback, lo, hi;
+        double md, within;
+    };
+    const Case cases[] = {
+        {"closest approach", b, -1, 0, 20, 10, 1e-5},
+        {"closest approach at the bracket's end", b, -1, 0, 8, 8, 1e-5},
+        {"no area: towards lo", a, -1, 4, 16, 4, 1e-5},
+        {"no position: fallback", b, 7.5, 30, 40, 7.5, 0},
+    };
+    for (const auto& k : cases)
+        EXPECT_NEAR(intersections::refine_crossing_md(k.fallback, k.lo, k.hi, a, k.tb, c, v_path), k.md, k.within)
+            << k.name;
+}
+
 // ---------------------------------------------------------------------------
 // The crossing search
 
