@@ -411,6 +411,51 @@ TEST(MinCurvature, ReproducesAPlaneExactly) {
     }
 }
 
+/// Residual of the minimum-curvature equation at node (i, j), neighbours
+/// outside the lattice extrapolated linearly (column first, then row).
+double residual(const Array2& a, std::int64_t i, std::int64_t j) {
+    const auto nc = static_cast<std::int64_t>(a.ncol), nr = static_cast<std::int64_t>(a.nrow);
+    auto at = [&](auto&& self, std::int64_t k, std::int64_t l) -> double {
+        if (k < 0) return 2 * self(self, k + 1, l) - self(self, k + 2, l);
+        if (k >= nc) return 2 * self(self, k - 1, l) - self(self, k - 2, l);
+        if (l < 0) return 2 * self(self, k, l + 1) - self(self, k, l + 2);
+        if (l >= nr) return 2 * self(self, k, l - 1) - self(self, k, l - 2);
+        return a(static_cast<std::uint64_t>(k), static_cast<std::uint64_t>(l));
+    };
+    const double e = at(at, i, j + 1) + at(at, i, j - 1) + at(at, i + 1, j) + at(at, i - 1, j);
+    const double d = at(at, i + 1, j + 1) + at(at, i - 1, j + 1) + at(at, i + 1, j - 1) + at(at, i - 1, j - 1);
+    const double f = at(at, i, j + 2) + at(at, i, j - 2) + at(at, i + 2, j) + at(at, i - 2, j);
+    return 16 * at(at, i, j) - 6.25 * e + 1.5 * d + 0.75 * f;
+}
+
+TEST(MinCurvature, FreeNodesSatisfyTheEquation) {
+    struct Case {
+        const char* what;
+        Lattice g;
+        std::vector<Sample> samples;
+        double tolerance;
+    };
+    std::vector<Sample> scattered;
+    for (int k = 0; k < 9; ++k) scattered.push_back({std::fmod(k * 3.7, 9.0), std::fmod(k * 2.3, 7.0), std::sin(k * 1.9) * 20});
+    const Case cases[] = {
+        {"direct, wide", unit(10, 7), scattered, 1e-9},
+        {"direct, tall", unit(7, 10), scattered, 1e-9},
+        {"relaxed, three anchors", unit(6, 5), {{0, 0, 1}, {5, 0, 3}, {2, 4, -6}}, 1e-4},
+    };
+    for (const Case& c : cases) {
+        const Array2 a = min_curvature(c.samples, c.g);
+        std::vector<char> pinned(a.values.size(), 0);
+        for (const Sample& p : c.samples)
+            if (auto n = snap_to_node(c.g, p[0], p[1])) pinned[n->first * c.g.nrow + n->second] = 1;
+        for (std::uint64_t i = 0; i < c.g.ncol; ++i)
+            for (std::uint64_t j = 0; j < c.g.nrow; ++j)
+                if (!pinned[i * c.g.nrow + j]) {
+                    EXPECT_NEAR(residual(a, std::int64_t(i), std::int64_t(j)), 0.0, c.tolerance)
+                        << c.what << " " << i << "," << j;
+                }
+    }
+}
+
 TEST(MinCurvature, AnchorValuesAreMeansOfTheirSamples) {
     // Every node pinned: exactly the per-node means, whichever path runs.
     const Lattice g = unit(3, 2);
