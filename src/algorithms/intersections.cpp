@@ -79,25 +79,21 @@ struct TrajectoryPositions {
     std::optional<Point3> operator()(double md) const { return trajectory.xyz(md); }
 };
 
-template <class Positions>
-void subdivide(double md0, const Point3& p0, double md1, const Point3& p1, unsigned depth, double step,
-               double tolerance, const Positions& positions, std::vector<TrajectorySegment>& leaves) {
+/// Midpoint subdivision; hands every leaf to `emit` in md order. Stops, and
+/// returns false, as soon as `emit` returns false.
+template <class Positions, class Emit>
+bool subdivide(double md0, const Point3& p0, double md1, const Point3& p1, unsigned depth, double step,
+               double tolerance, const Positions& positions, Emit& emit) {
     const double mid = (md0 + md1) * 0.5;
     const auto pm = positions(mid);
-    if (!pm) {
-        leaves.push_back({md0, p0, md1, p1});
-        return;
-    }
+    if (!pm) return emit(TrajectorySegment{md0, p0, md1, p1});
     const Point3 chord_mid{p0[0] + (p1[0] - p0[0]) * 0.5, p0[1] + (p1[1] - p0[1]) * 0.5,
                            p0[2] + (p1[2] - p0[2]) * 0.5};
     const bool split = md1 - md0 > 0.25 * tolerance && depth <= kMaxSplitDepth &&
                        (distance(p0, p1) > 0.25 * step || distance(*pm, chord_mid) > 0.25 * tolerance);
-    if (!split) {
-        leaves.push_back({md0, p0, md1, p1});
-        return;
-    }
-    subdivide(md0, p0, mid, *pm, depth + 1, step, tolerance, positions, leaves);
-    subdivide(mid, *pm, md1, p1, depth + 1, step, tolerance, positions, leaves);
+    if (!split) return emit(TrajectorySegment{md0, p0, md1, p1});
+    return subdivide(md0, p0, mid, *pm, depth + 1, step, tolerance, positions, emit) &&
+           subdivide(mid, *pm, md1, p1, depth + 1, step, tolerance, positions, emit);
 }
 
 /// Ternary search for the md of the closest approach to the triangle's plane
@@ -181,27 +177,25 @@ Result<std::vector<Crossing>> search(std::span<const double> mds, const Position
     const auto index = geometry::BoxIndex3::bulk_load(boxes);
     boxes = {};
 
-    std::vector<TrajectorySegment> leaves;
-    for (std::size_t i = 0; i + 1 < mds.size(); ++i) {
-        const auto p0 = positions(mds[i]);
-        const auto p1 = positions(mds[i + 1]);
-        if (!p0 || !p1) continue;
-        subdivide(mds[i], *p0, mds[i + 1], *p1, 0u, step, tolerance, positions, leaves);
-    }
-
+    // Leaves are searched as the subdivision emits them, station interval
+    // by station interval in md order: the same order as a full list of
+    // leaves, without holding one.
     const double threshold = 0.1 * tolerance;
     std::vector<std::size_t> hits;
-    for (const auto& leaf : leaves) {
+    std::optional<Error> failure;
+    auto visit = [&](const TrajectorySegment& leaf) -> bool {
         index.query(to_index_box(segment_envelope(leaf.p0, leaf.p1, tolerance)), hits);
         for (const auto entry : hits) {
             const auto& tri = triangles[candidates[entry]];
             const Point3& a = vertices[tri[0]];
             const Point3& b = vertices[tri[1]];
             const Point3& c = vertices[tri[2]];
-            if (segment_coplanar_with_triangle(leaf.p0, leaf.p1, a, b, c, tolerance))
-                return fail(Error::unsupported(fmt::format(
+            if (segment_coplanar_with_triangle(leaf.p0, leaf.p1, a, b, c, tolerance)) {
+                failure = Error::unsupported(fmt::format(
                     "trajectory interval {}..{} is coplanar with the surface; intersection is not a discrete pick",
-                    fixed(leaf.md0, 6), fixed(leaf.md1, 6))));
+                    fixed(leaf.md0, 6), fixed(leaf.md1, 6)));
+                return false;
+            }
             const Plane plane(a, b, c);
             const auto [hit, t] = segment_triangle_crossing(leaf.p0, leaf.p1, a, b, c, tolerance);
             if (hit) {
@@ -270,6 +264,14 @@ Result<std::vector<Crossing>> search(std::span<const double> mds, const Position
             if (p && std::abs(plane.dist(*p)) <= tolerance && point_in_triangle(*p, a, b, c, tolerance))
                 crossings.push_back({md, (*p)[0], (*p)[1], (*p)[2]});
         }
+        return true;
+    };
+    for (std::size_t i = 0; i + 1 < mds.size(); ++i) {
+        const auto p0 = positions(mds[i]);
+        const auto p1 = positions(mds[i + 1]);
+        if (!p0 || !p1) continue;
+        if (!subdivide(mds[i], *p0, mds[i + 1], *p1, 0u, step, tolerance, positions, visit))
+            return fail(std::move(*failure));
     }
 
     std::stable_sort(crossings.begin(), crossings.end(),
@@ -381,7 +383,11 @@ double median_edge_length(std::span<const Point3> vertices, std::span<const Tria
 
 void subdivide_md_interval(double md0, const Point3& p0, double md1, const Point3& p1, unsigned depth, double step,
                            double tolerance, const Trajectory& trajectory, std::vector<TrajectorySegment>& leaves) {
-    subdivide(md0, p0, md1, p1, depth, step, tolerance, TrajectoryPositions{trajectory}, leaves);
+    auto append = [&leaves](const TrajectorySegment& leaf) {
+        leaves.push_back(leaf);
+        return true;
+    };
+    subdivide(md0, p0, md1, p1, depth, step, tolerance, TrajectoryPositions{trajectory}, append);
 }
 
 double refine_crossing_md(double fallback, double lo, double hi, const Point3& a, const Point3& b, const Point3& c,
