@@ -208,6 +208,31 @@ std::vector<Cloud> clouds() {
         out.push_back({"cocircular", p});
     }
     {
+        // A lattice whose nodes are nudged by at most two ulps: nearly
+        // cocircular and nearly collinear everywhere, the predicates' hardest
+        // regime.
+        std::vector<Pt> p = lattice(26, 19, 0.0, 0.1, 0.1, 1000.0, -2000.0);
+        std::uniform_int_distribution<int> nudge(-2, 2);
+        for (Pt& q : p) {
+            for (double& c : q) {
+                const int k = nudge(rng);
+                for (int i = 0; i < std::abs(k); ++i) c = std::nextafter(c, k > 0 ? kInf : -kInf);
+            }
+        }
+        out.push_back({"ulp_nudged_lattice", p});
+    }
+    {
+        // Magnitudes from near the lower to near the upper accepted bound.
+        std::vector<Pt> p;
+        std::uniform_int_distribution<int> e(-140, 199);
+        auto coord = [&] { return std::ldexp((u(rng) < 0.5 ? -1.0 : 1.0) * (0.5 + 0.5 * u(rng)), e(rng)); };
+        for (int k = 0; k < 300; ++k) p.push_back({coord(), coord()});
+        p.push_back({0x1p200, 0x1p200});
+        p.push_back({-0x1p200, 0x1p200});
+        p.push_back({0.0, -0x1p200});
+        out.push_back({"extreme_magnitudes", p});
+    }
+    {
         // Clustered: tight blobs far apart.
         std::normal_distribution<double> g(0.0, 1e-4);
         std::vector<Pt> p;
