@@ -1,0 +1,519 @@
+#include "manager/loaders.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+#include "algorithms/wells.hpp"
+#include "core/mnemonics.hpp"
+#include "core/points_load.hpp"
+#include "core/surface_load.hpp"
+#include "expected_macros.hpp"
+#include "foundation/format.hpp"
+#include "io/crsmeta.hpp"
+#include "io/csv.hpp"
+#include "io/las.hpp"
+#include "io/petrel_tops.hpp"
+#include "io/text.hpp"
+#include "io/wellpath.hpp"
+#include "manager/geodata.hpp"
+
+namespace vz {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// True when `s` is well-formed UTF-8 (no overlong forms, surrogates or
+/// code points above U+10FFFF).
+bool valid_utf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t len = 0;
+        char32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c >> 5) == 0x6) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if ((c >> 4) == 0xE) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if ((c >> 3) == 0x1E) {
+            len = 4;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + len > s.size()) return false;
+        for (std::size_t k = 1; k < len; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if ((b & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        const char32_t min = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += len;
+    }
+    return true;
+}
+
+bool key_prefix_match(std::string_view key, std::string_view prefix) {
+    return key == prefix ||
+           (key.size() > prefix.size() && key.starts_with(prefix) && key[prefix.size()] == '_');
+}
+
+std::optional<std::size_t> pick_by_key(std::span<const std::string> keys, std::string_view row_key) {
+    std::optional<std::size_t> best;
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        if (keys[k] == row_key) return k;
+        if (!key_prefix_match(row_key, keys[k])) continue;
+        if (!best || keys[k].size() > keys[*best].size()) best = k;
+    }
+    return best;
+}
+
+}  // namespace
+
+// ---- the rules ---------------------------------------------------------------
+
+namespace loaders {
+
+std::string name_key(std::string_view text) {
+    std::string key(trim_unicode(text));
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        else if (c == ' ' || c == '-' || c == '/')
+            c = '_';
+    }
+    return key;
+}
+
+std::string file_stem(const fs::path& path) {
+    std::string stem = path.stem().string();
+    return valid_utf8(stem) ? stem : std::string();
+}
+
+std::string lowercase_extension(const fs::path& path) {
+    const std::string name = path.filename().string();
+    const std::size_t dot = name.rfind('.');
+    // A leading dot starts a hidden name, not an extension.
+    if (dot == std::string::npos || dot == 0) return {};
+    std::string ext = name.substr(dot + 1);
+    if (!valid_utf8(ext)) return {};
+    return ascii_lower(ext);
+}
+
+bool file_matches_well(const fs::path& path, std::string_view key) {
+    return key_prefix_match(name_key(file_stem(path)), key);
+}
+
+Result<std::vector<fs::path>> walk_files(const fs::path& dir) {
+    std::vector<fs::path> files;
+    std::vector<fs::path> pending{dir};
+    while (!pending.empty()) {
+        fs::path current = std::move(pending.back());
+        pending.pop_back();
+        std::error_code ec;
+        fs::directory_iterator it(current, ec);
+        if (ec) return fail(Error::io_errno(ec.value()));
+        for (; it != fs::directory_iterator(); it.increment(ec)) {
+            if (ec) return fail(Error::io_errno(ec.value()));
+            const fs::file_status st = it->symlink_status(ec);
+            if (ec) return fail(Error::io_errno(ec.value()));
+            if (fs::is_directory(st))
+                pending.push_back(it->path());
+            else if (fs::is_regular_file(st))
+                files.push_back(it->path());
+        }
+        if (ec) return fail(Error::io_errno(ec.value()));
+    }
+    // path's ordering compares element by element, each element by its bytes.
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+Result<std::vector<std::pair<fs::path, FormatKind>>> classify_files(std::span<const fs::path> paths) {
+    std::vector<std::pair<fs::path, FormatKind>> out;
+    out.reserve(paths.size());
+    for (const auto& p : paths) {
+        VZ_ASSIGN_OR_RETURN(FormatKind kind, FormatKind::detect(p));
+        out.emplace_back(p, kind);
+    }
+    return out;
+}
+
+std::vector<std::pair<fs::path, std::string>> wellpath_bore_labels(std::span<const fs::path> surveys) {
+    std::vector<std::pair<fs::path, std::string>> out;
+    if (surveys.size() == 1) {
+        out.emplace_back(surveys[0], "");
+        return out;
+    }
+    std::vector<std::string> stems;
+    stems.reserve(surveys.size());
+    for (const auto& s : surveys) stems.push_back(file_stem(s));
+    std::size_t prefix = 0;
+    if (!stems.empty()) {
+        const std::string& first = stems.front();
+        for (std::size_t k = first.size(); k-- > 0;) {
+            if (first[k] != '_') continue;
+            const std::string_view candidate(first.data(), k + 1);
+            if (std::all_of(stems.begin(), stems.end(), [&](const std::string& s) { return s.starts_with(candidate); })) {
+                prefix = k + 1;
+                break;
+            }
+        }
+    }
+    for (std::size_t k = 0; k < surveys.size(); ++k) out.emplace_back(surveys[k], stems[k].substr(prefix));
+    return out;
+}
+
+std::string bore_for_file(const fs::path& path, std::span<const std::string> labels) {
+    const std::string stem = file_stem(path);
+    std::vector<std::string_view> tokens;
+    std::size_t start = 0;
+    for (std::size_t k = 0; k <= stem.size(); ++k) {
+        if (k == stem.size() || stem[k] == '_' || stem[k] == '-' || stem[k] == '.' || stem[k] == ' ') {
+            tokens.emplace_back(stem.data() + start, k - start);
+            start = k + 1;
+        }
+    }
+    for (const auto& label : labels) {
+        if (label.empty()) continue;
+        for (auto t : tokens)
+            if (iequals_ascii(t, label)) return label;
+    }
+    return "";
+}
+
+Result<std::vector<Log>> read_las_logs(const fs::path& path) {
+    VZ_ASSIGN_OR_RETURN(std::vector<Log> logs, las::read_logs(path));
+    const std::string stem = path.stem().string();
+    if (valid_utf8(stem) && ascii_lower(stem).find("core") != std::string::npos)
+        for (auto& log : logs) log.kind = LogKind::Core;
+    return logs;
+}
+
+std::optional<std::pair<double, double>> logs_md_range(std::span<const Log> logs) {
+    double lo = std::numeric_limits<double>::quiet_NaN();
+    double hi = std::numeric_limits<double>::quiet_NaN();
+    for (const auto& log : logs) {
+        if (log.md.empty()) continue;
+        const double first = log.md.front();
+        const double last = log.md.back();
+        if (!std::isnan(first)) lo = std::isnan(lo) ? first : std::min(lo, first);
+        if (!std::isnan(last)) hi = std::isnan(hi) ? last : std::max(hi, last);
+    }
+    if (!std::isfinite(lo) || !std::isfinite(hi) || !(hi > lo)) return std::nullopt;
+    return std::make_pair(lo, hi);
+}
+
+bool name_matches(std::string_view well_id, std::string_view row_well) {
+    return key_prefix_match(name_key(row_well), name_key(well_id));
+}
+
+std::string tops_bore_label(std::string_view well_id, std::string_view row_well) {
+    const std::string_view row = trim_unicode(row_well);
+    const std::string id_key = name_key(well_id);
+    if (!name_key(row).starts_with(id_key)) return "";
+    std::string_view rest = row.substr(id_key.size());
+    auto strip = [](char c) { return c == ' ' || c == '_' || c == '-'; };
+    while (!rest.empty() && strip(rest.front())) rest.remove_prefix(1);
+    while (!rest.empty() && strip(rest.back())) rest.remove_suffix(1);
+    return std::string(rest);
+}
+
+std::optional<std::size_t> pick_well(std::span<const std::string> well_ids, std::string_view row_well) {
+    std::vector<std::string> keys;
+    keys.reserve(well_ids.size());
+    for (const auto& id : well_ids) keys.push_back(name_key(id));
+    return pick_by_key(keys, name_key(row_well));
+}
+
+}  // namespace loaders
+
+// ---- well loading --------------------------------------------------------------
+
+Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2> head, double kb,
+                                       const fs::path& path) {
+    const AliasMap* aliases = curve_aliases ? &*curve_aliases : nullptr;
+
+    std::vector<fs::path> files;
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+        VZ_ASSIGN_OR_RETURN(files, loaders::walk_files(path));
+    } else if (fs::is_regular_file(path, ec)) {
+        files.push_back(path);
+    }
+
+    VZ_ASSIGN_OR_RETURN(auto classified, loaders::classify_files(files));
+
+    const std::string key = loaders::name_key(id);
+    const bool any_match = std::any_of(classified.begin(), classified.end(),
+                                       [&](const auto& f) { return loaders::file_matches_well(f.first, key); });
+    if (any_match)
+        std::erase_if(classified, [&](const auto& f) {
+            return f.second != FormatKind::CrsMetaXml && !loaders::file_matches_well(f.first, key);
+        });
+
+    std::vector<fs::path> surveys;
+    std::vector<fs::path> las_files;
+    std::vector<DepthPick> tops;
+    for (const auto& [p, kind] : classified) {
+        if (kind == FormatKind::WellPath) surveys.push_back(p);
+        if (kind == FormatKind::Las) las_files.push_back(p);
+    }
+    for (const auto& [p, kind] : classified) {
+        if (kind != FormatKind::CsvPoints || loaders::lowercase_extension(p) != "csv") continue;
+        VZ_ASSIGN_OR_RETURN(auto rows, tops_csv::read_file(p, "name", "md"));
+        for (auto& [name, md] : rows) tops.push_back({std::move(name), md});
+    }
+
+    std::optional<std::string> crs_label;
+    for (const auto& [p, kind] : classified) {
+        if (kind != FormatKind::CrsMetaXml) continue;
+        if (auto label = crsmeta::read_crs_label(p)) {
+            crs_label = std::move(*label);
+            break;
+        }
+    }
+
+    Well well = Well::make(std::string(id), head[0], head[1], kb, std::move(crs_label));
+
+    auto resolved = [&](Log log) { return mnemonics::resolve(std::move(log), aliases); };
+
+    if (!surveys.empty()) {
+        const auto labelled = loaders::wellpath_bore_labels(surveys);
+        std::vector<std::string> labels;
+        labels.reserve(labelled.size());
+        for (std::size_t k = 0; k < labelled.size(); ++k) {
+            const auto& [survey, label] = labelled[k];
+            VZ_ASSIGN_OR_RETURN(wellpath::WellPathData data, wellpath::read_file(survey));
+            if (k == 0) {
+                well.head = {data.head_x, data.head_y};
+                well.kb = data.kb;
+                if (data.crs) well.crs = data.crs;
+            }
+            std::vector<PositionedStation> stations;
+            stations.reserve(data.rows.size());
+            for (const auto& r : data.rows) stations.push_back({r[0], r[4], r[5], r[1], r[2], r[3] - data.kb});
+            VZ_TRY(well.sidetrack_entry(label).push_trajectory(TrajectorySource::positioned(std::move(stations))));
+            labels.push_back(label);
+        }
+        for (const auto& las_path : las_files) {
+            Sidetrack& bore = well.sidetrack_entry(loaders::bore_for_file(las_path, labels));
+            auto logs = loaders::read_las_logs(las_path);
+            if (!logs) continue;  // an unreadable log file contributes nothing
+            for (auto& log : *logs) bore.push_log(resolved(std::move(log)));
+        }
+    } else {
+        std::vector<Log> logs;
+        for (const auto& las_path : las_files) {
+            auto read = loaders::read_las_logs(las_path);
+            if (!read) continue;
+            for (auto& log : *read) logs.push_back(std::move(log));
+        }
+        Sidetrack& main = well.sidetrack_entry("");
+        if (auto range = loaders::logs_md_range(logs)) {
+            VZ_TRY(main.push_trajectory(
+                TrajectorySource::survey({{range->first, 0.0, 0.0}, {range->second, 0.0, 0.0}})));
+        }
+        for (auto& log : logs) main.push_log(resolved(std::move(log)));
+    }
+
+    if (!tops.empty()) well.sidetrack_entry("").add_tops(std::move(tops));
+
+    auto it = wells.find(std::string(id));
+    if (it != wells.end()) return &it->second;
+    auto [stored, inserted] = wells.insert({std::string(id), std::move(well)});
+    (void)inserted;
+    return &stored->second;
+}
+
+Result<const Well*> GeoData::load_well_with_aliases(std::string_view id, std::array<double, 2> head, double kb,
+                                                    const fs::path& path, std::optional<AliasMap> aliases) {
+    std::optional<AliasMap> kept = std::exchange(curve_aliases, std::move(aliases));
+    auto result = load_well(id, head, kb, path);
+    curve_aliases = std::move(kept);
+    return result;
+}
+
+// ---- well tops ---------------------------------------------------------------
+
+Result<std::uint64_t> GeoData::load_well_tops(const fs::path& path) {
+    VZ_ASSIGN_OR_RETURN(auto rows, petrel_tops::read_file(path));
+
+    // Horizon picks grouped by the row's well text as written.
+    OrderedMap<std::string, std::vector<DepthPick>> groups;
+    std::vector<std::string> surface_names;
+    for (const auto& row : rows) {
+        if (!iequals_ascii(row.kind, "Horizon")) continue;
+        groups[row.well].push_back({row.surface, row.md});
+        if (std::find(surface_names.begin(), surface_names.end(), row.surface) == surface_names.end())
+            surface_names.push_back(row.surface);
+    }
+
+    std::vector<StratHint> resolved;
+    resolved.reserve(strat_hints.size());
+    for (const auto& hint : strat_hints) {
+        VZ_ASSIGN_OR_RETURN(std::string above, StratHint::resolve_name(hint.above, surface_names));
+        VZ_ASSIGN_OR_RETURN(std::string below, StratHint::resolve_name(hint.below, surface_names));
+        resolved.push_back({std::move(above), std::move(below)});
+    }
+
+    std::vector<std::vector<DepthPick>> per_well;
+    per_well.reserve(groups.size());
+    for (const auto& [well_text, picks] : groups) per_well.push_back(picks);
+    std::vector<std::string> column = wells::infer_strat_order(per_well, resolved);
+
+    std::vector<std::string> keys;
+    keys.reserve(wells.size());
+    for (const auto& [id, well] : wells) keys.push_back(loaders::name_key(id));
+
+    std::uint64_t count = 0;
+    for (const auto& row : rows) {
+        const bool horizon = iequals_ascii(row.kind, "Horizon");
+        const bool contact = iequals_ascii(row.kind, "Other");
+        if (!horizon && !contact) continue;
+        const auto target = pick_by_key(keys, loaders::name_key(row.well));
+        if (!target) continue;
+        auto it = wells.nth(*target);
+        Well& well = it.value();
+        std::string label = loaders::tops_bore_label(it->first, row.well);
+        Sidetrack& bore = well.sidetrack(label) ? *well.sidetrack(label) : well.sidetrack_entry("");
+        if (contact) {
+            bore.add_contacts({{row.surface, row.md}});
+        } else {
+            bore.add_tops({{row.surface, row.md}});
+            ++count;
+        }
+    }
+
+    for (auto it = wells.begin(); it != wells.end(); ++it) it.value().set_strat_order(column);
+    strat_order = std::move(column);
+    return count;
+}
+
+// ---- surface, point and polygon loaders -----------------------------------------
+
+namespace {
+
+/// Stores `value` under `name` when the name is free; the stored element
+/// either way.
+template <class V>
+const V* store_new(OrderedMap<std::string, V>& map, std::string_view name, V value, bool& inserted) {
+    auto [it, fresh] = map.try_emplace(std::string(name), std::move(value));
+    inserted = fresh;
+    return &it->second;
+}
+
+}  // namespace
+
+namespace {
+
+std::string unsupported_extension(std::string_view loader, std::string_view what, std::string_view ext,
+                                  const fs::path& path) {
+    return fmt::format("{}: unsupported {} extension '.{}' for '{}'", loader, what, ext, text::display_path(path));
+}
+
+Result<Surface> read_surface_file(const fs::path& path) {
+    VZ_ASSIGN_OR_RETURN(FormatKind kind, FormatKind::detect(path));
+    switch (kind) {
+        case FormatKind::Cps3Grid: return surface_load::load_cps3_grid(path);
+        case FormatKind::IrapClassicGrid: return surface_load::load_irap_classic(path);
+        case FormatKind::Unknown: {
+            const std::string ext = loaders::lowercase_extension(path);
+            if (ext.empty() || ext == "gri" || ext == "irap") return surface_load::load_irap_classic(path);
+            if (ext == "cps3grid") return surface_load::load_cps3_grid(path);
+            return fail(Error::parse(unsupported_extension("load_surface", "surface", ext, path)));
+        }
+        default:
+            return fail(Error::format(fmt::format("load_surface: '{}' is {}, not a supported surface format",
+                                                  text::display_path(path), kind)));
+    }
+}
+
+Result<PointSet> read_points_file(const fs::path& path) {
+    VZ_ASSIGN_OR_RETURN(FormatKind kind, FormatKind::detect(path));
+    switch (kind) {
+        case FormatKind::IrapClassicPoints: return points_load::load_irap_points(path);
+        case FormatKind::EarthVisionGrid: return points_load::load_earthvision_grid(path);
+        case FormatKind::GeoJson: return points_load::load_geojson(path);
+        case FormatKind::CsvPoints: return points_load::load_csv(path, "x", "y", "z");
+        case FormatKind::Unknown: {
+            const std::string ext = loaders::lowercase_extension(path);
+            if (ext == "csv") return points_load::load_csv(path, "x", "y", "z");
+            if (ext.empty() || ext == "xyz" || ext == "dat" || ext == "irap" || ext == "irapclassicpoints")
+                return points_load::load_irap_points(path);
+            if (ext == "json" || ext == "geojson") return points_load::load_geojson(path);
+            if (ext == "earthvisiongrid") return points_load::load_earthvision_grid(path);
+            return fail(Error::parse(unsupported_extension("load_points", "point", ext, path)));
+        }
+        default:
+            return fail(Error::format(fmt::format("load_points: '{}' is {}, not a supported point format",
+                                                  text::display_path(path), kind)));
+    }
+}
+
+Result<PolygonSet> read_polygons_file(const fs::path& path) {
+    const std::string ext = loaders::lowercase_extension(path);
+    // A binary shapefile can look like text to the content sniffer, so its
+    // extension decides before detection does.
+    if (ext == "shp") return polygons_load::load_shapefile(path);
+    VZ_ASSIGN_OR_RETURN(FormatKind kind, FormatKind::detect(path));
+    switch (kind) {
+        case FormatKind::Cps3Lines: return polygons_load::load_cps3_lines(path);
+        case FormatKind::IrapClassicPoints: return polygons_load::load_irap_polygons(path);
+        case FormatKind::GeoJson: return polygons_load::load_geojson(path);
+        case FormatKind::Unknown:
+            if (ext.empty() || ext == "pol" || ext == "xyz" || ext == "irap")
+                return polygons_load::load_irap_polygons(path);
+            if (ext == "json" || ext == "geojson") return polygons_load::load_geojson(path);
+            if (ext == "cps3lines") return polygons_load::load_cps3_lines(path);
+            return fail(Error::parse(unsupported_extension("load_polygons", "polygon", ext, path)));
+        default:
+            return fail(Error::format(fmt::format("load_polygons: '{}' is {}, not a supported polygon format",
+                                                  text::display_path(path), kind)));
+    }
+}
+
+}  // namespace
+
+Result<const Surface*> GeoData::load_surface(std::string_view name, const fs::path& path) {
+    if (find_structured_surface(name) || find_tri_surface(name))
+        return fail(Error::parse(
+            fmt::format("load_surface: surface name '{}' already belongs to a structured mesh surface", name)));
+    VZ_ASSIGN_OR_RETURN(Surface read, read_surface_file(path));
+    bool inserted = false;
+    const Surface* stored = store_new(surfaces, name, std::move(read), inserted);
+    if (inserted) surface_order.emplace_back(name);
+    return stored;
+}
+
+Result<const PointSet*> GeoData::load_points(std::string_view name, const fs::path& path) {
+    VZ_ASSIGN_OR_RETURN(PointSet read, read_points_file(path));
+    bool inserted = false;
+    return store_new(point_sets, name, std::move(read), inserted);
+}
+
+Result<const PointSet*> GeoData::load_points_with_topology(std::string_view name, const fs::path& path,
+                                                           const fs::path& topology_path) {
+    VZ_ASSIGN_OR_RETURN(PointSet read, points_load::load_irap_points_with_topology(path, topology_path));
+    bool inserted = false;
+    return store_new(point_sets, name, std::move(read), inserted);
+}
+
+Result<const PolygonSet*> GeoData::load_polygons(std::string_view name, const fs::path& path) {
+    VZ_ASSIGN_OR_RETURN(PolygonSet read, read_polygons_file(path));
+    bool inserted = false;
+    return store_new(polygon_sets, name, std::move(read), inserted);
+}
+
+}  // namespace vz
