@@ -55,6 +55,25 @@ vz::Trajectory long_well() {
     return *t;
 }
 
+/// 1,000 stations on a straight line across the whole mesh, diagonally and
+/// slowly deepening through the fold: every triangle lies within the well's
+/// reach, so the whole mesh is indexed.
+vz::Trajectory diagonal_well(int cells) {
+    const double extent = 10.0 * cells;
+    const double length = std::sqrt(2.0 * extent * extent + 100.0 * 100.0);
+    std::vector<vz::Station> stations;
+    for (int k = 0; k < 1000; ++k) {
+        const double f = k / 999.0;
+        stations.push_back({f * length, f * extent, f * extent, 1950.0 + 100.0 * f, std::nullopt});
+    }
+    auto t = vz::Trajectory::from_station_records(std::move(stations));
+    if (!t) {
+        std::fprintf(stderr, "trajectory: %s\n", t.error().display().c_str());
+        std::abort();
+    }
+    return *t;
+}
+
 class Source final : public vz::TriangleMeshSource {
 public:
     explicit Source(const TriangleMesh& m) : mesh_(m) {}
@@ -85,6 +104,24 @@ void BM_CrossingKernel(benchmark::State& state) {
     state.counters["crossings"] = static_cast<double>(found);
 }
 BENCHMARK(BM_CrossingKernel)->Unit(benchmark::kMillisecond);
+
+void BM_CrossingKernelAcrossMesh(benchmark::State& state) {
+    const TriangleMesh mesh = folded_mesh(kCells);
+    const vz::Trajectory well = diagonal_well(kCells);
+    const std::vector<double> mds = well.mds();
+    std::size_t found = 0;
+    for (auto _ : state) {
+        auto r = vz::intersections::intersect_trajectory_with_mesh(mds, well, mesh.vertices, mesh.triangles, 1e-3);
+        if (!r) {
+            state.SkipWithError(r.error().display().c_str());
+            return;
+        }
+        found = r->size();
+        benchmark::DoNotOptimize(r->data());
+    }
+    state.counters["crossings"] = static_cast<double>(found);
+}
+BENCHMARK(BM_CrossingKernelAcrossMesh)->Unit(benchmark::kMillisecond);
 
 // The driver adds the copy of the mesh that every surface view hands out.
 void BM_CrossingDriver(benchmark::State& state) {

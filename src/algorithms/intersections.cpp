@@ -168,11 +168,35 @@ Result<std::vector<Crossing>> search(std::span<const double> mds, const Position
 
     const double step = std::max(median_edge_length(vertices, triangles, candidates), 8.0 * tolerance);
 
+    // Only triangles whose padded box meets the padded box of the whole
+    // subdivided trajectory can be met by any leaf query: a first, cheap
+    // pass over the leaves bounds the trajectory, and the index holds just
+    // those triangles. Their order, and so the order in which a leaf meets
+    // its candidates, stays ascending.
+    Box3 reach{{kInf, kInf, kInf}, {-kInf, -kInf, -kInf}};
+    auto extend = [&reach, tolerance](const TrajectorySegment& leaf) {
+        const Box3 b = segment_envelope(leaf.p0, leaf.p1, tolerance);
+        for (int k = 0; k < 3; ++k) {
+            reach.min[k] = std::min(reach.min[k], b.min[k]);
+            reach.max[k] = std::max(reach.max[k], b.max[k]);
+        }
+        return true;
+    };
+    for (std::size_t i = 0; i + 1 < mds.size(); ++i) {
+        const auto p0 = positions(mds[i]);
+        const auto p1 = positions(mds[i + 1]);
+        if (p0 && p1) subdivide(mds[i], *p0, mds[i + 1], *p1, 0u, step, tolerance, positions, extend);
+    }
+    std::vector<std::size_t> indexed;
     std::vector<geometry::Box3> boxes;
-    boxes.reserve(candidates.size());
     for (const auto k : candidates) {
         const auto& t = triangles[k];
-        boxes.push_back(to_index_box(triangle_envelope(vertices[t[0]], vertices[t[1]], vertices[t[2]], tolerance)));
+        const Box3 b = triangle_envelope(vertices[t[0]], vertices[t[1]], vertices[t[2]], tolerance);
+        if (b.min[0] <= reach.max[0] && reach.min[0] <= b.max[0] && b.min[1] <= reach.max[1] &&
+            reach.min[1] <= b.max[1] && b.min[2] <= reach.max[2] && reach.min[2] <= b.max[2]) {
+            indexed.push_back(k);
+            boxes.push_back(to_index_box(b));
+        }
     }
     const auto index = geometry::BoxIndex3::bulk_load(boxes);
     boxes = {};
@@ -186,7 +210,7 @@ Result<std::vector<Crossing>> search(std::span<const double> mds, const Position
     auto visit = [&](const TrajectorySegment& leaf) -> bool {
         index.query(to_index_box(segment_envelope(leaf.p0, leaf.p1, tolerance)), hits);
         for (const auto entry : hits) {
-            const auto& tri = triangles[candidates[entry]];
+            const auto& tri = triangles[indexed[entry]];
             const Point3& a = vertices[tri[0]];
             const Point3& b = vertices[tri[1]];
             const Point3& c = vertices[tri[2]];
