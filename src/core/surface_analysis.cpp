@@ -77,40 +77,83 @@ Surface Surface::dip_angle() const { return dip_surfaces().first; }
 
 Surface Surface::dip_azimuth() const { return dip_surfaces().second; }
 
+namespace {
+
+/// The window mean of node (i, j) or, when that mean is NaN (+inf and -inf in
+/// one window), the node's own value. The window's non-NaN values are summed
+/// rows ascending (outer), columns ascending (inner); that order fixes the
+/// floating-point result.
+double window_mean(std::span<const double> v, std::size_t nrow, std::size_t i0, std::size_t i1, std::size_t j0,
+                   std::size_t j1, double centre) {
+    double sum = 0.0;
+    std::uint64_t count = 0;
+    for (std::size_t jj = j0; jj <= j1; ++jj) {
+        for (std::size_t ii = i0; ii <= i1; ++ii) {
+            const double w = v[ii * nrow + jj];
+            if (!std::isnan(w)) {
+                sum += w;
+                ++count;
+            }
+        }
+    }
+    const double mean = sum / static_cast<double>(count);
+    return std::isnan(mean) ? centre : mean;
+}
+
+}  // namespace
+
 Surface Surface::smooth(std::uint64_t radius) const {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr std::size_t kLanes = 4;
     const std::size_t ncol = values.ncol(), nrow = values.nrow();
     Grid2 out(ncol, nrow, nan);
     const std::span<const double> v = values.values();
-    const std::size_t r = radius > std::numeric_limits<std::size_t>::max() ? std::numeric_limits<std::size_t>::max()
-                                                                            : static_cast<std::size_t>(radius);
-    auto lo = [r](std::size_t k) { return k >= r ? k - r : std::size_t{0}; };
-    auto hi = [r](std::size_t k, std::size_t n) {
-        const std::size_t up = r > std::numeric_limits<std::size_t>::max() - k ? std::numeric_limits<std::size_t>::max()
-                                                                                : k + r;
-        return std::min(n - 1, up);
-    };
+    if (ncol == 0 || nrow == 0)
+        return derived(*this, std::move(out), fmt::format("surface.smooth(radius={})", radius));
+    // Window half-widths held within the lattice, so no index arithmetic overflows.
+    const std::size_t ri = static_cast<std::size_t>(std::min<std::uint64_t>(radius, ncol - 1));
+    const std::size_t rj = static_cast<std::size_t>(std::min<std::uint64_t>(radius, nrow - 1));
     for (std::size_t i = 0; i < ncol; ++i) {
-        const std::size_t i0 = lo(i), i1 = hi(i, ncol);
-        for (std::size_t j = 0; j < nrow; ++j) {
-            const double centre = v[i * nrow + j];
-            if (std::isnan(centre)) continue;
-            const std::size_t j0 = lo(j), j1 = hi(j, nrow);
-            double sum = 0.0;
-            std::uint64_t count = 0;
-            // Rows ascending outer, columns ascending inner: this order fixes
-            // the floating-point sum.
-            for (std::size_t jj = j0; jj <= j1; ++jj) {
-                for (std::size_t ii = i0; ii <= i1; ++ii) {
-                    const double w = v[ii * nrow + jj];
-                    if (!std::isnan(w)) {
-                        sum += w;
-                        ++count;
+        const std::size_t i0 = i >= ri ? i - ri : 0;
+        const std::size_t i1 = std::min(ncol - 1, i + ri);
+        std::size_t j = 0;
+        while (j < nrow) {
+            // Nodes whose row window lies wholly inside the lattice are done
+            // kLanes at a time: each lane keeps its own sum in the same order
+            // as `window_mean`, so the results are identical, but the lanes'
+            // additions overlap and the reads stay contiguous.
+            if (j >= rj && j + kLanes - 1 + rj < nrow) {
+                // Four explicit accumulators keep the lanes in registers.
+                double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+                std::uint64_t n0 = 0, n1 = 0, n2 = 0, n3 = 0;
+                for (std::size_t jj = j - rj; jj <= j + rj; ++jj) {
+                    for (std::size_t ii = i0; ii <= i1; ++ii) {
+                        const double* w = v.data() + ii * nrow + jj;
+                        const double w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
+                        if (!std::isnan(w0)) s0 += w0, ++n0;
+                        if (!std::isnan(w1)) s1 += w1, ++n1;
+                        if (!std::isnan(w2)) s2 += w2, ++n2;
+                        if (!std::isnan(w3)) s3 += w3, ++n3;
                     }
                 }
+                const double sums[kLanes] = {s0, s1, s2, s3};
+                const std::uint64_t counts[kLanes] = {n0, n1, n2, n3};
+                for (std::size_t k = 0; k < kLanes; ++k) {
+                    const double centre = v[i * nrow + j + k];
+                    if (std::isnan(centre)) continue;
+                    const double mean = sums[k] / static_cast<double>(counts[k]);
+                    out(i, j + k) = std::isnan(mean) ? centre : mean;
+                }
+                j += kLanes;
+                continue;
             }
-            const double mean = sum / static_cast<double>(count);
-            out(i, j) = std::isnan(mean) ? centre : mean;
+            const double centre = v[i * nrow + j];
+            if (!std::isnan(centre)) {
+                const std::size_t j0 = j >= rj ? j - rj : 0;
+                const std::size_t j1 = std::min(nrow - 1, j + rj);
+                out(i, j) = window_mean(v, nrow, i0, i1, j0, j1, centre);
+            }
+            ++j;
         }
     }
     return derived(*this, std::move(out), fmt::format("surface.smooth(radius={})", radius));

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -229,6 +231,56 @@ TEST(SurfaceAnalysis, Smoothing) {
     EXPECT_EQ(d.geom, s.geom);
 }
 
+
+/// The smoothing rule written out node by node: the window's non-NaN values
+/// summed rows ascending (outer), columns ascending (inner).
+Grid2 reference_smooth(const Grid2& v, std::size_t r) {
+    Grid2 out(v.ncol(), v.nrow(), kNaN);
+    for (std::size_t i = 0; i < v.ncol(); ++i) {
+        for (std::size_t j = 0; j < v.nrow(); ++j) {
+            if (std::isnan(v(i, j))) continue;
+            double sum = 0.0;
+            double count = 0.0;
+            for (std::size_t jj = (j >= r ? j - r : 0); jj <= std::min(v.nrow() - 1, j + r); ++jj)
+                for (std::size_t ii = (i >= r ? i - r : 0); ii <= std::min(v.ncol() - 1, i + r); ++ii)
+                    if (!std::isnan(v(ii, jj))) {
+                        sum += v(ii, jj);
+                        count += 1;
+                    }
+            const double mean = sum / count;
+            out(i, j) = std::isnan(mean) ? v(i, j) : mean;
+        }
+    }
+    return out;
+}
+
+TEST(SurfaceAnalysis, SmoothingSumsInTheStatedOrder) {
+    // Magnitudes far apart make the floating-point sum depend on its order.
+    const double pool[] = {1e16, 1.0, -1e16, 3.25, kNaN, 0.1, -7.5, 2e15, kNaN, 1e-3, -0.0, 5e15};
+    std::size_t k = 0;
+    const Grid2 v = from_fn(13, 11, [&](auto, auto) { return pool[(k++ * 7) % 12]; });
+    const Surface s = make_surface(geo(0, 0, 1, 1, 13, 11), v);
+    for (std::size_t r : {0, 1, 2, 3, 6, 20}) {
+        const Grid2 got = s.smooth(r).values;
+        const Grid2 want = reference_smooth(v, r);
+        for (std::size_t n = 0; n < want.size(); ++n) {
+            const double a = got.values()[n], b = want.values()[n];
+            EXPECT_TRUE((std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0)
+                << "radius " << r << " node " << n << ": " << a << " vs " << b;
+        }
+    }
+    // Lattices thinner than the window in either direction.
+    for (auto [nc, nr] : {std::pair<std::size_t, std::size_t>{1, 9}, {9, 1}, {2, 3}}) {
+        const Grid2 thin = from_fn(nc, nr, [&](auto i, auto j) { return pool[(i * 5 + j * 3) % 12]; });
+        const Grid2 got = make_surface(geo(0, 0, 1, 1, nc, nr), thin).smooth(2).values;
+        const Grid2 want = reference_smooth(thin, 2);
+        for (std::size_t n = 0; n < want.size(); ++n) {
+            const double a = got.values()[n], b = want.values()[n];
+            EXPECT_TRUE((std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0)
+                << nc << "x" << nr << " node " << n;
+        }
+    }
+}
 
 TEST(SurfaceAnalysis, ExtrapolateFillsOnlyUndefinedNodes) {
     struct Case {
