@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "io/text.hpp"
@@ -182,6 +184,15 @@ std::string utf16_to_utf8(std::string_view b, bool big_endian) {
 bool valid_utf8(std::string_view s) {
     std::size_t i = 0, n = s.size();
     while (i < n) {
+        // ASCII runs eight bytes at a time.
+        if (i + 8 <= n) {
+            std::uint64_t w;
+            std::memcpy(&w, s.data() + i, 8);
+            if ((w & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
         auto c = static_cast<unsigned char>(s[i]);
         if (c < 0x80) {
             ++i;
@@ -419,6 +430,88 @@ Result<LasV2> read_v2(const std::filesystem::path& path) {
     return parse_v2(*bytes, path);
 }
 
+namespace {
+
+// What the header sections say about the data section.
+struct V2Settings {
+    double null_value = kDefaultNull;
+    LasDelimiter delim = LasDelimiter::Whitespace;
+    bool wrapped = false;
+    std::size_t curves = 0;
+    std::size_t index = 0;
+};
+
+// Parses data lines into one column per curve: nulls become NaN in every
+// curve but the index curve, unreadable values NaN; a short unwrapped row
+// leaves NaN in the curves it omits.
+class V2Data {
+public:
+    explicit V2Data(const V2Settings& s) : s_(s), cols_(s.curves) {}
+
+    void line(std::string_view l, std::size_t bytes_left) {
+        ++lines_;
+        const std::size_t n = s_.curves;
+        if (n == 0) return;
+        if (!reserved_) {
+            // One row per line of about this length.
+            std::size_t rows = bytes_left / (l.size() + 1) + 16;
+            for (auto& c : cols_) c.reserve(s_.wrapped ? rows / n + 16 : rows);
+            reserved_ = true;
+        }
+        if (s_.wrapped) {
+            data_tokens(l, s_.delim, toks_);
+            for (auto t : toks_) {
+                store(pos_, value_of(t));
+                pos_ = (pos_ + 1) % n;
+            }
+            return;
+        }
+        if (s_.delim != LasDelimiter::Whitespace) {
+            data_tokens(l, s_.delim, toks_);
+            for (std::size_t k = 0; k < n; ++k) {
+                if (k < toks_.size())
+                    store(k, value_of(toks_[k]));
+                else
+                    cols_[k].push_back(kNaN);
+            }
+            return;
+        }
+        // The common case, without a token list.
+        std::size_t k = 0, i = 0, len = l.size();
+        while (k < n) {
+            while (i < len && ascii_space(l[i])) ++i;
+            if (i >= len) break;
+            std::size_t b = i;
+            if (l[i] == '"' || l[i] == '\'') {
+                std::size_t close = l.find(l[i], i + 1);
+                i = close == std::string_view::npos ? len : close + 1;
+            }
+            while (i < len && !ascii_space(l[i])) ++i;
+            store(k++, value_of(l.substr(b, i - b)));
+        }
+        for (; k < n; ++k) cols_[k].push_back(kNaN);
+    }
+
+    std::size_t lines() const { return lines_; }
+    std::size_t pending() const { return pos_; }
+    std::vector<std::vector<double>>& columns() { return cols_; }
+
+private:
+    void store(std::size_t k, double v) {
+        if (k != s_.index && std::fabs(v - s_.null_value) <= 1e-10) v = kNaN;
+        cols_[k].push_back(v);
+    }
+
+    V2Settings s_;
+    std::vector<std::vector<double>> cols_;
+    std::vector<std::string_view> toks_;
+    std::size_t pos_ = 0;
+    std::size_t lines_ = 0;
+    bool reserved_ = false;
+};
+
+}  // namespace
+
 Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path) {
     if (bytes.size() > 3 && bytes.substr(0, 4) == "LASF")
         return fail(Error::parse(v2_failure(fmt::format(
@@ -432,7 +525,47 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
     bool any_section = false;
     LasV2 out;
     std::optional<std::string_view> wrap, dlm, null_text;
-    std::vector<std::string_view> data_lines;
+
+    auto settings = [&]() -> Result<V2Settings> {
+        V2Settings s;
+        if (null_text) {
+            auto toks = text::split_ws(*null_text);
+            auto v = toks.empty() ? std::expected<double, text::NumberError>(std::unexpected(text::NumberError::Empty))
+                                  : text::parse_number(toks.front());
+            if (!v)
+                return fail(Error::parse(
+                    v2_failure(fmt::format("LAS header error: NULL value '{}' is not a number", *null_text))));
+            s.null_value = *v;
+        }
+        if (dlm) {
+            if (text::iequals(*dlm, "COMMA")) s.delim = LasDelimiter::Comma;
+            if (text::iequals(*dlm, "TAB")) s.delim = LasDelimiter::Tab;
+        }
+        if (wrap) {
+            auto toks = text::split_ws(*wrap);
+            s.wrapped = !toks.empty() && text::iequals(toks.front(), "YES");
+        }
+        s.curves = out.curves.size();
+        for (std::size_t k = 0; k < s.curves; ++k)
+            if (is_index_mnemonic(out.curves[k].mnemonic)) {
+                s.index = k;
+                break;
+            }
+        return s;
+    };
+
+    // Data lines are parsed as they come, with the header values read so far
+    // (in a LAS file every header section precedes ~A). Header lines met
+    // after a data section make the data be parsed again at the end.
+    std::optional<V2Data> data;
+    bool stale = false;
+    std::vector<std::string_view> data_spans;
+    const char* span_begin = nullptr;
+    auto close_span = [&](const char* end) {
+        if (span_begin) data_spans.emplace_back(span_begin, static_cast<std::size_t>(end - span_begin));
+        span_begin = nullptr;
+    };
+    auto is_data_line = [](std::string_view l) { return !l.empty() && l.front() != '#'; };
 
     text::Lines lines(txt);
     std::string_view raw;
@@ -441,88 +574,71 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
         if (l.empty()) continue;
         if (l.front() == '~') {
             any_section = true;
+            close_span(raw.data());
             char c = l.size() > 1 ? l[1] : ' ';
             if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
             sec = c == 'V' ? Sec::Version : c == 'W' ? Sec::Well : c == 'C' ? Sec::Curve : c == 'A' ? Sec::Data : Sec::Other;
-            if (sec == Sec::Data) out.has_data = true;
+            if (sec == Sec::Data) {
+                out.has_data = true;
+                span_begin = raw.data() + raw.size();
+                if (!data && !stale) {
+                    auto s = settings();
+                    if (s)
+                        data.emplace(*s);
+                    else
+                        stale = true;  // decided, with its message, at the end
+                }
+            }
             continue;
         }
         if (l.front() == '#') continue;
         switch (sec) {
-            case Sec::Data: data_lines.push_back(l); break;
+            case Sec::Data:
+                if (data && !stale) data->line(l, static_cast<std::size_t>(txt.data() + txt.size() - l.data()));
+                break;
             case Sec::Version:
                 if (auto h = header_line_v2(l)) {
-                    if (text::iequals(h->mnemonic, "WRAP") && !wrap) wrap = h->value;
-                    if (text::iequals(h->mnemonic, "DLM") && !dlm) dlm = h->value;
+                    if (text::iequals(h->mnemonic, "WRAP") && !wrap) wrap = h->value, stale = stale || data.has_value();
+                    if (text::iequals(h->mnemonic, "DLM") && !dlm) dlm = h->value, stale = stale || data.has_value();
                 }
                 break;
             case Sec::Well:
-                if (auto h = header_line_v2(l); h && text::iequals(h->mnemonic, "NULL") && !null_text) null_text = h->value;
+                if (auto h = header_line_v2(l); h && text::iequals(h->mnemonic, "NULL") && !null_text)
+                    null_text = h->value, stale = stale || data.has_value();
                 break;
             case Sec::Curve:
-                if (auto d = curve_line_v2(l))
+                if (auto d = curve_line_v2(l)) {
                     out.curves.push_back(LasV2Curve{std::string(d->first), std::string(d->second), {}});
+                    stale = stale || data.has_value();
+                }
                 break;
             default: break;
         }
     }
+    close_span(txt.data() + txt.size());
     if (!any_section)
         return fail(Error::parse(v2_failure("LAS header error: no section line (a LAS file starts with ~Version)")));
 
-    double null_value = kDefaultNull;
-    if (null_text) {
-        auto toks = text::split_ws(*null_text);
-        auto v = toks.empty() ? std::expected<double, text::NumberError>(std::unexpected(text::NumberError::Empty))
-                              : text::parse_number(toks.front());
-        if (!v)
-            return fail(Error::parse(v2_failure(fmt::format("LAS header error: NULL value '{}' is not a number", *null_text))));
-        null_value = *v;
-    }
-    LasDelimiter delim = LasDelimiter::Whitespace;
-    if (dlm) {
-        if (text::iequals(*dlm, "COMMA")) delim = LasDelimiter::Comma;
-        if (text::iequals(*dlm, "TAB")) delim = LasDelimiter::Tab;
-    }
-    bool wrapped = wrap && text::iequals(text::split_ws(*wrap).empty() ? *wrap : text::split_ws(*wrap).front(), "YES");
-
-    const std::size_t n = out.curves.size();
-    for (std::size_t k = 0; k < n; ++k)
-        if (is_index_mnemonic(out.curves[k].mnemonic)) {
-            out.index = k;
-            break;
-        }
-    if (!data_lines.empty() && n == 0)
-        return fail(Error::parse(v2_failure("LAS header error: data section without curve definitions (~Curve)")));
-
-    std::vector<std::vector<double>> cols(n);
-    for (auto& c : cols) c.reserve(data_lines.size());
-    std::vector<std::string_view> toks;
-    if (!wrapped) {
-        for (std::string_view line : data_lines) {
-            data_tokens(line, delim, toks);
-            for (std::size_t k = 0; k < n; ++k) cols[k].push_back(k < toks.size() ? value_of(toks[k]) : kNaN);
-        }
-    } else {
-        // Wrapped data: the values of one depth step run over several lines;
-        // the step count is fixed by the number of curves.
-        std::size_t k = 0;
-        for (std::string_view line : data_lines) {
-            data_tokens(line, delim, toks);
-            for (auto t : toks) {
-                cols[k].push_back(value_of(t));
-                k = (k + 1) % n;
+    VZ_ASSIGN_OR_RETURN(V2Settings final_settings, settings());
+    if (!data || stale) {
+        data.emplace(final_settings);
+        for (auto span : data_spans) {
+            text::Lines ls(span);
+            std::string_view r;
+            while (ls.next(r)) {
+                std::string_view l = trim_ascii(r);
+                if (is_data_line(l)) data->line(l, span.size());
             }
         }
-        if (k != 0)
-            return fail(Error::parse(v2_failure(fmt::format(
-                "LAS data error: wrapped data ends inside a depth step ({} of {} values)", k, n))));
     }
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k != out.index)
-            for (double& v : cols[k])
-                if (std::fabs(v - null_value) <= 1e-10) v = kNaN;
-        out.curves[k].data = std::move(cols[k]);
-    }
+    const std::size_t n = final_settings.curves;
+    if (data->lines() > 0 && n == 0)
+        return fail(Error::parse(v2_failure("LAS header error: data section without curve definitions (~Curve)")));
+    if (data->pending() != 0)
+        return fail(Error::parse(v2_failure(fmt::format(
+            "LAS data error: wrapped data ends inside a depth step ({} of {} values)", data->pending(), n))));
+    out.index = final_settings.index;
+    for (std::size_t k = 0; k < n; ++k) out.curves[k].data = std::move(data->columns()[k]);
     return out;
 }
 

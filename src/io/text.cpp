@@ -49,7 +49,11 @@ Result<std::string> read_upto(const std::filesystem::path& path, std::size_t lim
     }
     std::size_t used = 0;
     while (used < limit) {
-        if (buf.size() - used == 0) buf.resize(std::min(limit, used + std::max<std::size_t>(chunk, buf.size())));
+        if (buf.size() - used == 0) {
+            // Grow without zero-filling: the read overwrites the new room.
+            std::size_t want = std::min(limit, used + std::max<std::size_t>(chunk, buf.size()));
+            buf.resize_and_overwrite(want, [](char*, std::size_t n) { return n; });
+        }
         ssize_t n = ::read(f.fd, buf.data() + used, buf.size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -123,18 +127,14 @@ bool is_number_syntax(std::string_view s) {
     return p == n;
 }
 
-std::expected<double, NumberError> parse_number(std::string_view token) {
+std::expected<double, NumberError> parse_number_slow(std::string_view token) {
     if (token.empty()) return std::unexpected(NumberError::Empty);
     const char* first = token.data();
     const char* last = first + token.size();
     double v = 0.0;
-    // Fast path: the parser consumed the whole token and it is not one of
-    // the forms the parser accepts beyond our syntax ("nan(...)").
-    auto r = fast_float::from_chars(first, last, v);
-    if (r.ptr == last && r.ec == std::errc() && token.back() != ')') return v;
     if (!is_number_syntax(token)) return std::unexpected(NumberError::Invalid);
     if (*first == '+') ++first;
-    r = fast_float::from_chars(first, last, v);
+    auto r = fast_float::from_chars(first, last, v);
     if (r.ptr != last) return std::unexpected(NumberError::Invalid);
     return v;  // out-of-range magnitudes come back rounded (inf or 0)
 }

@@ -11,6 +11,9 @@
 
 #include <cstddef>
 #include <expected>
+#include <system_error>
+
+#include <fast_float/fast_float.h>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -82,11 +85,25 @@ const char* number_error_text(NumberError e);
 /// True when the token follows the decimal syntax of `parse_number`.
 bool is_number_syntax(std::string_view token);
 
+/// `parse_number` for the tokens its fast path leaves (a leading '+',
+/// non-numbers, empty tokens).
+std::expected<double, NumberError> parse_number_slow(std::string_view token);
+
 /// A token to a double, rounded to nearest: optional sign, digits with an
 /// optional point and fraction (".5", "5." but not "."), optional exponent;
 /// or "inf", "infinity", "nan" in any case with optional sign. No white
 /// space, separators, decimal comma or hexadecimal.
-std::expected<double, NumberError> parse_number(std::string_view token);
+inline std::expected<double, NumberError> parse_number(std::string_view token) {
+    if (!token.empty()) {
+        // Fast path: the parser consumed the whole token and the token is not
+        // one of the forms it accepts beyond this syntax ("nan(...)").
+        double v = 0.0;
+        const char* last = token.data() + token.size();
+        auto r = fast_float::from_chars(token.data(), last, v);
+        if (r.ptr == last && r.ec == std::errc() && token.back() != ')') return v;
+    }
+    return parse_number_slow(token);
+}
 
 /// The numbers of a line: pieces between white space and ',' (empty pieces
 /// dropped) that parse; the others are skipped.

@@ -116,5 +116,20 @@ TEST(Cps3Lines, Read) {
     (void)kNaN;
 }
 
+// An export-shaped grid and the same file cut off inside its last row.
+TEST(Cps3Grid, ExportFixtures) {
+    const GridGeometry geom{450000, 6780000, 25, 25, 4, 3, 0, false};
+    auto full = cps3::read_grid(testing::fixture("cps3/top_brent.cps3grid"));
+    ASSERT_TRUE(full) << full.error().display();
+    EXPECT_EQ(full->geom, geom);
+    EXPECT_EQ(row_major(full->values),
+              (std::vector<double>{-2000.5, -2010.25, -2020, N, -1990, -1995.5, -2001, -2008, -1980, N, -1985, -1990.75}));
+    auto cut = cps3::read_grid(testing::fixture("cps3/top_brent_truncated.cps3grid"));
+    ASSERT_TRUE(cut) << cut.error().display();
+    EXPECT_EQ(cut->geom, geom);
+    EXPECT_EQ(row_major(cut->values),
+              (std::vector<double>{-2000.5, -2010.25, -2020, N, -1990, -1995.5, -2001, -2008, -1980, N, N, N}));
+}
+
 }  // namespace
 }  // namespace vz

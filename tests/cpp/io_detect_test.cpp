@@ -142,6 +142,12 @@ TEST(FormatKind, Steps) {
     EXPECT_EQ(FormatKind::from_extension("dir.las/file"), FormatKind::Unknown);
 }
 
+TEST(FormatKind, Fixtures) {
+    EXPECT_EQ(*FormatKind::detect(testing::fixture("petrel_tops/export.tops")), FormatKind::PetrelTops);
+    EXPECT_EQ(*FormatKind::detect(testing::fixture("cps3/top_brent.cps3grid")), FormatKind::Cps3Grid);
+    EXPECT_EQ(*FormatKind::detect(testing::fixture("cps3/top_brent_truncated.cps3grid")), FormatKind::Cps3Grid);
+}
+
 // The real samples: every one is recognised by content or extension as the
 // format of its folder.
 TEST(FormatKind, SharedSamples) {

@@ -64,5 +64,16 @@ TEST(PetrelTops, Latin1NamesBecomeUtf8) {
     EXPECT_EQ((*r)[0].well, "Br\xC3\xA6nt");
 }
 
+TEST(PetrelTops, ExportFixture) {
+    auto r = petrel_tops::read_file(testing::fixture("petrel_tops/export.tops"));
+    ASSERT_TRUE(r) << r.error().display();
+    const std::vector<PetrelTopRow> expected{
+        {"31/2-A 1", "Top Brent", "Horizon", 1550.75},
+        {"31/2-A 1", "Base Brent", "Horizon", 1637.2},
+        {"31/2-B 2 T2", "Gas/oil contact", "Other", 1521},
+    };
+    EXPECT_EQ(*r, expected);
+}
+
 }  // namespace
 }  // namespace vz
