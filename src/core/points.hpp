@@ -81,6 +81,9 @@ struct PointSet {
     /// "points.to_surface(method={})" (the method's member name). Errors:
     /// Tools "empty input: grid: no points to grid" for an empty set.
     Result<Surface> to_surface(const GridGeometry& geometry, GriddingMethod method) const;
+
+    /// Field-wise equality (columns compared in order; NaN never equal).
+    bool operator==(const PointSet&) const = default;
 };
 
 namespace points {

@@ -126,6 +126,9 @@ struct PolygonSet {
     /// rows, expected {}" when the value count is not the polygon count; the
     /// set is then unchanged.
     Result<void> set_attr(std::string_view name, std::vector<double> values);
+
+    /// Field-wise equality (columns compared in order; NaN never equal).
+    bool operator==(const PolygonSet&) const = default;
 };
 
 }  // namespace vz
