@@ -441,6 +441,12 @@ TEST(CrossingSearch, LeafEndsNearThePlane) {
         {"ends on tilted", vertical(450, 470, 1000), tilted, {1000}},
         // Ending within the tolerance of it is too.
         {"ends half a tolerance above flat", vertical(450, 470, 999.9995), flat(-1000), {999.9995}},
+        // Running almost parallel to the surface, from 0.9 to 1.1 tolerances
+        // above it, never piercing it: the closest approach, within the
+        // tolerance, is the crossing. From 1.1 to 1.3 tolerances: none.
+        {"grazes within the tolerance", path({{0, 450, 470, 999.9991}, {20, 470, 470, 999.9989}}), flat(-1000),
+         {0}},
+        {"grazes beyond the tolerance", path({{0, 450, 470, 999.9989}, {20, 470, 470, 999.9987}}), flat(-1000), {}},
         // Touching within the tolerance and turning back is one crossing.
         {"touches and turns back", path({{0, 450, 470, 990}, {10, 450, 470, 999.9995}, {20, 450, 470, 990}}),
          flat(-1000), {10}},
