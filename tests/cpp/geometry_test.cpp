@@ -185,6 +185,23 @@ TEST(PointIndex, TiesAndDuplicatesComeInIndexOrder) {
     EXPECT_EQ(ring_idx, (std::vector<std::size_t>{0, 1, 4, 5}));
 }
 
+TEST(PointIndex, OverflowingDistancesStillOrderByIndex) {
+    // Squared distances beyond the double range are +inf and tie; the index
+    // order then decides, after every finite distance.
+    const Pts pts = {{1e200, 0.0}, {3.0, 4.0}, {-1e200, 1e200}, {0.0, -1e300}, {0.0, 1.0}};
+    const PointIndex index = PointIndex::bulk_load(pts);
+    std::vector<std::size_t> order;
+    index.for_each_nearest(0.0, 0.0, [&](const Neighbor& nb) {
+        order.push_back(nb.index);
+        return true;
+    });
+    EXPECT_EQ(order, (std::vector<std::size_t>{4, 1, 0, 2, 3}));
+    const auto two = index.nearest_k(0.0, 0.0, 3);
+    ASSERT_EQ(two.size(), 3u);
+    EXPECT_EQ(two[2], (Neighbor{0, kInf}));
+    EXPECT_EQ(index.within(0.0, 0.0, 1e300).size(), 5u);
+}
+
 TEST(PointIndex, EmptyAndUnorderablePositionsAnswerNothing) {
     const PointIndex empty;
     EXPECT_EQ(empty.size(), 0u);
