@@ -1,0 +1,477 @@
+#include "algorithms/surfaces.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "core/shell/structured.hpp"
+#include "core/structured_surface.hpp"
+#include "core/surface.hpp"
+#include "core/tri_surface.hpp"
+#include "expected_macros.hpp"
+#include "foundation/format.hpp"
+
+namespace vz {
+namespace {
+
+constexpr std::uint32_t kNoNode = std::numeric_limits<std::uint32_t>::max();
+
+bool present(double x, double y) { return std::isfinite(x) && std::isfinite(y); }
+
+/// The quad split of an ncol x nrow lattice whose node (i, j) sits at
+/// xy(i, j); absent (non-finite) nodes are left out. Checks as
+/// `StructuredShell::to_mesh_shell` does, in its order.
+template <class XY>
+Result<QuadMesh> build_quad_mesh(std::size_t nc, std::size_t nr, const XY& xy) {
+    constexpr auto kMaxStep = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    if (nc - 1 > kMaxStep || nr - 1 > kMaxStep)
+        return fail(Error::geometry_inference(
+            fmt::format("structured shell of {} x {} nodes exceeds the 32-bit lattice label range", nc, nr)));
+
+    // Node numbers by lattice position ([i * nr + j], like Grid2), so each
+    // cell finds its corners in constant time.
+    std::vector<std::uint32_t> index(nc * nr, kNoNode);
+    QuadMesh mesh;
+    mesh.ncol = nc;
+    mesh.nrow = nr;
+    std::uint64_t count = 0;
+    for (std::size_t j = 0; j < nr; ++j)
+        for (std::size_t i = 0; i < nc; ++i) {
+            const auto [x, y] = xy(i, j);
+            if (present(x, y)) ++count;
+        }
+    VZ_TRY(mesh::check_node_count(count, "StructuredShell::to_mesh_shell"));
+    mesh.nodes.reserve(count);
+    mesh.cells.reserve(count);
+    for (std::size_t j = 0; j < nr; ++j)
+        for (std::size_t i = 0; i < nc; ++i) {
+            const auto [x, y] = xy(i, j);
+            if (!present(x, y)) continue;
+            index[i * nr + j] = static_cast<std::uint32_t>(mesh.nodes.size());
+            mesh.nodes.push_back({x, y});
+            mesh.cells.push_back(i * nr + j);
+        }
+
+    if (nc >= 2 && nr >= 2) mesh.triangles.reserve(2 * (nc - 1) * (nr - 1));
+    for (std::size_t j = 0; j + 1 < nr; ++j)
+        for (std::size_t i = 0; i + 1 < nc; ++i) {
+            const std::uint32_t g = index[i * nr + j];
+            const std::uint32_t f = index[(i + 1) * nr + j];
+            const std::uint32_t e = index[i * nr + j + 1];
+            const std::uint32_t d = index[(i + 1) * nr + j + 1];
+            if (g == kNoNode || f == kNoNode || e == kNoNode || d == kNoNode) continue;
+            mesh::push_ccw_triangle(mesh.triangles, mesh.nodes, {g, f, d});
+            mesh::push_ccw_triangle(mesh.triangles, mesh.nodes, {g, d, e});
+        }
+    if (mesh.triangles.empty())
+        return fail(Error::geometry_inference("structured shell has no complete cell to triangulate"));
+    mesh.triangles.shrink_to_fit();
+    return mesh;
+}
+
+// ---- one level ----------------------------------------------------------------
+
+/// A crossing position found by a triangle, in the order found.
+struct Found {
+    ContourKey key;
+    IsoPoint pos;
+};
+
+/// The tracer's state for one level: keys ascending with their positions,
+/// segments ascending as index pairs (key order is index order), adjacency
+/// lists sorted by neighbour, and which segments are still unused.
+class LevelTrace {
+public:
+    LevelTrace(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
+               std::span<const double> values, double level) {
+        collect(nodes, triangles, values, level);
+        if (segments_.empty()) return;
+        index_keys();
+        build_adjacency();
+    }
+
+    std::vector<Polyline> polylines() {
+        std::vector<Polyline> out;
+        if (segments_.empty()) return out;
+        // Open lines from every odd-degree key, collected before any tracing.
+        std::vector<std::uint32_t> odd;
+        for (std::uint32_t k = 0; k < positions_.size(); ++k)
+            if ((offsets_[k + 1] - offsets_[k]) % 2 == 1) odd.push_back(k);
+        for (const std::uint32_t s : odd)
+            while (has_unused(s)) out.push_back(chain_from(s));
+        // Closed rings from the smallest remaining segment.
+        std::size_t next = 0;
+        while (remaining_ > 0) {
+            while (used_[next]) ++next;
+            out.push_back(chain_from(segments_[next].first));
+        }
+        std::erase_if(out, [](const Polyline& p) { return p.size() < 2; });
+        return out;
+    }
+
+private:
+    void collect(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
+                 std::span<const double> values, double level) {
+        static constexpr int kEdge[3][2] = {{0, 1}, {1, 2}, {2, 0}};
+        for (const auto& tri : triangles) {
+            const double v[3] = {values[tri[0]], values[tri[1]], values[tri[2]]};
+            if (std::isnan(v[0]) || std::isnan(v[1]) || std::isnan(v[2])) continue;
+            const bool above[3] = {v[0] >= level, v[1] >= level, v[2] >= level};
+            if (above[0] == above[1] && above[1] == above[2]) continue;
+            ContourKey keys[2];
+            int count = 0;
+            for (const auto& e : kEdge) {
+                const int a = e[0];
+                const int b = e[1];
+                if (above[a] == above[b]) continue;
+                const double t = (level - v[a]) / (v[b] - v[a]);
+                const NodeXY& pa = nodes[tri[a]];
+                const NodeXY& pb = nodes[tri[b]];
+                Found f;
+                if (t <= 0.0) {
+                    f = {ContourKey::node(tri[a]), {pa[0], pa[1]}};
+                } else if (t >= 1.0) {
+                    f = {ContourKey::node(tri[b]), {pb[0], pb[1]}};
+                } else {
+                    f = {ContourKey::edge(tri[a], tri[b]),
+                         {(pb[0] - pa[0]) * t + pa[0], (pb[1] - pa[1]) * t + pa[1]}};
+                }
+                keys[count++] = f.key;
+                found_.push_back(f);
+            }
+            // Mixed flags give exactly two crossing edges; equal keys mean
+            // the triangle touches the level at one node only.
+            if (count == 2 && keys[0] != keys[1])
+                raw_segments_.push_back(keys[0] < keys[1] ? std::pair{keys[0], keys[1]} : std::pair{keys[1], keys[0]});
+        }
+    }
+
+    void index_keys() {
+        // The first triangle to meet a crossing fixes its position: a stable
+        // sort keeps discovery order among equal keys.
+        std::stable_sort(found_.begin(), found_.end(), [](const Found& a, const Found& b) { return a.key < b.key; });
+        for (std::size_t k = 0; k < found_.size(); ++k) {
+            if (k > 0 && found_[k].key == found_[k - 1].key) continue;
+            keys_.push_back(found_[k].key);
+            positions_.push_back(found_[k].pos);
+        }
+        found_.clear();
+        found_.shrink_to_fit();
+        std::sort(raw_segments_.begin(), raw_segments_.end());
+        raw_segments_.erase(std::unique(raw_segments_.begin(), raw_segments_.end()), raw_segments_.end());
+        segments_.reserve(raw_segments_.size());
+        const auto at = [this](const ContourKey& key) {
+            return static_cast<std::uint32_t>(std::lower_bound(keys_.begin(), keys_.end(), key) - keys_.begin());
+        };
+        for (const auto& [a, b] : raw_segments_) segments_.emplace_back(at(a), at(b));
+        raw_segments_.clear();
+        raw_segments_.shrink_to_fit();
+        used_.assign(segments_.size(), 0);
+        remaining_ = segments_.size();
+    }
+
+    void build_adjacency() {
+        offsets_.assign(positions_.size() + 1, 0);
+        for (const auto& [a, b] : segments_) {
+            ++offsets_[a + 1];
+            ++offsets_[b + 1];
+        }
+        for (std::size_t k = 0; k < positions_.size(); ++k) offsets_[k + 1] += offsets_[k];
+        adjacency_.resize(offsets_.back());
+        std::vector<std::size_t> fill(offsets_.begin(), offsets_.end() - 1);
+        for (std::uint32_t s = 0; s < segments_.size(); ++s) {
+            const auto [a, b] = segments_[s];
+            adjacency_[fill[a]++] = {b, s};
+            adjacency_[fill[b]++] = {a, s};
+        }
+        for (std::size_t k = 0; k < positions_.size(); ++k)
+            std::sort(adjacency_.begin() + static_cast<std::ptrdiff_t>(offsets_[k]),
+                      adjacency_.begin() + static_cast<std::ptrdiff_t>(offsets_[k + 1]));
+    }
+
+    bool has_unused(std::uint32_t key) const {
+        for (std::size_t e = offsets_[key]; e < offsets_[key + 1]; ++e)
+            if (!used_[adjacency_[e].second]) return true;
+        return false;
+    }
+
+    /// Walks from `s` along unused segments, always leaving a key by its
+    /// smallest neighbour whose segment is still unused.
+    Polyline chain_from(std::uint32_t s) {
+        Polyline line{positions_[s]};
+        std::uint32_t cur = s;
+        for (;;) {
+            std::uint32_t next = kNoNode;
+            for (std::size_t e = offsets_[cur]; e < offsets_[cur + 1]; ++e) {
+                const auto [nb, seg] = adjacency_[e];
+                if (used_[seg]) continue;
+                used_[seg] = 1;
+                --remaining_;
+                next = nb;
+                break;
+            }
+            if (next == kNoNode) return line;
+            line.push_back(positions_[next]);
+            cur = next;
+        }
+    }
+
+    std::vector<Found> found_;
+    std::vector<std::pair<ContourKey, ContourKey>> raw_segments_;
+    std::vector<ContourKey> keys_;
+    std::vector<IsoPoint> positions_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> segments_;
+    std::vector<std::size_t> offsets_;
+    /// (neighbour key, segment) per adjacency entry.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> adjacency_;
+    std::vector<unsigned char> used_;
+    std::size_t remaining_ = 0;
+};
+
+// ---- simplification -------------------------------------------------------------
+
+/// Marks the points of (start, end) that Douglas-Peucker keeps. Worked off an
+/// explicit stack so that a long line cannot exhaust the call stack; the
+/// spans are independent, so the order they are worked in does not matter.
+void douglas_peucker_mark(std::span<const IsoPoint> p, std::size_t start, std::size_t end, double tol,
+                          std::vector<unsigned char>& keep) {
+    std::vector<std::pair<std::size_t, std::size_t>> stack{{start, end}};
+    while (!stack.empty()) {
+        const auto [s, e] = stack.back();
+        stack.pop_back();
+        if (s + 1 >= e) continue;
+        const double cx = p[e][0] - p[s][0];
+        const double cy = p[e][1] - p[s][1];
+        const double d = cx * cx + cy * cy;
+        const double root = std::sqrt(d);
+        double best = -std::numeric_limits<double>::infinity();
+        std::size_t best_k = e;
+        for (std::size_t k = s + 1; k < e; ++k) {
+            const double dx = p[k][0] - p[s][0];
+            const double dy = p[k][1] - p[s][1];
+            const double dist = d <= 0.0 ? std::hypot(dx, dy) : std::abs(dx * cy - dy * cx) / root;
+            if (dist > best) {
+                best = dist;
+                best_k = k;
+            }
+        }
+        if (best_k == e || !(tol < best)) continue;
+        keep[best_k] = 1;
+        stack.emplace_back(best_k, e);
+        stack.emplace_back(s, best_k);
+    }
+}
+
+/// The interval's lowest or highest level index as a signed 64-bit integer,
+/// saturating, NaN as 0.
+std::int64_t saturate(double v) {
+    if (std::isnan(v)) return 0;
+    if (v <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+    if (v >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+    return static_cast<std::int64_t>(v);
+}
+
+/// Steps 3 to 6 of every driver: levels, tracing, simplification.
+Result<std::vector<IsoLevel>> contour(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
+                                      std::span<const double> values, std::optional<double> interval,
+                                      const std::optional<std::vector<double>>& levels,
+                                      std::optional<double> simplify) {
+    VZ_ASSIGN_OR_RETURN(const auto lv, iso_lines::levels(values, interval, levels));
+    auto out = surfaces::trace_levels(nodes, triangles, values, lv);
+    if (simplify) {
+        for (auto& [level, lines] : out)
+            for (auto& line : lines) line = surfaces::simplify_polyline(line, *simplify);
+    }
+    return out;
+}
+
+Result<std::vector<IsoLevel>> lattice_iso_lines(Result<QuadMesh> mesh, Result<surfaces::GridDisplayLane> lane,
+                                                std::string_view context, std::optional<double> interval,
+                                                const std::optional<std::vector<double>>& levels,
+                                                std::optional<double> simplify) {
+    if (!mesh) return fail(std::move(mesh.error()));
+    if (!lane) return fail(std::move(lane.error()));
+    VZ_ASSIGN_OR_RETURN(const auto values, surfaces::node_values(*mesh, *lane->values, context));
+    return contour(mesh->nodes, mesh->triangles, values, interval, levels, simplify);
+}
+
+}  // namespace
+
+namespace surfaces {
+
+Result<QuadMesh> quad_mesh(const GridGeometry& geometry) {
+    if (geometry.ncol == 0 || geometry.nrow == 0)
+        return fail(Error::geometry_mismatch("StructuredShell::new: shape must be non-empty"));
+    VZ_TRY(checked_node_count(geometry, "StructuredShell::from_grid_geometry"));
+    const auto lattice = geometry.lattice();
+    return build_quad_mesh(static_cast<std::size_t>(geometry.ncol), static_cast<std::size_t>(geometry.nrow),
+                           [&lattice](std::size_t i, std::size_t j) { return gridding::node_xy(lattice, i, j); });
+}
+
+Result<QuadMesh> quad_mesh(const StructuredShell& shell) {
+    const Grid2& x = shell.x();
+    const Grid2& y = shell.y();
+    return build_quad_mesh(shell.ncol(), shell.nrow(),
+                           [&x, &y](std::size_t i, std::size_t j) { return std::pair{x(i, j), y(i, j)}; });
+}
+
+Result<std::vector<double>> node_values(const QuadMesh& mesh, const Grid2& lane, std::string_view context) {
+    if (lane.ncol() != mesh.ncol || lane.nrow() != mesh.nrow || lane.size() != mesh.ncol * mesh.nrow)
+        return fail(Error::geometry_mismatch(fmt::format("{}: lane shape [{}, {}] != mesh lattice (ncol={}, nrow={})",
+                                                         context, lane.ncol(), lane.nrow(), mesh.ncol, mesh.nrow)));
+    const auto v = lane.values();
+    std::vector<double> out(mesh.cells.size());
+    for (std::size_t k = 0; k < out.size(); ++k) out[k] = v[mesh.cells[k]];
+    return out;
+}
+
+Result<GridDisplayLane> display_lane(const Surface& surface, const std::optional<std::string>& attr) {
+    if (!attr) return GridDisplayLane{&surface.values, "values"};
+    const Grid2* lane = surface.attr(*attr);
+    if (lane == nullptr) return fail(Error::not_found(fmt::format("no attribute layer '{}'", *attr)));
+    return GridDisplayLane{lane, *attr};
+}
+
+Result<GridDisplayLane> display_lane(const StructuredMeshSurface& surface, const std::optional<std::string>& attr) {
+    if (!attr) return GridDisplayLane{&surface.values, "values"};
+    const Grid2* lane = surface.attr(*attr);
+    if (lane == nullptr) return fail(Error::not_found(fmt::format("no attribute layer '{}'", *attr)));
+    return GridDisplayLane{lane, *attr};
+}
+
+std::vector<Polyline> trace_level(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
+                                  std::span<const double> values, double level) {
+    LevelTrace trace(nodes, triangles, values, level);
+    return trace.polylines();
+}
+
+std::vector<IsoLevel> trace_levels(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
+                                   std::span<const double> values, std::span<const double> levels) {
+    std::vector<IsoLevel> out;
+    out.reserve(levels.size());
+    for (const double level : levels) out.emplace_back(level, trace_level(nodes, triangles, values, level));
+    return out;
+}
+
+Polyline douglas_peucker(std::span<const IsoPoint> points, double tol) {
+    const std::size_t n = points.size();
+    if (n <= 2) return Polyline(points.begin(), points.end());
+    std::vector<unsigned char> keep(n, 0);
+    keep[0] = 1;
+    keep[n - 1] = 1;
+    douglas_peucker_mark(points, 0, n - 1, tol, keep);
+    Polyline out;
+    for (std::size_t k = 0; k < n; ++k)
+        if (keep[k]) out.push_back(points[k]);
+    return out;
+}
+
+Polyline simplify_polyline(std::span<const IsoPoint> points, double tol) {
+    const std::size_t n = points.size();
+    const Polyline unchanged(points.begin(), points.end());
+    if (n <= 2) return unchanged;
+    if (!(std::isfinite(tol) && tol > 0.0)) return unchanged;
+    const IsoPoint& first = points.front();
+    const IsoPoint& last = points.back();
+    if (!(first[0] == last[0] && first[1] == last[1])) return douglas_peucker(points, tol);
+    if (n <= 4) return unchanged;
+    // Cut the ring at the interior point farthest from its start (the
+    // closing point is no candidate), simplify both halves and join them.
+    std::size_t g = 1;
+    double best = -std::numeric_limits<double>::infinity();
+    for (std::size_t k = 1; k + 1 < n; ++k) {
+        const double dx = points[k][0] - first[0];
+        const double dy = points[k][1] - first[1];
+        const double d2 = dx * dx + dy * dy;
+        if (d2 > best) {
+            best = d2;
+            g = k;
+        }
+    }
+    Polyline joined = douglas_peucker(points.subspan(0, g + 1), tol);
+    joined.pop_back();
+    const Polyline right = douglas_peucker(points.subspan(g), tol);
+    joined.insert(joined.end(), right.begin(), right.end());
+    return joined.size() > 3 ? joined : unchanged;
+}
+
+Result<std::vector<IsoLevel>> iso_lines(const Surface& surface, std::optional<double> interval,
+                                        const std::optional<std::vector<double>>& levels,
+                                        const std::optional<std::string>& attr, std::optional<double> simplify) {
+    return lattice_iso_lines(quad_mesh(surface.geom), display_lane(surface, attr), "Surface iso-lines", interval,
+                             levels, simplify);
+}
+
+Result<std::vector<IsoLevel>> iso_lines(const StructuredMeshSurface& surface, std::optional<double> interval,
+                                        const std::optional<std::vector<double>>& levels,
+                                        const std::optional<std::string>& attr, std::optional<double> simplify) {
+    if (!surface.shell) return fail(Error::geometry_mismatch("StructuredMeshSurface iso-lines: surface has no shell"));
+    return lattice_iso_lines(quad_mesh(*surface.shell), display_lane(surface, attr),
+                             "StructuredMeshSurface iso-lines", interval, levels, simplify);
+}
+
+Result<std::vector<IsoLevel>> iso_lines(const TriSurface& surface, std::optional<double> interval,
+                                        const std::optional<std::vector<double>>& levels,
+                                        const std::optional<std::string>& attr, std::optional<double> simplify) {
+    if (!surface.shell) return fail(Error::geometry_mismatch("TriSurface iso-lines: surface has no shell"));
+    VZ_ASSIGN_OR_RETURN(const auto lane, surface.display_lane(attr));
+    const MeshShell& shell = *surface.shell;
+    // The tracer reads one value per node; a lane of another length would
+    // be read out of bounds.
+    if (lane.values.size() != shell.node_count())
+        return fail(Error::geometry_mismatch(fmt::format("TriSurface iso-lines: {} lane values for {} shell nodes",
+                                                         lane.values.size(), shell.node_count())));
+    return contour(shell.nodes(), shell.triangles(), lane.values, interval, levels, simplify);
+}
+
+}  // namespace surfaces
+
+namespace iso_lines {
+
+Result<std::vector<double>> levels(std::span<const double> values, std::optional<double> interval,
+                                   const std::optional<std::vector<double>>& levels) {
+    if (levels) return *levels;
+    if (!interval) return fail(Error::out_of_range("iso_lines: provide an interval or explicit levels"));
+    const double step = *interval;
+    if (!(std::isfinite(step) && step > 0.0))
+        return fail(
+            Error::out_of_range(fmt::format("iso-line interval must be a finite positive number, got {}", num(step))));
+    double lo_v = std::numeric_limits<double>::infinity();
+    double hi_v = -std::numeric_limits<double>::infinity();
+    bool any = false;
+    for (const double v : values) {
+        if (!std::isfinite(v)) continue;
+        any = true;
+        lo_v = std::min(lo_v, v);
+        hi_v = std::max(hi_v, v);
+    }
+    if (!any) return std::vector<double>{};
+    const double s = 1e-9 * std::max({step, std::abs(hi_v), std::abs(lo_v)});
+    const std::int64_t lo = saturate(std::ceil((lo_v - s) / step));
+    const std::int64_t hi = saturate(std::floor((hi_v + s) / step));
+    if (lo > hi) return std::vector<double>{};
+    // An interval tiny against the value range would ask for more levels
+    // than memory holds; at most kMaxIntervalLevels are derived. hi - lo is
+    // taken in unsigned arithmetic, where it cannot overflow.
+    const std::uint64_t span = static_cast<std::uint64_t>(hi) - static_cast<std::uint64_t>(lo);
+    if (span >= kMaxIntervalLevels)
+        return fail(Error::out_of_range(fmt::format("iso-line interval {} gives more than {} levels between {} and {}",
+                                                    num(step), kMaxIntervalLevels, num(lo_v), num(hi_v))));
+    return level_range(lo, hi, step);
+}
+
+std::vector<double> level_range(std::int64_t lo, std::int64_t hi, double interval) {
+    std::vector<double> out;
+    if (lo > hi) return out;
+    out.reserve(static_cast<std::size_t>(static_cast<std::uint64_t>(hi) - static_cast<std::uint64_t>(lo)) + 1);
+    for (std::int64_t k = lo;; ++k) {
+        out.push_back(static_cast<double>(k) * interval);
+        if (k == hi) break;
+    }
+    return out;
+}
+
+}  // namespace iso_lines
+}  // namespace vz
