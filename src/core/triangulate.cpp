@@ -1,0 +1,179 @@
+// Lattice-following triangulation of point sets. The Delaunay triangulation
+// runs in cell units of the detected lattice, where a cell side measures 1 and
+// a cell diagonal √2 whatever the lattice's rotation and aspect; there one
+// length limit separates the edges of a lattice cell from edges that skip a
+// node, and the refused adjacencies of the lattice walk mark the faults the
+// mesh must not cross.
+
+#include "core/triangulate.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <numbers>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "core/shell/boundary.hpp"
+#include "foundation/format.hpp"
+
+namespace vz {
+
+namespace tri_surface {
+
+RefusedPairs refused_pairs(const TopologyDetection& detection) {
+    constexpr std::uint64_t kIndexLimit = std::uint64_t{1} << 32;
+    RefusedPairs out;
+    out.reserve(detection.refused.size());
+    for (const auto& [a, b] : detection.refused)
+        if (a < kIndexLimit && b < kIndexLimit) out.insert(pair_key(a, b));
+    return out;
+}
+
+bool lattice_adjacent(std::span<const NodeLabel> labels, std::uint64_t a, std::uint64_t b) {
+    if (labels.empty() || a >= labels.size() || b >= labels.size()) return true;
+    const NodeLabel& la = labels[a];
+    const NodeLabel& lb = labels[b];
+    if (la.block != lb.block) return false;
+    const std::int64_t di = std::llabs(std::int64_t{la.i} - lb.i);
+    const std::int64_t dj = std::llabs(std::int64_t{la.j} - lb.j);
+    return std::max(di, dj) == 1;
+}
+
+bool keep_triangle(const geometry::Triangle& triangle, std::span<const std::array<double, 2>> uv,
+                   const RefusedPairs& refused, std::span<const NodeLabel> labels, double max_link2,
+                   std::optional<double> max_bridge2) {
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::uint32_t p = triangle[k];
+        const std::uint32_t q = triangle[(k + 1) % 3];
+        const double du = uv[p][0] - uv[q][0];
+        const double dv = uv[p][1] - uv[q][1];
+        const double len2 = du * du + dv * dv;
+        // Comparisons on NaN are false, so a NaN length passes neither rule.
+        const bool by_lattice = len2 <= max_link2 && !refused.contains(pair_key(p, q)) && lattice_adjacent(labels, p, q);
+        const bool by_bridge = max_bridge2 && len2 <= *max_bridge2;
+        if (!by_lattice && !by_bridge) return false;
+    }
+    return true;
+}
+
+void keep_large_components(std::vector<geometry::Triangle>& triangles, std::size_t point_count) {
+    if (triangles.empty()) return;
+    std::vector<std::uint32_t> parent(point_count);
+    for (const auto& t : triangles)
+        for (const std::uint32_t v : t) parent[v] = v;
+    auto find = [&parent](std::uint32_t v) {
+        std::uint32_t root = v;
+        while (parent[root] != root) root = parent[root];
+        while (parent[v] != root) {  // path compression
+            const std::uint32_t next = parent[v];
+            parent[v] = root;
+            v = next;
+        }
+        return root;
+    };
+    for (const auto& t : triangles) {
+        const std::uint32_t root = find(t[0]);
+        for (std::size_t k = 1; k < 3; ++k) {
+            const std::uint32_t r = find(t[k]);
+            if (r != root) parent[r] = root;
+        }
+    }
+
+    // Triangles per group, counted at each triangle's first corner's root.
+    std::vector<std::uint32_t> group(triangles.size());
+    std::vector<std::size_t> count(point_count, 0);
+    bool any_large = false;
+    for (std::size_t t = 0; t < triangles.size(); ++t) {
+        group[t] = find(triangles[t][0]);
+        any_large |= ++count[group[t]] >= kMinComponentTriangles;
+    }
+    if (!any_large) return;
+    std::size_t out = 0;
+    for (std::size_t t = 0; t < triangles.size(); ++t)
+        if (count[group[t]] >= kMinComponentTriangles) triangles[out++] = triangles[t];
+    triangles.resize(out);
+}
+
+}  // namespace tri_surface
+
+namespace points {
+
+Result<TriSurface> to_tri_surface(const PointSet& set, std::optional<double> max_link,
+                                  std::optional<double> max_bridge) {
+    const double link = max_link.value_or(tri_surface::kDefaultMaxLink);
+    if (!(link >= std::numbers::sqrt2 && link < 2.0))
+        return fail(Error::geometry_inference(
+            fmt::format("max_link must lie in ({:.4}, {}) cells: below the cell diagonal the mesh shreds, at two "
+                        "cells a triangle skips a node (got {})",
+                        std::numbers::sqrt2, 2, num(link))));
+    if (max_bridge && !(std::isfinite(*max_bridge) && *max_bridge >= link))
+        return fail(Error::geometry_inference(fmt::format(
+            "max_bridge must be a finite length in cells >= max_link ({}), got {}", num(link), num(*max_bridge))));
+
+    VZ_ASSIGN_OR_RETURN(const TopologyDetection detection, topology::detect(set.points, std::nullopt));
+
+    // Cell units: rotate onto the lattice axes, then divide by the steps.
+    const std::size_t n = detection.points.size();
+    const auto& rot = detection.rotation;
+    std::vector<std::array<double, 2>> uv(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const auto [x, y] = detection.points[k];
+        uv[k] = {(x * rot[0] + y * rot[1]) / detection.step_i, (x * rot[2] + y * rot[3]) / detection.step_j};
+    }
+
+    VZ_ASSIGN_OR_RETURN(std::vector<geometry::Triangle> triangles, geometry::delaunay_triangulate(uv));
+    if (triangles.empty())
+        return fail(Error::geometry_inference("triangulation produced no triangles (are the points collinear?)"));
+
+    const tri_surface::RefusedPairs refused = tri_surface::refused_pairs(detection);
+    const std::span<const NodeLabel> labels = detection.labels;
+    const std::optional<double> bridge2 =
+        max_bridge ? std::optional<double>(*max_bridge * *max_bridge) : std::nullopt;
+    std::erase_if(triangles, [&](const geometry::Triangle& t) {
+        return !tri_surface::keep_triangle(t, uv, refused, labels, link * link, bridge2);
+    });
+    if (triangles.empty())
+        return fail(Error::geometry_inference("triangulation retained no triangles at the requested max_link"));
+    tri_surface::keep_large_components(triangles, n);
+
+    // Nodes in order of first use by the kept triangles.
+    constexpr std::uint32_t kUnused = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> node_of(n, kUnused);
+    std::vector<NodeXY> nodes;
+    std::vector<double> z;
+    std::vector<std::optional<NodeLabel>> node_labels;
+    std::vector<MeshTriangle> mesh_triangles;
+    mesh_triangles.reserve(triangles.size());
+    for (const auto& t : triangles) {
+        MeshTriangle mt{};
+        for (std::size_t c = 0; c < 3; ++c) {
+            const std::uint32_t k = t[c];
+            if (node_of[k] == kUnused) {
+                node_of[k] = static_cast<std::uint32_t>(nodes.size());
+                nodes.push_back(detection.points[k]);
+                z.push_back(detection.z[k]);
+                node_labels.push_back(k < labels.size() ? std::optional<NodeLabel>(labels[k]) : std::nullopt);
+            }
+            mt[c] = node_of[k];
+        }
+        mesh_triangles.push_back(mt);
+    }
+
+    VZ_ASSIGN_OR_RETURN(MeshShell shell,
+                        mesh::from_triangles(std::move(nodes), std::move(mesh_triangles), std::move(node_labels)));
+    VZ_ASSIGN_OR_RETURN(TriSurface surface,
+                        TriSurface::from_shell(std::make_shared<const MeshShell>(std::move(shell)), std::move(z)));
+    surface.history = History::derive(
+        set.history, max_bridge ? fmt::format("points.to_tri_surface(max_link={}, max_bridge={})", num(link),
+                                              num(*max_bridge))
+                                : fmt::format("points.to_tri_surface(max_link={})", num(link)));
+    return surface;
+}
+
+}  // namespace points
+
+}  // namespace vz
