@@ -173,7 +173,7 @@ Result<std::string> classic_text(const GridGeometry& g, const Grid2& values) {
     const double ymax = g.yori + static_cast<double>(g.nrow == 0 ? 0 : g.nrow - 1) * g.yinc;
     std::string out;
     const std::size_t nc = values.ncol(), nr = values.nrow();
-    out.reserve(256 + nc * nr * 12);
+    out.reserve(256 + nc * nr * 20);
     out += fmt::format("-996 {} ", g.nrow);
     append_number(out, g.xinc);
     out += ' ';

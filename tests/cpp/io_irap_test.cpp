@@ -151,6 +151,28 @@ TEST(IrapClassic, ReadFailures) {
     EXPECT_EQ(missing.error().kind(), ErrorKind::Io);
 }
 
+// A grid file cut short anywhere fails with a message (or, past the last
+// value, reads whole).
+TEST(IrapClassic, EveryPrefixReadsOrFails) {
+    GridGeometry g{10, 20, 1, 2, 3, 2, 0, true};
+    auto text = irap::classic_text(g, rows(3, 2, {1, 2, 3, 4, kNaN, 6}));
+    ASSERT_TRUE(text);
+    for (std::size_t n = 0; n <= text->size(); ++n) {
+        testing::ScratchDir dir;
+        auto r = irap::read_classic(dir.write("g.irap", text->substr(0, n)));
+        if (n >= text->size() - 1) {
+            ASSERT_TRUE(r) << n << ": " << r.error().display();
+            EXPECT_EQ(r->geom, g);
+        } else if (!r) {
+            EXPECT_EQ(r.error().kind(), ErrorKind::Parse) << n;
+        } else {
+            // Cut inside the last value: "6" is complete only at the end, but a
+            // cut value such as "9999" for "9999900" still parses.
+            EXPECT_EQ(r->geom, g) << n;
+        }
+    }
+}
+
 TEST(IrapClassic, SharedSamples) {
     struct Case {
         const char* file;

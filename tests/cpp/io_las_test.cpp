@@ -248,6 +248,41 @@ TEST(LasRead, V2DotsInNamesAndUnits) {
     EXPECT_EQ(r->curves[1], (las::LasCurve{"I. Res.", "OHM-M", {2}}));
 }
 
+// Header sections after the data section: the data are read with the final
+// curve list and NULL value.
+TEST(LasRead, V2HeaderAfterData) {
+    ScratchDir dir;
+    auto r = las::read_file(dir.write("a.las", "~V\n VERS. 2.0\n~A\n1 -5 7\n2 3\n~W\n NULL. -5\n~C\nD.M\nX.M\nY.M\n"));
+    ASSERT_TRUE(r) << r.error().display();
+    EXPECT_EQ(r->depth, (std::vector<double>{1, 2}));
+    ASSERT_EQ(r->curves.size(), 2u);
+    EXPECT_TRUE(std::isnan(r->curves[0].values[0]));
+    EXPECT_EQ(r->curves[0].values[1], 3);
+    EXPECT_EQ(r->curves[1].values[0], 7);
+    EXPECT_TRUE(std::isnan(r->curves[1].values[1]));
+}
+
+// Every prefix of a file (a file cut short anywhere) reads or fails with a
+// message; nothing is read out of range.
+TEST(LasRead, EveryPrefixReadsOrFails) {
+    const std::string v2 = "~VERSION\n VERS. 2.0 : v\n WRAP. YES\n~WELL\n NULL. -999.25 : n\n~CURVE\n DEPT.M : d\n"
+                           " GR.API : g\n~A\n 1.5 10\n 2.5\n 20\n";
+    const std::string v3 = "~Version\n VERS. 3.0\n DLM. COMMA\n~Well\n NULL. -1\n~Log_Definition\n D.m\n X.u\n"
+                           "~Log_Data | Log_Definition\n 1,2\n 3,-1\n";
+    for (const std::string& file : {v2, v3}) {
+        for (std::size_t n = 0; n <= file.size(); ++n) {
+            ScratchDir dir;
+            auto r = las::read_file(dir.write("a.las", file.substr(0, n)));
+            if (r) {
+                for (const auto& c : r->curves) EXPECT_EQ(c.values.size(), r->depth.size()) << n;
+            } else {
+                EXPECT_NE(r.error().kind(), ErrorKind::Io) << n;
+                EXPECT_FALSE(r.error().message().empty()) << n;
+            }
+        }
+    }
+}
+
 TEST(LasRead, ReadLogsBuildsLogsOnTheDepthColumn) {
     ScratchDir dir;
     auto logs = las::read_logs(dir.write("a.las", "~V\n VERS. 2.0\n~C\nDEPT.M\nGR.API\nRHOB.G/C3\n~A\n1 2 3\n4 5 6\n"));

@@ -126,6 +126,31 @@ TEST(Shapefile, Failures) {
     EXPECT_EQ(unreadable.error().message().rfind("shapefile: cannot read '" + dir.path("poly.dbf").string() + "': ", 0), 0u);
 }
 
+// A .shp cut short anywhere, with or without its index, reads the records
+// it still holds or fails with a message; nothing is read out of range.
+TEST(Shapefile, EveryPrefixReadsOrFails) {
+    testing::ScratchDir dir;
+    Shape z = kThreeParts;
+    z.type = SHPT_POLYGONZ;
+    z.z.assign(z.x.size(), 1.0);
+    auto shp = write_shapes(dir, "poly", SHPT_POLYGONZ, {z, z, z});
+    const std::string bytes = slurp(shp), index = slurp(dir.path("poly.shx"));
+    for (bool with_index : {false, true}) {
+        for (std::size_t n = 0; n <= bytes.size(); n += 3) {
+            testing::ScratchDir d;
+            auto p = d.write("x.shp", bytes.substr(0, n));
+            if (with_index) d.write("x.shx", index);
+            auto r = shapefile::read_polygons(p);
+            if (!r) {
+                EXPECT_EQ(r.error().kind(), ErrorKind::Parse) << n;
+                EXPECT_EQ(r.error().message().rfind("shapefile: ", 0), 0u) << n;
+            } else {
+                EXPECT_LE(r->size(), 9u) << n;
+            }
+        }
+    }
+}
+
 TEST(Shapefile, SharedSamples) {
     struct Case {
         const char* file;
