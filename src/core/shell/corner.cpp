@@ -1,8 +1,10 @@
 #include "core/shell/corner.hpp"
 
-#include <algorithm>
+#include <optional>
 
 #include <fmt/format.h>
+
+#include "core/shell/edge_buckets.hpp"
 
 namespace vz::corner {
 
@@ -30,40 +32,24 @@ std::expected<CornerTable, std::string> build_corner_table(std::size_t node_coun
         }
     }
 
-    // Edge facing corner c = the other two nodes of its triangle, keyed
-    // (smaller, larger). Sorting the (key, corner) records groups each edge's
-    // corners together; equal keys appear in ascending corner order.
-    struct Rec {
-        std::uint64_t key;
-        std::uint32_t corner;
-    };
-    std::vector<Rec> recs;
-    recs.reserve(triangles.size() * 3);
-    for (std::size_t t = 0; t < triangles.size(); ++t) {
-        for (std::size_t k = 0; k < 3; ++k) {
-            const std::uint32_t a = triangles[t][(k + 1) % 3];
-            const std::uint32_t b = triangles[t][(k + 2) % 3];
-            const std::uint64_t key = (std::uint64_t{std::min(a, b)} << 32) | std::max(a, b);
-            recs.push_back({key, static_cast<std::uint32_t>(3 * t + k)});
+    // Edges in ascending (smaller, larger) order, each with its corners.
+    const auto buckets = shell_detail::bucket_edges(node_count, triangles);
+    std::optional<std::string> failure;
+    shell_detail::for_each_edge(buckets, [&](std::uint32_t a, std::uint32_t b, std::size_t first, std::size_t count) {
+        if (failure) return;
+        if (count >= 3) {
+            failure = fmt::format("edge ({}, {}) is carried by {} triangles; a shell must be edge-manifold (at most two)",
+                                  a, b, count);
+            return;
         }
-    }
-    std::sort(recs.begin(), recs.end(),
-              [](const Rec& l, const Rec& r) { return l.key != r.key ? l.key < r.key : l.corner < r.corner; });
-
-    for (std::size_t s = 0; s < recs.size();) {
-        std::size_t e = s + 1;
-        while (e < recs.size() && recs[e].key == recs[s].key) ++e;
-        const std::size_t count = e - s;
-        if (count >= 3)
-            return std::unexpected(fmt::format(
-                "edge ({}, {}) is carried by {} triangles; a shell must be edge-manifold (at most two)",
-                recs[s].key >> 32, recs[s].key & 0xFFFFFFFFu, count));
         if (count == 2) {
-            table.opposite[recs[s].corner] = recs[s + 1].corner;
-            table.opposite[recs[s + 1].corner] = recs[s].corner;
+            const std::uint32_t c1 = shell_detail::EdgeBuckets::corner(buckets.entries[first]);
+            const std::uint32_t c2 = shell_detail::EdgeBuckets::corner(buckets.entries[first + 1]);
+            table.opposite[c1] = c2;
+            table.opposite[c2] = c1;
         }
-        s = e;
-    }
+    });
+    if (failure) return std::unexpected(std::move(*failure));
     return table;
 }
 

@@ -8,6 +8,7 @@
 #include <limits>
 #include <unordered_map>
 
+#include "core/shell/edge_buckets.hpp"
 #include "core/shell/mesh.hpp"
 
 namespace vz {
@@ -23,24 +24,12 @@ struct EdgeUse {
 /// Every distinct undirected edge of `triangles` in ascending (smaller,
 /// larger) order with its use count.
 std::vector<EdgeUse> edge_uses(std::span<const MeshTriangle> triangles) {
-    std::vector<std::uint64_t> keys;
-    keys.reserve(triangles.size() * 3);
-    for (const MeshTriangle& t : triangles) {
-        for (std::size_t k = 0; k < 3; ++k) {
-            const std::uint32_t a = t[k];
-            const std::uint32_t b = t[(k + 1) % 3];
-            keys.push_back((std::uint64_t{std::min(a, b)} << 32) | std::max(a, b));
-        }
-    }
-    std::sort(keys.begin(), keys.end());
+    const auto buckets = shell_detail::bucket_edges(shell_detail::node_span(triangles), triangles);
     std::vector<EdgeUse> uses;
-    for (std::size_t s = 0; s < keys.size();) {
-        std::size_t e = s + 1;
-        while (e < keys.size() && keys[e] == keys[s]) ++e;
-        uses.push_back({{static_cast<std::uint32_t>(keys[s] >> 32), static_cast<std::uint32_t>(keys[s] & 0xFFFFFFFFu)},
-                        e - s});
-        s = e;
-    }
+    uses.reserve(triangles.size() * 3 / 2 + 2);
+    shell_detail::for_each_edge(buckets, [&uses](std::uint32_t a, std::uint32_t b, std::size_t, std::size_t count) {
+        uses.push_back({{a, b}, count});
+    });
     return uses;
 }
 
