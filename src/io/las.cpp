@@ -448,13 +448,14 @@ class V2Data {
 public:
     explicit V2Data(const V2Settings& s) : s_(s), cols_(s.curves) {}
 
-    void line(std::string_view l, std::size_t bytes_left) {
+    /// `rest`: the text from this line to the end, for sizing the columns.
+    void line(std::string_view l, std::string_view rest) {
         ++lines_;
         const std::size_t n = s_.curves;
         if (n == 0) return;
         if (!reserved_) {
-            // One row per line of about this length.
-            std::size_t rows = bytes_left / (l.size() + 1) + 16;
+            // At most one row per remaining line (unwrapped data).
+            std::size_t rows = static_cast<std::size_t>(std::count(rest.begin(), rest.end(), '\n')) + 1;
             for (auto& c : cols_) c.reserve(s_.wrapped ? rows / n + 16 : rows);
             reserved_ = true;
         }
@@ -594,7 +595,8 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
         if (l.front() == '#') continue;
         switch (sec) {
             case Sec::Data:
-                if (data && !stale) data->line(l, static_cast<std::size_t>(txt.data() + txt.size() - l.data()));
+                if (data && !stale)
+                    data->line(l, std::string_view(l.data(), static_cast<std::size_t>(txt.data() + txt.size() - l.data())));
                 break;
             case Sec::Version:
                 if (auto h = header_line_v2(l)) {
@@ -627,7 +629,8 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
             std::string_view r;
             while (ls.next(r)) {
                 std::string_view l = trim_ascii(r);
-                if (is_data_line(l)) data->line(l, span.size());
+                if (is_data_line(l))
+                    data->line(l, std::string_view(l.data(), static_cast<std::size_t>(span.data() + span.size() - l.data())));
             }
         }
     }
