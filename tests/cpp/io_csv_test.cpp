@@ -153,5 +153,17 @@ TEST(PointsCsv, SharedSample) {
     EXPECT_EQ(wrong.error(), Error::not_found("points CSV: column 'x'"));
 }
 
+// The fault polygons exported as CSV (a POLY_ID column instead of 999
+// separators) read as points whose POLY_ID is an attribute.
+TEST(PointsCsv, PolygonExportSample) {
+    VZ_SHARED_OR_SKIP(p, "polygons_csv/xtgeo_reek_faultpolys.csv");
+    auto r = csv_points::read_file(p, "X_UTME", "Y_UTMN", "Z_TVDSS");
+    ASSERT_TRUE(r) << r.error().display();
+    ASSERT_EQ(r->attributes.size(), 1u);
+    EXPECT_EQ(r->attributes.begin()->first, "POLY_ID");
+    EXPECT_EQ(r->attributes.at("POLY_ID").size(), r->points.size());
+    EXPECT_EQ(r->points.size(), 754u);
+}
+
 }  // namespace
 }  // namespace vz

@@ -170,6 +170,9 @@ TEST(FormatKind, SharedSamples) {
         {"geojson/geojsonhint_rootstring.geojson", FormatKind::GeoJson},
         {"crs_xml/rasterio_rgb.jpg.aux.xml", FormatKind::CrsMetaXml},
         {"shapefile/gre.shp", FormatKind::Unknown},
+        {"crs_prj/rasterio_box.prj", FormatKind::Unknown},
+        {"polygons_csv/xtgeo_reek_faultpolys.csv", FormatKind::CsvPoints},
+        {"las/lasio_only_ascii_section.las", FormatKind::Las},
     };
     for (const auto& c : cases) {
         auto p = testing::shared_data(c.file);
