@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-#include "core/gridding.hpp"
+#include "core/surface_convert.hpp"
 #include "core/shell/lane_rules.hpp"
 
 namespace vz {
@@ -15,20 +15,6 @@ namespace {
 
 Error count_error(std::string_view context, std::size_t values, std::size_t nodes) {
     return Error::geometry_mismatch(fmt::format("{}: {} lane values for {} shell nodes", context, values, nodes));
-}
-
-/// (x, y, v) of the first min(nodes, values) nodes whose v is finite.
-std::vector<std::array<double, 3>> finite_samples(std::span<const NodeXY> nodes, std::span<const double> values) {
-    std::vector<std::array<double, 3>> out;
-    const std::size_t n = std::min(nodes.size(), values.size());
-    for (std::size_t k = 0; k < n; ++k)
-        if (std::isfinite(values[k])) out.push_back({nodes[k][0], nodes[k][1], values[k]});
-    return out;
-}
-
-/// Categorical values are gridded by nearest sample whatever was asked.
-GriddingMethod method_for(const AttributeMetadata* metadata, GriddingMethod asked) {
-    return metadata && metadata->kind == AttributeKind::Categorical ? GriddingMethod::Nearest : asked;
 }
 
 }  // namespace
@@ -136,15 +122,12 @@ Result<DisplayLane> TriSurface::display_lane(const std::optional<std::string>& a
 
 Result<Surface> TriSurface::resample(const GridGeometry& target, GriddingMethod method) const {
     const auto& nodes = shell->nodes();
-    const auto primary = finite_samples(nodes, values);
-    VZ_ASSIGN_OR_RETURN(auto grid,
-                        gridding::grid(primary, target, method_for(primary_metadata ? &*primary_metadata : nullptr, method)));
-    VZ_ASSIGN_OR_RETURN(auto out, Surface::make(target, std::move(grid)));
-    for (const auto& [name, lane] : attributes) {
-        const auto samples = finite_samples(nodes, lane.values);
-        VZ_ASSIGN_OR_RETURN(auto lane_grid, gridding::grid(samples, target, method_for(&lane.metadata, method)));
-        VZ_TRY(out.set_attr_with_metadata(name, std::move(lane_grid), lane.metadata));
-    }
+    const auto primary = surface_convert::finite_samples(nodes, values);
+    std::vector<std::string> names;
+    names.reserve(attributes.size());
+    for (const auto& [name, lane] : attributes) names.push_back(name);
+    VZ_ASSIGN_OR_RETURN(auto lanes, surface_convert::collect_mesh_lanes(names, *this, nodes));
+    VZ_ASSIGN_OR_RETURN(auto out, surface_convert::resample_mesh_lanes(primary, primary_metadata, lanes, target, method));
     out.primary_metadata = primary_metadata;
     out.history = History::derive(history, fmt::format("tri_surface.resample(ncol={}, nrow={}, method={})",
                                                        target.ncol, target.nrow, gridding_method_name(method)));
