@@ -1,0 +1,461 @@
+// Column/row topology detection: lattice measurement, the breadth-first
+// labelling walk with its refused adjacencies, coincident points, the report
+// and the labelled point set.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <numbers>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/points.hpp"
+#include "core/topology.hpp"
+#include "foundation/error.hpp"
+
+namespace vz {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+using P = std::array<double, 3>;
+
+/// One lattice node: its logical (i, j) and its point.
+struct Node {
+    int i;
+    int j;
+    P p;
+};
+
+/// Nodes of an ncol x nrow lattice with spacings dx, dy, rotated by `deg`
+/// about `origin`, row by row; z = 100 + i + 1000 j. `keep` filters nodes.
+template <class Keep>
+std::vector<Node> lattice_nodes(int ncol, int nrow, double dx, double dy, double deg, Keep keep,
+                                std::array<double, 2> origin = {1000.0, 5000.0}) {
+    const double r = deg * std::numbers::pi / 180.0;
+    const double c = std::cos(r);
+    const double s = std::sin(r);
+    std::vector<Node> out;
+    for (int j = 0; j < nrow; ++j)
+        for (int i = 0; i < ncol; ++i)
+            if (keep(i, j))
+                out.push_back({i, j,
+                               P{origin[0] + i * dx * c - j * dy * s, origin[1] + i * dx * s + j * dy * c,
+                                 100.0 + i + 1000.0 * j}});
+    return out;
+}
+
+std::vector<Node> full_lattice(int ncol, int nrow, double dx, double dy, double deg) {
+    return lattice_nodes(ncol, nrow, dx, dy, deg, [](int, int) { return true; });
+}
+
+std::vector<P> points_of(const std::vector<Node>& nodes) {
+    std::vector<P> out;
+    for (const Node& n : nodes) out.push_back(n.p);
+    return out;
+}
+
+/// The node at (x, y), matched within 1e-9 of the lattice scale.
+const Node* node_at(const std::vector<Node>& nodes, double x, double y) {
+    for (const Node& n : nodes)
+        if (std::fabs(n.p[0] - x) < 1e-6 && std::fabs(n.p[1] - y) < 1e-6) return &n;
+    return nullptr;
+}
+
+std::string error_text(const Result<TopologyDetection>& r) { return r ? "<ok>" : r.error().display(); }
+
+// ---------------------------------------------------------------------------
+// Failures, in the order they are checked.
+
+TEST(TopologyDetect, FailuresAreGeometryInference) {
+    const auto lattice25 = points_of(full_lattice(6, 5, 25.0, 25.0, 0.0));
+    struct Case {
+        const char* what;
+        std::vector<P> points;
+        std::optional<double> nominal;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"nominal zero", lattice25, 0.0, "nominal cell must be a finite positive number"},
+        {"nominal negative", lattice25, -1.0, "nominal cell must be a finite positive number"},
+        {"nominal NaN", lattice25, kNaN, "nominal cell must be a finite positive number"},
+        {"nominal infinite", lattice25, kInf, "nominal cell must be a finite positive number"},
+        {"nominal checked before the points", {}, -0.0, "nominal cell must be a finite positive number"},
+        {"three distinct points, many duplicates",
+         {{0, 0, 1}, {1, 0, 1}, {0, 1, 1}, {0, 0, 1}, {1, 0, 2}, {0, 1, 1}},
+         std::nullopt,
+         "topology detection requires at least four distinct finite points"},
+        {"non-finite coordinates do not count",
+         {{0, 0, 1}, {1, 0, 1}, {0, 1, 1}, {kNaN, 1, 1}, {1, kInf, 1}, {-kInf, 2, 1}},
+         std::nullopt,
+         "topology detection requires at least four distinct finite points"},
+        {"signed zeros: distinct but no neighbour at a distance",
+         {{0.0, 0.0, 1}, {-0.0, 0.0, 1}, {0.0, -0.0, 1}, {-0.0, -0.0, 1}},
+         std::nullopt,
+         "no neighbouring points to detect a cell size"},
+        {"every neighbour distance overflows",
+         {{-1.5e308, 0, 0}, {1.5e308, 0, 0}, {0, -1.5e308, 0}, {0, 1.5e308, 0}},
+         std::nullopt,
+         "could not detect a positive cell size"},
+        {"nominal far below the spacing", lattice25, 1.0, "could not detect a cell size from neighbour steps"},
+        {"subnormal nominal passes its check", lattice25, 5e-324, "could not detect a cell size from neighbour steps"},
+    };
+    for (const Case& c : cases) {
+        const auto r = topology::detect(c.points, c.nominal);
+        ASSERT_FALSE(r.has_value()) << c.what;
+        EXPECT_EQ(r.error().kind(), ErrorKind::GeometryInference) << c.what;
+        EXPECT_EQ(r.error().display(), std::string("geometry inference failed: ") + c.message) << c.what;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Complete lattices: measurement, one block, consistent labels.
+
+struct CleanCase {
+    const char* what;
+    int ncol, nrow;
+    double dx, dy, deg;
+    std::optional<double> nominal;
+    // Expected report.
+    double azimuth_deg, cell_i, cell_j;
+};
+
+class CleanLattice : public ::testing::TestWithParam<CleanCase> {};
+
+TEST_P(CleanLattice, MeasuresAndLabelsEveryNode) {
+    const CleanCase& c = GetParam();
+    const auto nodes = full_lattice(c.ncol, c.nrow, c.dx, c.dy, c.deg);
+    PointSet set = PointSet::from_coords(points_of(nodes));
+    ASSERT_TRUE(set.set_attr("phi", std::vector<double>(set.size(), 0.25)).has_value());
+
+    const auto r = points::detect_topology(set, c.nominal);
+    ASSERT_TRUE(r.has_value()) << r.error().display();
+    const auto& [labelled, report] = *r;
+    EXPECT_NEAR(report.detected_azimuth_deg, c.azimuth_deg, 1e-9);
+    EXPECT_NEAR(report.detected_cell_i, c.cell_i, 1e-9 * c.cell_i);
+    EXPECT_NEAR(report.detected_cell_j, c.cell_j, 1e-9 * c.cell_j);
+    const std::uint64_t n = nodes.size();
+    EXPECT_EQ(report.distinct_nodes, n);
+    EXPECT_EQ(report.assigned, n);
+    EXPECT_EQ(report.blocks, 1u);
+    EXPECT_EQ(report.largest_block, n);
+    EXPECT_EQ(report.conflicts, 0u);
+    EXPECT_EQ(report.stalled_frontier, 0u);
+    EXPECT_EQ(report.coincident_dropped, 0u);
+    EXPECT_EQ(report.coincident_ambiguous, 0u);
+    ASSERT_TRUE(report.verified());
+    ASSERT_TRUE(labelled.has_value());
+
+    // Only "column" and "row", 1-based, row by row; every point sits at
+    // origin + (column - 1) step_i ui + (row - 1) step_j uj of the detected
+    // frame, and carries the z of its source node.
+    EXPECT_EQ(labelled->attr_names(), (std::vector<std::string>{"column", "row"}));
+    EXPECT_EQ(labelled->history.entries(),
+              (std::vector<std::string>{"points.from_coords", "points.set_attr(name=phi)", "points.detect_topology()"}));
+    ASSERT_EQ(labelled->size(), n);
+    const auto col = *labelled->attr("column");
+    const auto row = *labelled->attr("row");
+    const double th = report.detected_azimuth_deg * std::numbers::pi / 180.0;
+    const std::array<double, 2> ui{std::cos(th), std::sin(th)};
+    const std::array<double, 2> uj{-std::sin(th), std::cos(th)};
+    const std::size_t first = 0;
+    ASSERT_EQ(col[first], 1.0);
+    ASSERT_EQ(row[first], 1.0);
+    const auto& o = labelled->points[first];
+    double max_col = 0, max_row = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k > 0) {
+            const bool ordered = row[k - 1] < row[k] || (row[k - 1] == row[k] && col[k - 1] < col[k]);
+            EXPECT_TRUE(ordered) << "row-major order broken at " << k;
+        }
+        const auto& p = labelled->points[k];
+        const double a = (col[k] - 1) * report.detected_cell_i;
+        const double b = (row[k] - 1) * report.detected_cell_j;
+        EXPECT_NEAR(p[0], o[0] + a * ui[0] + b * uj[0], 1e-6) << k;
+        EXPECT_NEAR(p[1], o[1] + a * ui[1] + b * uj[1], 1e-6) << k;
+        const Node* src = node_at(nodes, p[0], p[1]);
+        ASSERT_NE(src, nullptr);
+        EXPECT_EQ(p[2], src->p[2]);
+        max_col = std::max(max_col, col[k]);
+        max_row = std::max(max_row, row[k]);
+    }
+    EXPECT_EQ(max_col * max_row, static_cast<double>(n));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lattices, CleanLattice,
+    ::testing::Values(
+        CleanCase{"axis aligned, unequal spacings", 12, 9, 25.0, 40.0, 0.0, std::nullopt, 0.0, 25.0, 40.0},
+        // Rotated by 60 degrees: the axis nearest +x is at -30 degrees.
+        CleanCase{"square, rotated 60", 15, 11, 10.0, 10.0, 60.0, std::nullopt, -30.0, 10.0, 10.0},
+        CleanCase{"unequal, rotated 20", 14, 10, 25.0, 40.0, 20.0, std::nullopt, 20.0, 25.0, 40.0},
+        // The short axis points at 70 degrees, so the axis nearest +x (-20
+        // degrees) is the long one: the detected i spacing is 40.
+        CleanCase{"unequal, rotated 70", 10, 14, 25.0, 40.0, 70.0, std::nullopt, -20.0, 40.0, 25.0},
+        // A nominal cell only sets the histogram range (0, 28].
+        CleanCase{"nominal cell 20 on spacing 25", 8, 7, 25.0, 25.0, 0.0, 20.0, 0.0, 25.0, 25.0},
+        CleanCase{"negative rotation", 9, 8, 5.0, 7.0, -33.0, std::nullopt, -33.0, 5.0, 7.0}),
+    [](const auto& info) { return std::string("case") + std::to_string(info.index); });
+
+TEST(TopologyDetect, InputOrderDoesNotChangeTheLabelledSet) {
+    const auto nodes = full_lattice(13, 9, 12.5, 20.0, 35.0);
+    std::vector<P> pts = points_of(nodes);
+    const auto base = points::detect_topology(PointSet::from_coords(pts), std::nullopt);
+    ASSERT_TRUE(base.has_value());
+    std::mt19937 rng(7);
+    for (int round = 0; round < 3; ++round) {
+        std::shuffle(pts.begin(), pts.end(), rng);
+        const auto r = points::detect_topology(PointSet::from_coords(pts), std::nullopt);
+        ASSERT_TRUE(r.has_value());
+        ASSERT_TRUE(r->first.has_value());
+        EXPECT_NEAR(r->second.detected_azimuth_deg, base->second.detected_azimuth_deg, 1e-9);
+        EXPECT_NEAR(r->second.detected_cell_i, base->second.detected_cell_i, 1e-9);
+        EXPECT_NEAR(r->second.detected_cell_j, base->second.detected_cell_j, 1e-9);
+        EXPECT_EQ(r->first->points, base->first->points);
+        EXPECT_TRUE(std::ranges::equal(*r->first->attr("column"), *base->first->attr("column")));
+        EXPECT_TRUE(std::ranges::equal(*r->first->attr("row"), *base->first->attr("row")));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Faults and gaps: blocks, refused adjacencies, conflicts.
+
+struct FaultCase {
+    const char* what;
+    double deg;
+    int removed_column;  // -1: none
+    double throw_j;      // offset of columns >= 5 along j, in cells
+};
+
+class FaultedLattice : public ::testing::TestWithParam<FaultCase> {};
+
+// A 10 x 6 lattice of spacing 10 cut between columns 4 and 5, either by a
+// removed column or by a throw of half a cell: two blocks, no conflicts, and
+// every border point of the block walked first refuses the adjacency across
+// the fault (one pair per row).
+TEST_P(FaultedLattice, SplitsIntoTwoBlocksWithOneRefusalPerRow) {
+    const FaultCase& c = GetParam();
+    const int ncol = 10, nrow = 6;
+    const double cell = 10.0;
+    const double r = c.deg * std::numbers::pi / 180.0;
+    std::vector<Node> nodes = lattice_nodes(ncol, nrow, cell, cell, c.deg,
+                                            [&](int i, int) { return i != c.removed_column; });
+    for (Node& n : nodes) {
+        if (n.i < 5) continue;
+        n.p[0] += -std::sin(r) * c.throw_j * cell;
+        n.p[1] += std::cos(r) * c.throw_j * cell;
+    }
+    const auto d = topology::detect(points_of(nodes), std::nullopt);
+    ASSERT_TRUE(d.has_value()) << error_text(d);
+    const TopologyReport report = TopologyReport::from_detection(*d);
+    EXPECT_EQ(report.blocks, 2u);
+    EXPECT_EQ(report.conflicts, 0u);
+    EXPECT_EQ(report.assigned, nodes.size());
+    EXPECT_FALSE(report.verified());
+    ASSERT_EQ(d->refused.size(), static_cast<std::size_t>(nrow));
+    ASSERT_EQ(d->block_sizes.size(), 2u);
+    EXPECT_EQ(d->block_sizes[0] + d->block_sizes[1], nodes.size());
+
+    std::set<int> rows_seen;
+    for (const auto& [from, to] : d->refused) {
+        EXPECT_EQ(d->labels[from].block, 0u);
+        EXPECT_EQ(d->labels[to].block, 1u);
+        const Node* a = node_at(nodes, d->points[from][0], d->points[from][1]);
+        const Node* b = node_at(nodes, d->points[to][0], d->points[to][1]);
+        ASSERT_TRUE(a && b);
+        // From the column bordering the cut, to the other side two steps on.
+        EXPECT_TRUE(a->i == 4 || a->i == 5 || (c.removed_column >= 0 && std::abs(a->i - c.removed_column) == 1))
+            << a->i;
+        EXPECT_EQ(std::abs(b->i - a->i), 2);
+        if (c.throw_j == 0.0) {
+            EXPECT_EQ(a->j, b->j);
+        }
+        rows_seen.insert(a->j);
+    }
+    EXPECT_EQ(rows_seen.size(), static_cast<std::size_t>(nrow));
+
+    // Within each block the labels are one consistent lattice frame.
+    for (std::size_t a = 0; a < d->points.size(); ++a) {
+        for (std::size_t b = a + 1; b < d->points.size(); ++b) {
+            if (d->labels[a].block != d->labels[b].block) continue;
+            const Node* na = node_at(nodes, d->points[a][0], d->points[a][1]);
+            const Node* nb = node_at(nodes, d->points[b][0], d->points[b][1]);
+            const int di = d->labels[b].i - d->labels[a].i;
+            const int dj = d->labels[b].j - d->labels[a].j;
+            EXPECT_EQ(std::abs(di) + std::abs(dj), std::abs(nb->i - na->i) + std::abs(nb->j - na->j));
+        }
+    }
+    const auto labelled = points::detect_topology(PointSet::from_coords(points_of(nodes)), std::nullopt);
+    ASSERT_TRUE(labelled.has_value());
+    EXPECT_FALSE(labelled->first.has_value());
+    EXPECT_EQ(labelled->second, report);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultedLattice,
+                         ::testing::Values(FaultCase{"removed column", 0.0, 4, 0.0},
+                                           FaultCase{"removed column, rotated", 27.0, 4, 0.0},
+                                           FaultCase{"half-cell throw", 0.0, -1, 0.5},
+                                           FaultCase{"half-cell throw, rotated", -15.0, -1, 0.5}),
+                         [](const auto& info) { return std::string("case") + std::to_string(info.index); });
+
+TEST(TopologyDetect, RemovedColumnLetsTheLargerSideWalkFirst) {
+    // Columns 0-3 and 5-9 remain; the centroid lies nearest column 5, so the
+    // right-hand block is walked first and refuses to column 3.
+    const auto nodes = lattice_nodes(10, 6, 10.0, 10.0, 0.0, [](int i, int) { return i != 4; });
+    const auto d = topology::detect(points_of(nodes), std::nullopt);
+    ASSERT_TRUE(d.has_value());
+    EXPECT_EQ(d->block_sizes, (std::vector<std::uint64_t>{30, 24}));
+    for (const auto& [from, to] : d->refused) {
+        EXPECT_EQ(node_at(nodes, d->points[from][0], d->points[from][1])->i, 5);
+        EXPECT_EQ(node_at(nodes, d->points[to][0], d->points[to][1])->i, 3);
+    }
+}
+
+TEST(TopologyDetect, MissingInteriorNodesKeepOneBlock) {
+    const std::set<std::pair<int, int>> holes = {{3, 3}, {4, 3}, {7, 5}, {2, 6}};
+    const auto nodes = lattice_nodes(11, 9, 20.0, 30.0, 12.0, [&](int i, int j) { return !holes.contains({i, j}); });
+    const auto r = points::detect_topology(PointSet::from_coords(points_of(nodes)), std::nullopt);
+    ASSERT_TRUE(r.has_value());
+    const auto& [labelled, report] = *r;
+    EXPECT_EQ(report.blocks, 1u);
+    EXPECT_EQ(report.conflicts, 0u);
+    EXPECT_EQ(report.distinct_nodes, nodes.size());
+    ASSERT_TRUE(report.verified());
+    ASSERT_TRUE(labelled.has_value());
+    // Holes keep their place: labels are the source lattice's (i, j) shifted.
+    const auto col = *labelled->attr("column");
+    const auto row = *labelled->attr("row");
+    for (std::size_t k = 0; k < labelled->size(); ++k) {
+        const Node* src = node_at(nodes, labelled->points[k][0], labelled->points[k][1]);
+        ASSERT_NE(src, nullptr);
+        EXPECT_EQ(col[k], src->i + 1);
+        EXPECT_EQ(row[k], src->j + 1);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Coincident points.
+
+TEST(TopologyDistinct, DropsRepeatsAndCountsThem) {
+    const double nz = std::copysign(kNaN, -1.0);
+    struct Case {
+        const char* what;
+        std::vector<P> input;
+        std::vector<std::array<double, 2>> points;
+        std::uint64_t dropped, ambiguous;
+    };
+    const std::vector<Case> cases = {
+        {"same z dropped", {{1, 2, 3}, {1, 2, 3}, {4, 5, 6}}, {{1, 2}, {4, 5}}, 1, 0},
+        {"different z ambiguous", {{1, 2, 3}, {1, 2, 3.5}, {1, 2, 3}}, {{1, 2}}, 1, 1},
+        {"signed zeros are different coordinates", {{0.0, 1, 0}, {-0.0, 1, 0}, {0.0, 1, 0}}, {{0.0, 1}, {-0.0, 1}}, 1, 0},
+        {"NaN z compared by bits", {{1, 1, kNaN}, {1, 1, kNaN}, {1, 1, nz}}, {{1, 1}}, 1, 1},
+        {"non-finite XY counted nowhere", {{kNaN, 1, 0}, {1, kInf, 0}, {kNaN, 1, 0}, {2, 2, 0}}, {{2, 2}}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const auto d = topology::distinct_points(c.input);
+        ASSERT_EQ(d.points.size(), c.points.size()) << c.what;
+        for (std::size_t k = 0; k < c.points.size(); ++k) {
+            EXPECT_EQ(std::signbit(d.points[k][0]), std::signbit(c.points[k][0])) << c.what;
+            EXPECT_EQ(d.points[k], c.points[k]) << c.what;
+        }
+        EXPECT_EQ(d.z.size(), d.points.size()) << c.what;
+        EXPECT_EQ(d.coincident_dropped, c.dropped) << c.what;
+        EXPECT_EQ(d.coincident_ambiguous, c.ambiguous) << c.what;
+    }
+}
+
+TEST(TopologyDetect, CoincidentPointsInTheReport) {
+    const auto nodes = full_lattice(7, 6, 10.0, 10.0, 0.0);
+    const std::vector<P> base = points_of(nodes);
+    struct Case {
+        const char* what;
+        P extra;
+        std::uint64_t dropped, ambiguous;
+        bool verified;
+    };
+    const P first = base[8];
+    const Case cases[] = {
+        {"repeat with the same z", first, 1, 0, true},
+        {"repeat with another z", {first[0], first[1], first[2] + 1.0}, 0, 1, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<P> pts = base;
+        pts.push_back(c.extra);
+        pts.push_back({kNaN, 3.0, 1.0});  // ignored
+        const auto r = points::detect_topology(PointSet::from_coords(pts), std::nullopt);
+        ASSERT_TRUE(r.has_value()) << c.what;
+        const auto& [labelled, report] = *r;
+        EXPECT_EQ(report.distinct_nodes, base.size()) << c.what;
+        EXPECT_EQ(report.coincident_dropped, c.dropped) << c.what;
+        EXPECT_EQ(report.coincident_ambiguous, c.ambiguous) << c.what;
+        EXPECT_EQ(report.verified(), c.verified) << c.what;
+        EXPECT_EQ(labelled.has_value(), c.verified) << c.what;
+        if (labelled) {
+            // The duplicate keeps the z of its first occurrence.
+            const auto it = std::find_if(labelled->points.begin(), labelled->points.end(), [&](const P& p) {
+                return p[0] == first[0] && p[1] == first[1];
+            });
+            ASSERT_NE(it, labelled->points.end());
+            EXPECT_EQ((*it)[2], first[2]);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Building blocks.
+
+TEST(TopologyLocalStep, MeanOfTheNeighbourStepsWithinBounds) {
+    const std::vector<std::array<double, 2>> pts = {{0, 0}, {10, 1}, {-10, -1}, {30, 0}, {1, 0.5}, {16, 0}, {6, 0}};
+    struct Case {
+        const char* what;
+        topology::CellMap cells;
+        std::array<double, 2> q;
+        double length;
+        std::optional<std::array<double, 2>> expected;
+    };
+    const std::vector<Case> cases = {
+        {"no neighbour", {{topology::cell_key(0, 0), 0}}, {0, 0}, 10, std::nullopt},
+        {"forward only", {{topology::cell_key(1, 0), 1}}, {0, 0}, 10, std::array<double, 2>{10, 1}},
+        {"backward only", {{topology::cell_key(-1, 0), 2}}, {0, 0}, 10, std::array<double, 2>{10, 1}},
+        {"both averaged",
+         {{topology::cell_key(1, 0), 3}, {topology::cell_key(-1, 0), 2}},
+         {0, 0},
+         15,
+         std::array<double, 2>{20, 0.5}},
+        {"too long", {{topology::cell_key(1, 0), 3}}, {0, 0}, 10, std::nullopt},
+        {"too short", {{topology::cell_key(1, 0), 4}}, {0, 0}, 10, std::nullopt},
+        {"exactly 1.6 L is refused", {{topology::cell_key(1, 0), 5}}, {0, 0}, 10, std::nullopt},
+        {"exactly 0.6 L is refused", {{topology::cell_key(1, 0), 6}}, {0, 0}, 10, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto got = topology::local_step(c.cells, pts, c.q, 0, 0, 1, 0, c.length);
+        ASSERT_EQ(got.has_value(), c.expected.has_value()) << c.what;
+        if (got) {
+            EXPECT_EQ(*got, *c.expected) << c.what;
+        }
+    }
+}
+
+TEST(TopologyReport, LargestBlockIsZeroWithoutBlocks) {
+    TopologyDetection d;
+    EXPECT_EQ(TopologyReport::from_detection(d).largest_block, 0u);
+    d.block_sizes = {3, 9, 4};
+    d.blocks = 3;
+    d.azimuth = std::numbers::pi / 8;
+    const TopologyReport r = TopologyReport::from_detection(d);
+    EXPECT_EQ(r.largest_block, 9u);
+    EXPECT_DOUBLE_EQ(r.detected_azimuth_deg, 22.5);
+    EXPECT_FALSE(r.verified());
+}
+
+}  // namespace
+}  // namespace vz
