@@ -7,35 +7,6 @@
 
 namespace vz::csv {
 
-namespace {
-
-bool valid_utf8(std::string_view s) {
-    std::size_t i = 0, n = s.size();
-    while (i < n) {
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > n) return false;
-        std::uint32_t cp = c & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
-        for (std::size_t k = 1; k < len; ++k) {
-            auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-            (cp >= 0xD800 && cp < 0xE000))
-            return false;
-        i += len;
-    }
-    return true;
-}
-
-}  // namespace
-
 std::expected<bool, CsvError> Reader::next(Record& rec) {
     rec.fields.clear();
     rec.unescaped.clear();
@@ -93,7 +64,7 @@ std::expected<bool, CsvError> Reader::next(Record& rec) {
     const std::size_t end = pos_;
     if (pos_ < n && data_[pos_] == '\r') ++pos_;
     if (pos_ < n && data_[pos_] == '\n') ++pos_;
-    if (utf8_ && !valid_utf8(data_.substr(start, end - start)))
+    if (utf8_ && !text::valid_utf8(data_.substr(start, end - start)))
         return std::unexpected(CsvError{CsvError::Kind::Utf8, "invalid UTF-8 in record"});
     if (!have_width_) {
         width_ = rec.fields.size();
@@ -114,6 +85,24 @@ Error csv_error(std::string_view context, const csv::CsvError& e) {
     if (e.kind == csv::CsvError::Kind::Io) return Error::io(e.text);
     return Error::parse(fmt::format("{}: {}", context, e.text));
 }
+
+}  // namespace vz::io
+
+namespace vz::io {
+
+namespace {
+
+// Unicode trimming, with the common case (a field that starts and ends with
+// a printable ASCII character) answered at once.
+std::string_view trim_field(std::string_view f) {
+    if (!f.empty()) {
+        auto a = static_cast<unsigned char>(f.front()), b = static_cast<unsigned char>(f.back());
+        if (a > 0x20 && a < 0x7F && b > 0x20 && b < 0x7F) return f;
+    }
+    return trim_unicode(f);
+}
+
+}  // namespace
 
 }  // namespace vz::io
 
@@ -158,7 +147,7 @@ Result<std::vector<std::pair<std::string, double>>> read_file(const std::filesys
         if (name_at >= rec.fields.size()) return fail(row_error(r, "missing name"));
         if (md_at >= rec.fields.size()) return fail(row_error(r, "missing md"));
         std::string_view md_field = rec.fields[md_at];
-        auto md = text::parse_number(trim_unicode(md_field));
+        auto md = text::parse_number(io::trim_field(md_field));
         if (!md) return fail(bad_md(r, md_field, md.error()));
         out.emplace_back(std::string(rec.fields[name_at]), *md);
     }
@@ -184,7 +173,7 @@ Result<std::size_t> find_column(const std::vector<std::string>& header, std::str
 Result<double> coordinate(const csv::Record& rec, std::size_t at, std::string_view name, std::size_t r) {
     if (at >= rec.fields.size()) return fail(row_error(r, fmt::format("missing {}", name)));
     std::string_view field = rec.fields[at];
-    auto v = text::parse_number(trim_unicode(field));
+    auto v = text::parse_number(io::trim_field(field));
     if (!v)
         return fail(Error::parse(
             fmt::format("points CSV: row {}: bad {} '{}': {}", r, name, field, text::number_error_text(v.error()))));
@@ -226,7 +215,7 @@ Result<PointColumns> read_file(const std::filesystem::path& path, std::string_vi
         for (auto& c : columns) {
             if (!c.live) continue;
             std::expected<double, text::NumberError> v = std::unexpected(text::NumberError::Empty);
-            if (c.index < rec.fields.size()) v = text::parse_number(trim_unicode(rec.fields[c.index]));
+            if (c.index < rec.fields.size()) v = text::parse_number(io::trim_field(rec.fields[c.index]));
             if (!v) {
                 c.live = false;
                 c.values = {};

@@ -250,29 +250,6 @@ std::optional<std::string_view> foreign_kind(std::string_view bytes) {
     return std::nullopt;
 }
 
-bool valid_utf8(std::string_view s) {
-    std::size_t i = 0, n = s.size();
-    while (i < n) {
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > n) return false;
-        std::uint32_t cp = c & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
-        for (std::size_t k = 1; k < len; ++k) {
-            auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-            (cp >= 0xD800 && cp < 0xE000))
-            return false;
-        i += len;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -293,7 +270,7 @@ Result<PointColumns> read_points(const std::filesystem::path& path) {
 
 Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
     VZ_ASSIGN_OR_RETURN(std::string bytes, text::read_file(path));
-    if (!valid_utf8(bytes)) return fail(Error::io("stream did not contain valid UTF-8"));
+    if (!text::valid_utf8(bytes)) return fail(Error::io("stream did not contain valid UTF-8"));
     PolygonRings rings;
     std::vector<std::array<double, 3>> current;
     text::Lines lines(bytes);

@@ -181,31 +181,6 @@ std::string utf16_to_utf8(std::string_view b, bool big_endian) {
     return out;
 }
 
-bool valid_utf8(std::string_view s) {
-    std::size_t i = 0, n = s.size();
-    while (i < n) {
-        // ASCII runs eight bytes at a time.
-        if (i + 8 <= n) {
-            std::uint64_t w;
-            std::memcpy(&w, s.data() + i, 8);
-            if ((w & 0x8080808080808080ull) == 0) {
-                i += 8;
-                continue;
-            }
-        }
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > n) return false;
-        for (std::size_t k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += len;
-    }
-    return true;
-}
 
 // The text of a LAS 2.0 file as UTF-8: UTF-16 by byte-order mark or by the
 // zero byte of an ASCII first character, UTF-8 (byte-order mark dropped), or
@@ -219,7 +194,7 @@ std::string_view decode_v2(std::string_view bytes, std::string& storage) {
         if (b(0) != 0 && b(1) == 0) return storage = utf16_to_utf8(bytes, false);
     }
     if (bytes.size() >= 3 && b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF) bytes.remove_prefix(3);
-    if (valid_utf8(bytes)) return bytes;
+    if (text::valid_utf8(bytes)) return bytes;
     return storage = text::decode_latin1(bytes);
 }
 

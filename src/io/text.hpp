@@ -109,6 +109,10 @@ inline std::expected<double, NumberError> parse_number(std::string_view token) {
 /// dropped) that parse; the others are skipped.
 std::vector<double> lenient_numbers(std::string_view line);
 
+/// True when `s` is well-formed UTF-8 (no overlong forms, surrogates or
+/// values beyond U+10FFFF).
+bool valid_utf8(std::string_view s);
+
 /// ASCII upper-cased copy (other bytes unchanged).
 std::string upper(std::string_view s);
 

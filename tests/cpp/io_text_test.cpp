@@ -77,6 +77,24 @@ TEST(Text, LinesAndTrim) {
     EXPECT_EQ(text::lenient_numbers("1, 2,,x 3e1\t-"), (std::vector<double>{1, 2, 30}));
 }
 
+TEST(Text, ValidUtf8) {
+    struct Case {
+        std::string bytes;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"plain ascii text, longer than one word", true},
+        {"caf\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x98\x80", true},
+        {"caf\xE9", false},              // Latin-1 byte
+        {"\xC3", false},                 // cut sequence
+        {"\xC0\xAF", false},             // overlong
+        {"\xED\xA0\x80", false},         // surrogate
+        {"\xF4\x90\x80\x80", false},     // beyond U+10FFFF
+        {"abcdefgh\x80" "abcdefgh", false}, // stray continuation after a word
+    };
+    for (const auto& c : cases) EXPECT_EQ(text::valid_utf8(c.bytes), c.valid) << c.bytes;
+}
+
 TEST(Text, ReadFile) {
     testing::ScratchDir dir;
     std::string big(200000, 'x');
