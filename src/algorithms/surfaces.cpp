@@ -87,7 +87,7 @@ public:
     LevelTrace(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
                std::span<const double> values, double level) {
         collect(nodes, triangles, values, level);
-        if (segments_.empty()) return;
+        if (raw_segments_.empty()) return;
         index_keys();
         build_adjacency();
     }
