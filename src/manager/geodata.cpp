@@ -111,7 +111,8 @@ Result<std::shared_ptr<const MeshShell>> mesh_of(SurfaceRef surface) {
 bool same_mesh(const MeshShell& a, const MeshShell& b) {
     if (a.node_count() != b.node_count()) return false;
     for (std::size_t n = 0; n < a.node_count(); ++n)
-        if (!(a.nodes()[n][0] == b.nodes()[n][0] && a.nodes()[n][1] == b.nodes()[n][1])) return false;
+        if (!same_coord(a.nodes()[n][0], b.nodes()[n][0]) || !same_coord(a.nodes()[n][1], b.nodes()[n][1]))
+            return false;
     return a.triangles() == b.triangles() && a.wireframe_edges(std::nullopt) == b.wireframe_edges(std::nullopt) &&
            same_rings(a.edge().rings(), b.edge().rings()) && a.labels() == b.labels();
 }

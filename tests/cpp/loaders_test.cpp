@@ -365,6 +365,46 @@ TEST(LoadWell, WithoutSurveysAVerticalTrajectorySpansTheLogs) {
     }
 }
 
+TEST(LoadWell, SurveysAndLogsFindTheirBores) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;
+        std::vector<std::string> bores;
+        std::vector<std::size_t> trajectories;  // per bore
+        std::vector<std::size_t> logs;          // per bore
+    };
+    const auto survey = wellpath(0, 0, 0, {{0, 0}, {2000, 2000}});
+    const Case cases[] = {
+        {"one survey, several logs",
+         {{"W1_x.wellpath", survey}, {"W1_st1.las", las2({"A"}, {1, 2})}, {"W1_main.las", las2({"B", "C"}, {1, 2})}},
+         {""}, {1}, {3}},
+        // Stems that reduce to one label: both trajectories on that bore.
+        {"same label twice",
+         {{"a/W1_p.wellpath", survey}, {"b/W1_p.wellpath", survey}, {"W1_P_gr.las", las2({"GR"}, {1, 2})}},
+         {"", "p"}, {0, 2}, {0, 1}},
+        {"labels from stems",
+         {{"W1_main.wellpath", survey}, {"W1_st1.wellpath", survey}, {"W1_st1_gr.las", las2({"GR"}, {1, 2})},
+          {"W1.las", las2({"RT"}, {1, 2})}},
+         {"", "main", "st1"}, {0, 1, 1}, {1, 0, 1}},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        for (const auto& [name, body] : c.files) put(dir.path("W1"), name, body);
+        GeoData project = GeoData::make(LengthUnit::Metres);
+        auto loaded = project.load_well("W1", {0, 0}, 0, dir.path("W1"));
+        ASSERT_TRUE(loaded) << c.name << ": " << loaded.error().display();
+        EXPECT_EQ(bore_labels(**loaded), c.bores) << c.name;
+        for (std::size_t k = 0; k < c.bores.size() && k < c.trajectories.size(); ++k) {
+            const Sidetrack& b = *(*loaded)->bore(c.bores[k]);
+            EXPECT_EQ(b.trajectories.size(), c.trajectories[k]) << c.name << " bore " << c.bores[k];
+            EXPECT_EQ(b.logs.size(), c.logs[k]) << c.name << " bore " << c.bores[k];
+            if (!b.trajectories.empty()) {
+                EXPECT_EQ(b.active, b.trajectories.size() - 1) << c.name;
+            }
+        }
+    }
+}
+
 TEST(LoadWell, SelectionAndSidecars) {
     ScratchDir dir;
     const fs::path root = dir.path("d");
