@@ -166,6 +166,16 @@ struct GeoData {
     const Surface* find_surface(std::string_view name) const;
     const StructuredMeshSurface* find_structured_surface(std::string_view name) const;
     const TriSurface* find_tri_surface(std::string_view name) const;
+    /// Same as `find_point_set`.
+    const PointSet* point_set(std::string_view name) const { return find_point_set(name); }
+    /// Same as `find_polygon_set`.
+    const PolygonSet* polygon_set(std::string_view name) const { return find_polygon_set(name); }
+    /// Same as `find_surface`.
+    const Surface* regular_surface(std::string_view name) const { return find_surface(name); }
+    /// Same as `find_structured_surface`.
+    const StructuredMeshSurface* structured_surface(std::string_view name) const {
+        return find_structured_surface(name);
+    }
     /// The surface of that name in whichever map holds it: regular first,
     /// then structured, then triangulated; none when no map holds it.
     std::optional<SurfaceRef> lookup_surface(std::string_view name) const;
