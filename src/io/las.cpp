@@ -429,8 +429,9 @@ public:
         const std::size_t n = s_.curves;
         if (n == 0) return;
         if (!reserved_) {
-            // At most one row per remaining line (unwrapped data).
-            std::size_t rows = static_cast<std::size_t>(std::count(rest.begin(), rest.end(), '\n')) + 1;
+            // About one row per line of this length, with room to spare for
+            // longer lines further on.
+            std::size_t rows = rest.size() / (l.size() + 1) + rest.size() / (4 * (l.size() + 1)) + 16;
             for (auto& c : cols_) c.reserve(s_.wrapped ? rows / n + 16 : rows);
             reserved_ = true;
         }
@@ -452,17 +453,29 @@ public:
             }
             return;
         }
-        // The common case, without a token list.
+        // The common case, without a token list: a number that ends at white
+        // space is taken as parsed; anything else goes through the full
+        // token rules.
         std::size_t k = 0, i = 0, len = l.size();
+        const char* base = l.data();
         while (k < n) {
-            while (i < len && ascii_space(l[i])) ++i;
+            while (i < len && ascii_space(base[i])) ++i;
             if (i >= len) break;
             std::size_t b = i;
-            if (l[i] == '"' || l[i] == '\'') {
-                std::size_t close = l.find(l[i], i + 1);
+            if (base[i] != '"' && base[i] != '\'' && base[i] != '+') {
+                double v;
+                auto r = fast_float::from_chars(base + i, base + len, v);
+                if (r.ec == std::errc() && (r.ptr == base + len || ascii_space(*r.ptr)) && r.ptr[-1] != ')') {
+                    i = static_cast<std::size_t>(r.ptr - base);
+                    store(k++, v);
+                    continue;
+                }
+            }
+            if (base[i] == '"' || base[i] == '\'') {
+                std::size_t close = l.find(base[i], i + 1);
                 i = close == std::string_view::npos ? len : close + 1;
             }
-            while (i < len && !ascii_space(l[i])) ++i;
+            while (i < len && !ascii_space(base[i])) ++i;
             store(k++, value_of(l.substr(b, i - b)));
         }
         for (; k < n; ++k) cols_[k].push_back(kNaN);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -246,6 +247,32 @@ TEST(LasRead, V2DotsInNamesAndUnits) {
     ASSERT_EQ(r->curves.size(), 2u);
     EXPECT_EQ(r->curves[0], (las::LasCurve{"Cond.", "MS/M", {1}}));
     EXPECT_EQ(r->curves[1], (las::LasCurve{"I. Res.", "OHM-M", {2}}));
+}
+
+// Data tokens in the LAS 2.0 reader: the number syntax of every reader;
+// anything else is NaN.
+TEST(LasRead, V2DataTokens) {
+    struct Case {
+        const char* token;
+        double value;  // N: NaN
+    };
+    const double N = -1e300, inf = std::numeric_limits<double>::infinity();
+    const Case cases[] = {
+        {"1.5", 1.5},   {"+5", 5},        {".5", 0.5},   {"5.", 5},          {"-2e3", -2000}, {"inf", inf},
+        {"1.5e", N},    {"-1.#IND0000", N}, {"nan(ind)", N}, {"0x10", N},     {"12,5", N},    {"-NaN", N},
+        {"7.020101130.188", N}, {"\"3\"", N}, {"1e999", inf},
+    };
+    std::string file = "~V\n VERS. 2.0\n~C\nDEPT.M\nX.U\n~A\n";
+    for (std::size_t k = 0; k < std::size(cases); ++k) file += std::to_string(k) + " " + cases[k].token + "\n";
+    ScratchDir dir;
+    auto r = las::read_file(dir.write("a.las", file));
+    ASSERT_TRUE(r) << r.error().display();
+    ASSERT_EQ(r->curves.size(), 1u);
+    ASSERT_EQ(r->curves[0].values.size(), std::size(cases));
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        double v = r->curves[0].values[k];
+        EXPECT_EQ(std::isnan(v) ? N : v, cases[k].value) << cases[k].token;
+    }
 }
 
 // Header sections after the data section: the data are read with the final
