@@ -90,14 +90,6 @@ Result<std::vector<std::pair<const std::string*, SurfaceRef>>> ordered_surfaces(
     return out;
 }
 
-const char* surface_word(const SurfaceRef& ref) {
-    switch (ref.index()) {
-        case 0: return "surface";
-        case 1: return "structured mesh surface";
-        default: return "triangulated surface";
-    }
-}
-
 /// A file keeps one section per name and open refuses a second one, so two
 /// elements of different kinds under one name are refused before anything is
 /// encoded.
@@ -106,7 +98,12 @@ Result<void> check_unique_names(const GeoData& p,
     std::vector<Planned> planned;
     planned.reserve(surfaces.size() + p.wells.size() + p.point_sets.size() + p.polygon_sets.size() +
                     p.model_sections.size() + p.assets.size());
-    for (const auto& [name, ref] : surfaces) planned.push_back({surface_word(ref), name});
+    // A name held by two surface maps would keep only one of the surfaces.
+    for (const auto& [name, ref] : surfaces) {
+        if (p.surfaces.contains(*name)) planned.push_back({"surface", name});
+        if (p.structured_surfaces.contains(*name)) planned.push_back({"structured mesh surface", name});
+        if (p.tri_surfaces.contains(*name)) planned.push_back({"triangulated surface", name});
+    }
     for (const auto& [name, w] : p.wells) planned.push_back({"well", &name});
     for (const auto& [name, s] : p.point_sets) planned.push_back({"point set", &name});
     for (const auto& [name, s] : p.polygon_sets) planned.push_back({"polygon set", &name});

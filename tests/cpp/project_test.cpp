@@ -353,6 +353,10 @@ INSTANTIATE_TEST_SUITE_P(
                     [](GeoData& p) { p.put_model_section("mesh", {}, 1, {}); },
                     "parse error: project element name 'mesh' is used by a structured mesh surface and a model "
                     "section; a project file holds one section per name, rename one of them before saving"},
+        SaveFailure{"two surface kinds under one name",
+                    [](GeoData& p) { p.tri_surfaces.insert({"top", tri()}); },
+                    "parse error: project element name 'top' is used by a surface and a triangulated surface; a "
+                    "project file holds one section per name, rename one of them before saving"},
         SaveFailure{"invalid asset name",
                     [](GeoData& p) { p.assets.insert({"@asset/x", AssetRecord{}}); },
                     "parse error: invalid asset name '@asset/x': empty and traversal path segments are forbidden"}),
