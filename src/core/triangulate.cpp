@@ -98,26 +98,14 @@ void keep_large_components(std::vector<geometry::Triangle>& triangles, std::size
     triangles.resize(out);
 }
 
-}  // namespace tri_surface
-
-namespace points {
-
-Result<TriSurface> to_tri_surface(const PointSet& set, std::optional<double> max_link,
-                                  std::optional<double> max_bridge) {
-    const double link = max_link.value_or(tri_surface::kDefaultMaxLink);
-    if (!(link >= std::numbers::sqrt2 && link < 2.0))
-        return fail(Error::geometry_inference(
-            fmt::format("max_link must lie in ({:.4}, {}) cells: below the cell diagonal the mesh shreds, at two "
-                        "cells a triangle skips a node (got {})",
-                        std::numbers::sqrt2, 2, num(link))));
-    if (max_bridge && !(std::isfinite(*max_bridge) && *max_bridge >= link))
-        return fail(Error::geometry_inference(fmt::format(
-            "max_bridge must be a finite length in cells >= max_link ({}), got {}", num(link), num(*max_bridge))));
-
-    VZ_ASSIGN_OR_RETURN(const TopologyDetection detection, topology::detect(set.points, std::nullopt));
+Result<TriSurface> triangulate_detection(const TopologyDetection& detection, double max_link,
+                                         std::optional<double> max_bridge) {
+    const std::size_t n = detection.points.size();
+    if (detection.z.size() != n)
+        return fail(Error::geometry_mismatch(
+            fmt::format("triangulation needs one z per point ({} z for {} points)", detection.z.size(), n)));
 
     // Cell units: rotate onto the lattice axes, then divide by the steps.
-    const std::size_t n = detection.points.size();
     const auto& rot = detection.rotation;
     std::vector<std::array<double, 2>> uv(n);
     for (std::size_t k = 0; k < n; ++k) {
@@ -134,7 +122,7 @@ Result<TriSurface> to_tri_surface(const PointSet& set, std::optional<double> max
     const std::optional<double> bridge2 =
         max_bridge ? std::optional<double>(*max_bridge * *max_bridge) : std::nullopt;
     std::erase_if(triangles, [&](const geometry::Triangle& t) {
-        return !tri_surface::keep_triangle(t, uv, refused, labels, link * link, bridge2);
+        return !tri_surface::keep_triangle(t, uv, refused, labels, max_link * max_link, bridge2);
     });
     if (triangles.empty())
         return fail(Error::geometry_inference("triangulation retained no triangles at the requested max_link"));
@@ -165,8 +153,27 @@ Result<TriSurface> to_tri_surface(const PointSet& set, std::optional<double> max
 
     VZ_ASSIGN_OR_RETURN(MeshShell shell,
                         mesh::from_triangles(std::move(nodes), std::move(mesh_triangles), std::move(node_labels)));
-    VZ_ASSIGN_OR_RETURN(TriSurface surface,
-                        TriSurface::from_shell(std::make_shared<const MeshShell>(std::move(shell)), std::move(z)));
+    return TriSurface::from_shell(std::make_shared<const MeshShell>(std::move(shell)), std::move(z));
+}
+
+}  // namespace tri_surface
+
+namespace points {
+
+Result<TriSurface> to_tri_surface(const PointSet& set, std::optional<double> max_link,
+                                  std::optional<double> max_bridge) {
+    const double link = max_link.value_or(tri_surface::kDefaultMaxLink);
+    if (!(link >= std::numbers::sqrt2 && link < 2.0))
+        return fail(Error::geometry_inference(
+            fmt::format("max_link must lie in ({}, {}) cells: below the cell diagonal the mesh shreds, at two "
+                        "cells a triangle skips a node (got {})",
+                        fixed(std::numbers::sqrt2, 4), 2, num(link))));
+    if (max_bridge && !(std::isfinite(*max_bridge) && *max_bridge >= link))
+        return fail(Error::geometry_inference(fmt::format(
+            "max_bridge must be a finite length in cells >= max_link ({}), got {}", num(link), num(*max_bridge))));
+
+    VZ_ASSIGN_OR_RETURN(const TopologyDetection detection, topology::detect(set.points, std::nullopt));
+    VZ_ASSIGN_OR_RETURN(TriSurface surface, tri_surface::triangulate_detection(detection, link, max_bridge));
     surface.history = History::derive(
         set.history, max_bridge ? fmt::format("points.to_tri_surface(max_link={}, max_bridge={})", num(link),
                                               num(*max_bridge))

@@ -72,6 +72,19 @@ bool keep_triangle(const geometry::Triangle& triangle, std::span<const std::arra
 /// otherwise every triangle remains. Indices must lie below `point_count`.
 void keep_large_components(std::vector<geometry::Triangle>& triangles, std::size_t point_count);
 
+/// The triangulated surface of a detection's points (steps 4 on of
+/// `points::to_tri_surface`, whose history entry it does not write: the
+/// result's history is ["tri_surface.from_shell"]). `max_link` and
+/// `max_bridge` are in cells and already validated by the caller. Errors:
+/// "triangulation rejected a point: {}" and the point-count limit of the
+/// Delaunay triangulation, "triangulation produced no triangles (are the
+/// points collinear?)", "triangulation retained no triangles at the requested
+/// max_link", then those of `mesh::from_triangles`; GeometryMismatch
+/// "triangulation needs one z per point ({} z for {} points)" first for a
+/// detection whose z list does not match its points.
+Result<TriSurface> triangulate_detection(const TopologyDetection& detection, double max_link,
+                                         std::optional<double> max_bridge);
+
 }  // namespace tri_surface
 
 namespace points {
