@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -100,6 +101,9 @@ struct StructuredMeshSurface {
     Result<GridGeometry> infer_grid(double tolerance) const { return shell->infer_grid(tolerance); }
     /// Statistics of the primary values, NaN skipped.
     Stats stats() const;
+
+    /// "structured_mesh": the kind under which a project stores this surface kind.
+    std::string element_kind() const { return "structured_mesh"; }
 
     /// One point (x, y, value) per node with finite x and y (value may be
     /// NaN), rows outer and columns inner, with the columns "column" = i + 1

@@ -121,6 +121,9 @@ struct TriSurface {
         return shell->wireframe_edges(stride);
     }
 
+    /// "tri_surface": the kind under which a project stores this surface kind.
+    std::string element_kind() const { return "tri_surface"; }
+
     // ---- display and resampling -------------------------------------------
 
     /// The primary values under the name "values" (attr absent) or the named
