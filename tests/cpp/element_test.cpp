@@ -130,6 +130,24 @@ TEST(ElementSizes, ExampleRecordsHaveTheirStatedLength) {
     EXPECT_EQ(ok(serialize_points(PointSet{})), Bytes(24, 0));
 }
 
+TEST(ElementSizes, PointRecordBytesFollowTheLayout) {
+    PointSet p;
+    p.points = {{1.0, 2.0, 3.0}};
+    p.attributes.insert({"z2", {5.0}});
+    const Bytes expected = ok(payload::encode([](auto& out) {
+        out.u64(1);
+        out.f64(1.0);
+        out.f64(2.0);
+        out.f64(3.0);
+        out.u64(1);
+        out.text("z2");
+        out.u64(1);
+        out.f64(5.0);
+        out.u64(0);
+    }));
+    EXPECT_EQ(ok(serialize_points(p)), expected);
+}
+
 TEST(ElementSizes, LogKindIsAFourByteIndexAfterTheTexts) {
     Well w = Well::make("W1", 1.0, 2.0, 10.0);
     w.sidetrack_entry("").logs.push_back(log("GR", {1.0}, {2.0}, LogKind::Core));
@@ -393,6 +411,12 @@ std::vector<FailCase> set_failures() {
     cases.push_back({"points column short", run(decode_points, 2, pb),
                      "parse error: deserialize: point attribute 'short' has 1 rows, expected 2"});
     cases.push_back({"points v3", run(decode_points, 3, pb), "parse error: unsupported 'points' element schema v3"});
+    {
+        Bytes huge = bytes_of(serialize_points(PointSet{}));
+        huge[5] = 1;  // 2^40 points stated, none present
+        cases.push_back({"points count 2^40", run(decode_points, 2, huge),
+                         "parse error: deserialize: io error: unexpected end of file"});
+    }
     cases.push_back({"points v0", run(decode_points, 0, pb), "parse error: unsupported 'points' element schema v0"});
     Bytes bad_text = bytes_of(serialize_points(PointSet{}));
     bad_text[16] = 1;  // one history entry, then the text is missing
@@ -745,6 +769,28 @@ TEST(ElementMeshV1, LanesGetDefaultMetadataAndTheStoredHistory) {
     // An empty stored label list: every node unlabelled; no stored wireframe stays empty.
     EXPECT_EQ(t.shell->labels(), std::vector<std::optional<NodeLabel>>(4));
     EXPECT_TRUE(t.shell->wireframe().empty());
+}
+
+TEST(ElementMeshLayout, EncodersWriteTheRecordsOfTheLayout) {
+    // A structured surface whose x and y grids are equal, without nominal
+    // geometry or outline, matches the record written field by field.
+    const Grid2 xy(2, 3, std::vector<double>{0, 1, 2, 3, 4, 5});
+    StructuredMeshSurface s = ok(StructuredMeshSurface::make(xy, xy, Grid2(2, 3, 1.5), std::nullopt, PolygonSet{}));
+    ASSERT_TRUE(s.set_attr("q", Grid2(2, 3, 2.0)));
+    s.history = History({"h"});
+    EXPECT_EQ(ok(serialize_structured_mesh(s)),
+              structured_record(2, 2, 3, xy, Grid2(2, 3, 1.5), std::nullopt,
+                                {{"q", continuous("q"), std::vector<double>(6, 2.0)}}, {"h"}));
+
+    std::vector<NodeXY> nodes = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+    std::vector<std::optional<NodeLabel>> labels = {NodeLabel{0, 0, 0}, NodeLabel{0, 1, 0}, NodeLabel{0, 0, 1},
+                                                    NodeLabel{0, 1, 1}};
+    auto shell = std::make_shared<const MeshShell>(ok(MeshShell::make(nodes, kSquare, {}, PolygonSet{}, labels)));
+    TriSurface t = ok(TriSurface::from_shell(shell, {1, 2, 3, 4}));
+    ASSERT_TRUE(t.set_attr("a", {5, 6, 7, 8}));
+    t.history = History();
+    EXPECT_EQ(ok(serialize_tri_surface(t)),
+              tri_record(2, 4, kSquare, 4, {1, 2, 3, 4}, {{"a", continuous("a"), {5, 6, 7, 8}}}, {}));
 }
 
 std::vector<FailCase> mesh_failures() {

@@ -614,6 +614,19 @@ TEST(ProjectSplit, AssetRuleAppliesToAssetSectionsOnly) {
     EXPECT_EQ(container::open(dir / "a.zedod")->element_schema_version, 9u);
 }
 
+TEST(ProjectSplit, NamesakeSectionsEachKeepTheirOwnBytes) {
+    TempDir dir;
+    write_container(dir / "src.zedod", app_with({}),
+                    {section("well", "A", {1, 1, 1}, 2, {"t"}), section("points", "A", {2, 2}, 2, {"t"})});
+    const auto source = stored(dir / "src.zedod");
+    ASSERT_EQ(source.size(), 2u);
+    ASSERT_NE(source[0].data, source[1].data);
+    ok(Result<void>(split(dir / "src.zedod", dir / "s.zedod", std::vector<std::string>{"A"})));
+    EXPECT_EQ(stored(dir / "s.zedod"), source);
+    ok(Result<void>(export_tagged(dir / "src.zedod", dir / "e.zedod", std::vector<std::string>{"t"})));
+    EXPECT_EQ(stored(dir / "e.zedod"), source);
+}
+
 TEST(ProjectExport, KeepsSectionsCarryingAnyTag) {
     TempDir dir;
     ok(save(full_project(), dir / "src.zedod"));
