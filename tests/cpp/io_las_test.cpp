@@ -329,6 +329,16 @@ TEST(LasRead, ReadLogsBuildsLogsOnTheDepthColumn) {
     auto missing = las::read_logs(dir.path("absent.las"));
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().kind(), ErrorKind::Io);
+
+    // The LAS 2.0 reader reports its own read failure inside its message.
+    auto v2 = las::read_v2(dir.path("absent.las"));
+    ASSERT_FALSE(v2);
+    EXPECT_EQ(v2.error().kind(), ErrorKind::Parse);
+    EXPECT_EQ(v2.error().message().rfind("LAS: I/O error: Cannot read file " + dir.path("absent.las").string() +
+                                             ": No such file or directory",
+                                         0),
+              0u)
+        << v2.error().message();
 }
 
 TEST(LasSections, Helpers) {
