@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/surface_convert.hpp"
 #include "manager/geodata.hpp"
 
 namespace vz {
@@ -350,6 +351,17 @@ TEST(Replace, GuardComparesGeometryOnly) {
          [&](GeoData& p) { return status(p.replace_surface("top", regular(flipped))); }, std::nullopt},
         {"regular by its triangulation", store_regular,
          [](GeoData& p) { return status(p.replace_tri_surface("top", triangulated(kGeom, 5))); },
+         SurfaceKind::Triangulated},
+        {"regular by its own triangulated conversion", store_regular,
+         [](GeoData& p) { return status(p.replace_tri_surface("top", *surface_convert::to_tri_surface(regular()))); },
+         SurfaceKind::Triangulated},
+        {"regular by its own structured conversion", store_regular,
+         [](GeoData& p) {
+             return status(p.replace_structured_surface("top", *surface_convert::to_structured_mesh(regular())));
+         },
+         SurfaceKind::Structured},
+        {"structured by its triangulated conversion", store_structured,
+         [](GeoData& p) { return status(p.replace_tri_surface("top", *surface_convert::to_tri_surface(structured()))); },
          SurfaceKind::Triangulated},
         {"regular by structured on the lattice", store_regular,
          [](GeoData& p) { return status(p.replace_structured_surface("top", structured())); },
