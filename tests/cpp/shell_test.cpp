@@ -692,3 +692,101 @@ TEST(StructuredShellFromPayload, ChecksStoredCountsAgainstTheArrays) {
 
 }  // namespace
 }  // namespace vz
+
+namespace vz {
+namespace {
+
+// ---- lattice fits of the shells ----------------------------------------------------
+
+void expect_geometry_near(const GridGeometry& got, const GridGeometry& want) {
+    EXPECT_NEAR(got.xori, want.xori, 1e-9);
+    EXPECT_NEAR(got.yori, want.yori, 1e-9);
+    EXPECT_NEAR(got.xinc, want.xinc, 1e-9);
+    EXPECT_NEAR(got.yinc, want.yinc, 1e-9);
+    EXPECT_EQ(got.ncol, want.ncol);
+    EXPECT_EQ(got.nrow, want.nrow);
+    EXPECT_NEAR(got.rotation_deg, want.rotation_deg, 1e-9);
+    EXPECT_EQ(got.yflip, want.yflip);
+}
+
+TEST(ShellInferGrid, RegularShellsGiveBackTheirLattice) {
+    const GridGeometry g{1000, 2000, 25, 25, 5, 4, 0, false};
+    auto structured = StructuredShell::from_grid_geometry(g);
+    ASSERT_TRUE(structured);
+    auto s = structured->infer_grid(1e-3);
+    ASSERT_TRUE(s) << error_text(s);
+    expect_geometry_near(*s, g);
+
+    auto mesh = MeshShell::from_grid_geometry(g);
+    ASSERT_TRUE(mesh);
+    auto m = mesh->infer_grid(1e-3);
+    ASSERT_TRUE(m) << error_text(m);
+    expect_geometry_near(*m, g);
+}
+
+TEST(ShellInferGrid, MeshUsesLabelsOnlyWhenEveryNodeIsLabelledInOneBlock) {
+    // A lattice of 5 nodes 10 apart along x and 3 nodes 20 apart along y,
+    // labelled with columns running along y: the indexed fit takes columns
+    // 20 apart, the bare XY fit its first axis along the shorter spacing.
+    std::vector<NodeXY> nodes;
+    Labels labels;
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 5; ++i) {
+            nodes.push_back({10.0 * i, 20.0 * j});
+            labels.push_back(NodeLabel{2, j, i});
+        }
+    struct Case {
+        const char* what;
+        std::size_t node;
+        std::optional<NodeLabel> label;
+        double xinc, yinc;
+        std::uint64_t ncol, nrow;
+    };
+    const Case cases[] = {
+        {"all in block 2", 0, NodeLabel{2, 0, 0}, 20.0, 10.0, 3, 5},
+        {"one unlabelled node", 5, std::nullopt, 10.0, 20.0, 5, 3},
+        {"one node in another block", 14, NodeLabel{0, 2, 4}, 10.0, 20.0, 5, 3},
+        {"first node in another block", 0, NodeLabel{0, 0, 0}, 10.0, 20.0, 5, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Labels l = labels;
+        l[c.node] = c.label;
+        const auto shell = must_make(nodes, {}, {}, l);
+        auto g = shell.infer_grid(1e-3);
+        ASSERT_TRUE(g) << error_text(g);
+        EXPECT_NEAR(g->xinc, c.xinc, 1e-9);
+        EXPECT_NEAR(std::abs(g->yinc), c.yinc, 1e-9);
+        EXPECT_EQ(g->ncol, c.ncol);
+        EXPECT_EQ(g->nrow, c.nrow);
+    }
+}
+
+TEST(ShellInferGrid, FitFailuresPassThrough) {
+    const auto labelled = *MeshShell::from_grid_geometry(GridGeometry{0, 0, 1, 1, 2, 2, 0, false});
+    const auto bare = must_make(line_nodes(3), {});
+    const auto empty = must_make({}, {});
+    const auto structured = lattice_shell(2, 2);
+    struct Case {
+        const char* what;
+        Result<GridGeometry> got;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"tolerance", labelled.infer_grid(kNaN), "tolerance must be a finite positive number"},
+        {"structured tolerance", structured.infer_grid(-1.0), "tolerance must be a finite positive number"},
+        {"bare, too few points", bare.infer_grid(1e-3), "at least four finite points are required"},
+        {"no nodes", empty.infer_grid(1e-3), "at least four finite points are required"},
+        {"structured, too few nodes", lattice_shell(3, 2, 1.0, {{0, 0}, {1, 0}, {2, 0}}).infer_grid(1e-3),
+         "column/row geometry inference requires at least four indexed points"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_FALSE(c.got);
+        EXPECT_EQ(c.got.error().kind(), ErrorKind::GeometryInference);
+        EXPECT_EQ(c.got.error().message(), c.message);
+    }
+}
+
+}  // namespace
+}  // namespace vz
