@@ -507,6 +507,7 @@ TEST(LoadWell, RealLasSample) {
     EXPECT_EQ(main.logs.size(), 7u);
     // Descending depths in the sample: the vertical trajectory spans the
     // smallest first md to the largest last md, which is none here.
+    EXPECT_TRUE(main.trajectories.empty());
     for (const auto& log : main.logs) EXPECT_EQ(log.md.size(), 3u);
 }
 
@@ -843,6 +844,7 @@ TEST(ElementLoaders, RealSamples) {
         {"irap_grid/resdata_small_30x20_rotm65.irap", 0, 600},
         {"points_xyz/xtgeo_pointset2.poi", 1, 30},  // 30 points and a 999 terminator
         {"points_xyz/xtgeo_twocell_999_terminated.poi", 1, 2},
+        {"earthvision/resinsight_small_flipped_clipped.ptl", 1, 8},
         {"polygons_irap/xtgeo_polset2.pol", 2, 2},
         {"shapefile/gre.shp", 2, 0},
         {"geojson/fiona_issue627_polygons.geojson", 2, 3},
