@@ -110,20 +110,69 @@ DistinctPoints distinct_points(std::span<const std::array<double, 3>> points) {
     return out;
 }
 
-std::optional<double> nearest_nonzero_distance(const geometry::PointIndex& index,
-                                               std::span<const std::array<double, 2>> points, double x,
-                                               double y) {
-    // Almost always the second entry; the short list avoids the general walk.
-    const std::array<double, 2> q{x, y};
-    const auto first = index.nearest_k(x, y, 4);
-    for (const auto& nb : first) {
-        const double d = dist(q, points[nb.index]);
-        if (d > 0.0) return d;
+namespace {
+
+/// The nearest entries of each distinct point, in the index's (squared
+/// distance, index) order: either asked of the index on demand or read from a
+/// table of the first `kCached` entries filled once, which serves the cell
+/// size, the azimuth and most of the axis-step walk from one query per point.
+class Neighbours {
+public:
+    static constexpr std::size_t kCached = 6;
+
+    Neighbours(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points, bool cache)
+        : index_(index), points_(points) {
+        if (!cache) return;
+        table_.resize(points.size() * kCached);
+        counts_.resize(points.size());
+        for (std::size_t p = 0; p < points.size(); ++p) {
+            const auto nb = index.nearest_k(points[p][0], points[p][1], kCached);
+            std::copy(nb.begin(), nb.end(), table_.begin() + static_cast<std::ptrdiff_t>(p * kCached));
+            counts_[p] = static_cast<std::uint8_t>(nb.size());
+        }
+        cached_ = true;
     }
-    if (first.size() < 4) return std::nullopt;
+
+    /// The first k (at most kCached) entries from point p.
+    std::span<const geometry::Neighbor> first(std::size_t p, std::size_t k) {
+        if (cached_)
+            return {table_.data() + p * kCached, std::min<std::size_t>(k, counts_[p])};
+        scratch_ = index_.nearest_k(points_[p][0], points_[p][1], k);
+        return scratch_;
+    }
+
+    /// Visits the entries from point p in order until `visit` returns false.
+    template <class F>
+    void visit(std::size_t p, F&& visit) {
+        std::size_t skip = 0;
+        if (cached_) {
+            for (const auto& nb : first(p, kCached))
+                if (!visit(nb)) return;
+            if (counts_[p] < kCached) return;  // the index holds no more
+            skip = kCached;
+        }
+        std::size_t seen = 0;
+        index_.for_each_nearest(points_[p][0], points_[p][1], [&](const geometry::Neighbor& nb) {
+            if (seen++ < skip) return true;
+            return visit(nb);
+        });
+    }
+
+    const geometry::PointIndex& index() const { return index_; }
+
+private:
+    const geometry::PointIndex& index_;
+    std::span<const std::array<double, 2>> points_;
+    bool cached_ = false;
+    std::vector<geometry::Neighbor> table_;
+    std::vector<std::uint8_t> counts_;
+    std::vector<geometry::Neighbor> scratch_;
+};
+
+std::optional<double> nonzero_from(Neighbours& nbs, std::span<const std::array<double, 2>> points, std::size_t p) {
     std::optional<double> found;
-    index.for_each_nearest(x, y, [&](const geometry::Neighbor& nb) {
-        const double d = dist(q, points[nb.index]);
+    nbs.visit(p, [&](const geometry::Neighbor& nb) {
+        const double d = dist(points[p], points[nb.index]);
         if (d > 0.0) {
             found = d;
             return false;
@@ -133,16 +182,16 @@ std::optional<double> nearest_nonzero_distance(const geometry::PointIndex& index
     return found;
 }
 
-Result<double> detect_cell_size(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points,
-                                std::optional<double> nominal_cell) {
+Result<double> cell_size(Neighbours& nbs, std::span<const std::array<double, 2>> points,
+                         std::optional<double> nominal_cell) {
     double base = 0.0;
     if (nominal_cell) {
         base = *nominal_cell;
     } else {
         std::vector<double> nearest;
         nearest.reserve(points.size());
-        for (const auto& p : points)
-            if (auto d = nearest_nonzero_distance(index, points, p[0], p[1])) nearest.push_back(*d);
+        for (std::size_t p = 0; p < points.size(); ++p)
+            if (auto d = nonzero_from(nbs, points, p)) nearest.push_back(*d);
         if (nearest.empty()) return fail(inference("no neighbouring points to detect a cell size"));
         const std::size_t mid = nearest.size() / 2;
         std::nth_element(nearest.begin(), nearest.begin() + static_cast<std::ptrdiff_t>(mid), nearest.end());
@@ -152,9 +201,9 @@ Result<double> detect_cell_size(const geometry::PointIndex& index, std::span<con
 
     const double range = 1.4 * base;
     Histogram<240> hist;
-    for (const auto& p : points) {
-        for (const auto& nb : index.nearest_k(p[0], p[1], 6)) {
-            const double d = dist(p, points[nb.index]);
+    for (std::size_t p = 0; p < points.size(); ++p) {
+        for (const auto& nb : nbs.first(p, 6)) {
+            const double d = dist(points[p], points[nb.index]);
             if (d > 0.0 && d <= range) hist.add(bin_of<240>(d, range), d);
         }
     }
@@ -163,18 +212,17 @@ Result<double> detect_cell_size(const geometry::PointIndex& index, std::span<con
     return *cell;
 }
 
-Result<double> detect_azimuth(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points,
-                              double cell) {
+Result<double> azimuth(Neighbours& nbs, std::span<const std::array<double, 2>> points, double cell) {
     double c = 0.0;
     double s = 0.0;
     std::uint64_t n = 0;
     const double lo = 0.7 * cell;
     const double hi = 1.3 * cell;
-    for (const auto& p : points) {
-        for (const auto& nb : index.nearest_k(p[0], p[1], 5)) {
+    for (std::size_t p = 0; p < points.size(); ++p) {
+        for (const auto& nb : nbs.first(p, 5)) {
             const auto& q = points[nb.index];
-            const double dx = q[0] - p[0];
-            const double dy = q[1] - p[1];
+            const double dx = q[0] - points[p][0];
+            const double dy = q[1] - points[p][1];
             const double d = std::hypot(dx, dy);
             if (d < lo || d > hi) continue;
             const double a = std::atan2(dy, dx);
@@ -187,21 +235,20 @@ Result<double> detect_azimuth(const geometry::PointIndex& index, std::span<const
     return std::atan2(s, c) / 4.0;
 }
 
-Result<std::pair<double, double>> detect_axis_steps(const geometry::PointIndex& index,
-                                                    std::span<const std::array<double, 2>> points,
-                                                    std::array<double, 2> ui, std::array<double, 2> uj, double cell) {
+Result<std::pair<double, double>> axis_steps(Neighbours& nbs, std::span<const std::array<double, 2>> points,
+                                             std::array<double, 2> ui, std::array<double, 2> uj, double cell) {
     const double reach = 20.0 * cell;
     Histogram<512> hist_i;
     Histogram<512> hist_j;
-    for (const auto& p : points) {
+    for (std::size_t p = 0; p < points.size(); ++p) {
         // Shortest positive and negative projection on ui, then on uj.
         std::array<double, 4> best{kInf, kInf, kInf, kInf};
         std::size_t seen = 0;
-        index.for_each_nearest(p[0], p[1], [&](const geometry::Neighbor& nb) {
+        nbs.visit(p, [&](const geometry::Neighbor& nb) {
             if (seen++ >= 64) return false;
             const auto& q = points[nb.index];
-            const double mx = q[0] - p[0];
-            const double my = q[1] - p[1];
+            const double mx = q[0] - points[p][0];
+            const double my = q[1] - points[p][1];
             const double d = std::hypot(mx, my);
             if (d == 0.0) return true;
             if (d > reach) return false;
@@ -227,6 +274,43 @@ Result<std::pair<double, double>> detect_axis_steps(const geometry::PointIndex& 
     const auto sj = hist_j.modal_mean();
     if (!si || !sj) return fail(inference("could not detect a step along both grid axes"));
     return std::pair{*si, *sj};
+}
+
+}  // namespace
+
+std::optional<double> nearest_nonzero_distance(const geometry::PointIndex& index,
+                                               std::span<const std::array<double, 2>> points, double x,
+                                               double y) {
+    const std::array<double, 2> q{x, y};
+    std::optional<double> found;
+    index.for_each_nearest(x, y, [&](const geometry::Neighbor& nb) {
+        const double d = dist(q, points[nb.index]);
+        if (d > 0.0) {
+            found = d;
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+Result<double> detect_cell_size(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points,
+                                std::optional<double> nominal_cell) {
+    Neighbours nbs(index, points, false);
+    return cell_size(nbs, points, nominal_cell);
+}
+
+Result<double> detect_azimuth(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points,
+                              double cell) {
+    Neighbours nbs(index, points, false);
+    return azimuth(nbs, points, cell);
+}
+
+Result<std::pair<double, double>> detect_axis_steps(const geometry::PointIndex& index,
+                                                    std::span<const std::array<double, 2>> points,
+                                                    std::array<double, 2> ui, std::array<double, 2> uj, double cell) {
+    Neighbours nbs(index, points, false);
+    return axis_steps(nbs, points, ui, uj, cell);
 }
 
 std::optional<std::array<double, 2>> local_step(const CellMap& cells, std::span<const std::array<double, 2>> points,
@@ -393,11 +477,13 @@ Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, 
         return fail(inference("topology detection requires at least four distinct finite points"));
 
     const auto index = geometry::PointIndex::bulk_load(distinct.points);
-    VZ_ASSIGN_OR_RETURN(const double cell, detect_cell_size(index, distinct.points, nominal_cell));
-    VZ_ASSIGN_OR_RETURN(const double theta, detect_azimuth(index, distinct.points, cell));
+    // One table of nearest entries serves the three measuring passes.
+    Neighbours nbs(index, distinct.points, true);
+    VZ_ASSIGN_OR_RETURN(const double cell, cell_size(nbs, distinct.points, nominal_cell));
+    VZ_ASSIGN_OR_RETURN(const double theta, azimuth(nbs, distinct.points, cell));
     const double c = std::cos(theta);
     const double s = std::sin(theta);
-    VZ_ASSIGN_OR_RETURN(const auto steps, detect_axis_steps(index, distinct.points, {c, s}, {-s, c}, cell));
+    VZ_ASSIGN_OR_RETURN(const auto steps, axis_steps(nbs, distinct.points, {c, s}, {-s, c}, cell));
     const auto [step_i, step_j] = steps;
 
     LatticeLabels walk =
