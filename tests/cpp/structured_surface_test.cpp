@@ -116,6 +116,13 @@ TEST(StructuredSurfaceBuild, MakeBuildsTheShellThenTheSurface) {
     EXPECT_EQ(s->nrow(), 2u);
 }
 
+TEST(StructuredSurfaceBuild, FromShellWithoutAShellIsAnError) {
+    auto s = StructuredMeshSurface::from_shell(nullptr, Grid2(1, 1));
+    ASSERT_FALSE(s);
+    EXPECT_EQ(s.error().kind(), ErrorKind::GeometryMismatch);
+    EXPECT_EQ(s.error().message(), "StructuredMeshSurface::from_shell: no shell");
+}
+
 TEST(StructuredSurfaceBuild, CopiesAndPromotedLanesShareOneShell) {
     auto s = surface3x2();
     ASSERT_TRUE(s.set_attr("poro", Grid2(3, 2, 0.2)));

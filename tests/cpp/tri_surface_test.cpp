@@ -85,6 +85,13 @@ TEST(TriSurfaceBuild, FromShellChecksTheValueCount) {
     }
 }
 
+TEST(TriSurfaceBuild, FromShellWithoutAShellIsAnError) {
+    auto s = TriSurface::from_shell(nullptr, {});
+    ASSERT_FALSE(s);
+    EXPECT_EQ(s.error().kind(), ErrorKind::GeometryMismatch);
+    EXPECT_EQ(s.error().message(), "TriSurface::from_shell: no shell");
+}
+
 TEST(TriSurfaceBuild, CopiesAndPromotedLanesShareOneShell) {
     auto s = surface9();
     ASSERT_TRUE(s.set_attr("a", std::vector<double>(9, 1.0)));
