@@ -388,21 +388,21 @@ FAILING_IMPORTS = textwrap.dedent(
     import importlib.util, os, sys, _testcapi
 
     ext, las = sys.argv[1], sys.argv[2]
-    spec = importlib.util.spec_from_file_location("voridez._voridez", ext)
-    names = [l for l in sys.argv[3:]]
+    where = importlib.util.spec_from_file_location("voridez._voridez", ext)
+    names = sys.argv[3:]
 
     def attempt(k):
         _testcapi.set_nomemory(k, k + 1)
         try:
-            mod = importlib.util.module_from_spec(spec)
-            spec.loader.exec_module(mod)
+            mod = importlib.util.module_from_spec(where)
+            where.loader.exec_module(mod)
             outcome = "ok"
         except BaseException as e:
             _testcapi.remove_mem_hooks()
             outcome = f"{type(e).__name__}|{e}|{type(e.__cause__).__name__}"
         _testcapi.remove_mem_hooks()
-        mod = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(mod)
+        mod = importlib.util.module_from_spec(where)
+        where.loader.exec_module(mod)
         F = mod.FormatKind
         members = [getattr(F, n) for n in names]
         whole = (
