@@ -445,6 +445,35 @@ TEST(TopologyLocalStep, MeanOfTheNeighbourStepsWithinBounds) {
     }
 }
 
+TEST(TopologyCellSize, ModalBinOfTheNeighbourDistances) {
+    using XY = std::vector<std::array<double, 2>>;
+    struct Case {
+        const char* what;
+        XY points;
+        std::optional<double> nominal;
+        double expected;
+    };
+    XY square;
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 3; ++i) square.push_back({10.0 * i, 10.0 * j});
+    const std::vector<Case> cases = {
+        // Diagonals (1.414 spacings) lie beyond 1.4 times the base.
+        {"square lattice", square, std::nullopt, 10.0},
+        // Sides 10 and 12 and the diagonal fill three bins equally: the
+        // highest bin wins.
+        {"equal counts go to the highest bin", {{0, 0}, {10, 0}, {0, 12}, {10, 12}}, 12.0, std::hypot(10.0, 12.0)},
+        // Nearest distances 1, 1, 3, 3: the base is the upper middle value 3,
+        // so the range (0, 4.2] holds both pair distances, tied again.
+        {"base is the upper middle nearest distance", {{0, 0}, {1, 0}, {100, 0}, {103, 0}}, std::nullopt, 3.0},
+    };
+    for (const Case& c : cases) {
+        const auto index = geometry::PointIndex::bulk_load(c.points);
+        const auto got = topology::detect_cell_size(index, c.points, c.nominal);
+        ASSERT_TRUE(got.has_value()) << c.what;
+        EXPECT_EQ(*got, c.expected) << c.what;
+    }
+}
+
 TEST(TopologyReport, LargestBlockIsZeroWithoutBlocks) {
     TopologyDetection d;
     EXPECT_EQ(TopologyReport::from_detection(d).largest_block, 0u);
