@@ -84,9 +84,15 @@ struct Found {
 /// lists sorted by neighbour, and which segments are still unused.
 class LevelTrace {
 public:
+    /// Traces `level` over the triangles `order` names (ascending indices
+    /// into `triangles`), or over every triangle when `order` is null.
     LevelTrace(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
-               std::span<const double> values, double level) {
-        collect(nodes, triangles, values, level);
+               std::span<const double> values, double level, const std::vector<std::size_t>* order) {
+        if (order == nullptr) {
+            for (const auto& tri : triangles) visit(nodes, tri, values, level);
+        } else {
+            for (const std::size_t k : *order) visit(nodes, triangles[k], values, level);
+        }
         if (raw_segments_.empty()) return;
         index_keys();
         build_adjacency();
@@ -112,14 +118,14 @@ public:
     }
 
 private:
-    void collect(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
-                 std::span<const double> values, double level) {
+    void visit(std::span<const NodeXY> nodes, const MeshTriangle& tri, std::span<const double> values,
+               double level) {
         static constexpr int kEdge[3][2] = {{0, 1}, {1, 2}, {2, 0}};
-        for (const auto& tri : triangles) {
+        {
             const double v[3] = {values[tri[0]], values[tri[1]], values[tri[2]]};
-            if (std::isnan(v[0]) || std::isnan(v[1]) || std::isnan(v[2])) continue;
+            if (std::isnan(v[0]) || std::isnan(v[1]) || std::isnan(v[2])) return;
             const bool above[3] = {v[0] >= level, v[1] >= level, v[2] >= level};
-            if (above[0] == above[1] && above[1] == above[2]) continue;
+            if (above[0] == above[1] && above[1] == above[2]) return;
             ContourKey keys[2];
             int count = 0;
             for (const auto& e : kEdge) {
@@ -343,7 +349,7 @@ Result<GridDisplayLane> display_lane(const StructuredMeshSurface& surface, const
 
 std::vector<Polyline> trace_level(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
                                   std::span<const double> values, double level) {
-    LevelTrace trace(nodes, triangles, values, level);
+    LevelTrace trace(nodes, triangles, values, level, nullptr);
     return trace.polylines();
 }
 
@@ -351,7 +357,46 @@ std::vector<IsoLevel> trace_levels(std::span<const NodeXY> nodes, std::span<cons
                                    std::span<const double> values, std::span<const double> levels) {
     std::vector<IsoLevel> out;
     out.reserve(levels.size());
-    for (const double level : levels) out.emplace_back(level, trace_level(nodes, triangles, values, level));
+    if (levels.size() < 2) {
+        for (const double level : levels) out.emplace_back(level, trace_level(nodes, triangles, values, level));
+        return out;
+    }
+    // One pass over the triangles for all levels: a triangle has mixed flags
+    // at level L exactly when min < L <= max of its corner values, so each
+    // triangle is filed, in list order, under the distinct levels in that
+    // range. Every level then visits just its own triangles, in the same
+    // order a full pass would meet them, and gives the same polylines.
+    std::vector<double> distinct;
+    for (const double level : levels)
+        if (!std::isnan(level)) distinct.push_back(level);
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    std::vector<std::vector<std::size_t>> filed(distinct.size());
+    for (std::size_t k = 0; k < triangles.size(); ++k) {
+        const auto& tri = triangles[k];
+        const double v0 = values[tri[0]];
+        const double v1 = values[tri[1]];
+        const double v2 = values[tri[2]];
+        if (std::isnan(v0) || std::isnan(v1) || std::isnan(v2)) continue;
+        const double lo = std::min({v0, v1, v2});
+        const double hi = std::max({v0, v1, v2});
+        if (!(lo < hi)) continue;
+        const auto first = std::upper_bound(distinct.begin(), distinct.end(), lo);
+        const auto last = std::upper_bound(first, distinct.end(), hi);
+        for (auto it = first; it != last; ++it) filed[static_cast<std::size_t>(it - distinct.begin())].push_back(k);
+    }
+    // Equal levels (-0 and 0 included) trace the same triangles alike.
+    std::vector<std::optional<std::vector<Polyline>>> traced(distinct.size());
+    for (const double level : levels) {
+        if (std::isnan(level)) {
+            out.emplace_back(level, std::vector<Polyline>{});
+            continue;
+        }
+        const auto at = static_cast<std::size_t>(std::lower_bound(distinct.begin(), distinct.end(), level) -
+                                                 distinct.begin());
+        if (!traced[at]) traced[at] = LevelTrace(nodes, triangles, values, distinct[at], &filed[at]).polylines();
+        out.emplace_back(level, *traced[at]);
+    }
     return out;
 }
 

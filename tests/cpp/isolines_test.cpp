@@ -413,6 +413,33 @@ TEST(IsoLinesSurface, AllThreeSurfaceKindsGiveTheSamePolylines) {
     }
 }
 
+TEST(IsoLinesSurface, AllLevelsAtOnceEqualEachLevelAlone) {
+    // Levels in any order, repeated, signed zeros, NaN, infinities and
+    // levels on node values, over a surface with holes and infinite nodes.
+    const auto g = geo(0, 0, 1, 1, 19, 13, 10.0);
+    const Grid2 v = from_fn(19, 13, [](auto i, auto j) {
+        if ((i * 5 + j * 11) % 23 == 0) return kNaN;
+        if (i == 3 && j == 4) return kInf;
+        if (i == 12 && j == 9) return -kInf;
+        return std::round(4.0 * std::sin(double(i) * 0.5) * std::cos(double(j) * 0.7) * 4.0) / 4.0;
+    });
+    auto mesh = surfaces::quad_mesh(g);
+    ASSERT_TRUE(mesh.has_value());
+    auto values = surfaces::node_values(*mesh, v, "test");
+    ASSERT_TRUE(values.has_value());
+    const std::vector<double> levels{2.0, -1.5, 0.0, -0.0, kNaN, 2.0, 0.25, 3.75, kInf, -kInf, -3.0, 1.0, 0.3};
+    const auto all = surfaces::trace_levels(mesh->nodes, mesh->triangles, *values, levels);
+    ASSERT_EQ(all.size(), levels.size());
+    std::size_t lines = 0;
+    for (std::size_t k = 0; k < levels.size(); ++k) {
+        EXPECT_TRUE(same_bits(all[k].first, levels[k])) << k;
+        const auto alone = surfaces::trace_level(mesh->nodes, mesh->triangles, *values, levels[k]);
+        EXPECT_TRUE(same_lines(all[k].second, alone)) << "level " << levels[k];
+        lines += alone.size();
+    }
+    EXPECT_GT(lines, 20u);
+}
+
 TEST(IsoLinesSurface, StructuredShellWithAbsentNodesLeavesTheirCellsOut) {
     // z = x on a 6 x 5 shell whose node (2, 2) has no position: the level
     // 2.5 runs along the column gap between 2 and 3, broken at that node.
