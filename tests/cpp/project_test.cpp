@@ -377,6 +377,40 @@ TEST(ProjectSave, FailureLeavesAnExistingFileAlone) {
     EXPECT_EQ(read_file(dir / "p.zedod"), before);
 }
 
+// ============================================== a project loaded from real files
+
+/// A file of the shared real-world samples, or empty when the folder is absent.
+fs::path shared_sample(const std::string& rel) {
+#ifdef VZ_SHARED_DATA_DIR
+    fs::path p = fs::path(VZ_SHARED_DATA_DIR) / rel;
+    if (fs::exists(p)) return p;
+#endif
+    return {};
+}
+
+TEST(ProjectSave, ProjectLoadedFromRealFilesRoundTrips) {
+    const char* files[] = {"las/lasio_2.0_sample.las", "irap_grid/resinsight_volantis_rot30.irap",
+                           "points_xyz/xtgeo_emerald_1000.poi",
+                           "shapefile/blockgroups.shp"};
+    std::vector<fs::path> paths;
+    for (const char* f : files) {
+        paths.push_back(shared_sample(f));
+        if (paths.back().empty()) GTEST_SKIP() << "shared sample absent: " << f;
+    }
+    TempDir dir;
+    GeoData p = GeoData::make(LengthUnit::Metres);
+    ASSERT_TRUE(p.load_well("sample", {10, 20}, 5, paths[0])) << "well";
+    ASSERT_TRUE(p.load_surface("volantis", paths[1])) << "surface";
+    ASSERT_TRUE(p.load_points("emerald", paths[2])) << "points";
+    ASSERT_TRUE(p.load_polygons("blocks", paths[3])) << "polygons";
+    ok(save(p, dir / "real.zedod"));
+    GeoData back = ok(open(dir / "real.zedod"));
+    // A project never saved before gets the save time as its creation time.
+    EXPECT_TRUE(back.created.has_value());
+    back.created.reset();
+    expect_same_project(p, back);
+}
+
 // ========================================================================== open
 
 TEST(ProjectOpen, MetadataIsReadLeniently) {
