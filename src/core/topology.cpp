@@ -70,6 +70,227 @@ std::size_t bin_of(double value, double width) {
     return static_cast<std::size_t>(f);
 }
 
+
+/// An exact running sum of finite doubles: a two's-complement fixed-point
+/// integer wide enough for every double and 2^40 terms, so additions and
+/// removals in any order leave the same state. Reading it rounds once (up to
+/// an ulp), always the same way for the same state.
+class ExactSum {
+public:
+    void add(double x) { apply(x, false); }
+    void sub(double x) { apply(x, true); }
+
+    double value() const {
+        std::array<std::uint64_t, kLimbs> mag = limbs_;
+        const bool negative = (mag[kLimbs - 1] >> 63) != 0;
+        if (negative) {
+            std::uint64_t carry = 1;
+            for (auto& l : mag) {
+                l = ~l + carry;
+                carry = (carry != 0 && l == 0) ? 1 : 0;
+            }
+        }
+        std::size_t top = kLimbs;
+        while (top > 0 && mag[top - 1] == 0) --top;
+        if (top == 0) return 0.0;
+        double v = 0.0;
+        // The three highest limbs carry far more than 53 significant bits.
+        for (std::size_t k = (top >= 3 ? top - 3 : 0); k < top; ++k)
+            v += std::ldexp(static_cast<double>(mag[k]), static_cast<int>(64 * k) - kBias);
+        return negative ? -v : v;
+    }
+
+private:
+    static constexpr std::size_t kLimbs = 35;  // 2240 bits
+    static constexpr int kBias = 1074;         // bit 0 weighs 2^-1074
+
+    void apply(double x, bool negate) {
+        if (x == 0.0 || !std::isfinite(x)) return;
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
+        const bool negative = ((bits >> 63) != 0) != negate;
+        const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+        std::uint64_t mant = bits & ((std::uint64_t{1} << 52) - 1);
+        int pos = 0;  // bit position of the mantissa's lowest bit
+        if (biased == 0) {
+            pos = 0;
+        } else {
+            mant |= std::uint64_t{1} << 52;
+            pos = biased - 1;
+        }
+        const std::size_t limb = static_cast<std::size_t>(pos / 64);
+        const int shift = pos % 64;
+        const std::uint64_t lo = mant << shift;
+        const std::uint64_t hi = shift == 0 ? 0 : (mant >> (64 - shift));
+        if (negative) {
+            std::uint64_t borrow = 0;
+            subtract_at(limb, lo, borrow);
+            subtract_at(limb + 1, hi, borrow);
+            for (std::size_t k = limb + 2; borrow != 0 && k < kLimbs; ++k) subtract_at(k, 0, borrow);
+        } else {
+            std::uint64_t carry = 0;
+            add_at(limb, lo, carry);
+            add_at(limb + 1, hi, carry);
+            for (std::size_t k = limb + 2; carry != 0 && k < kLimbs; ++k) add_at(k, 0, carry);
+        }
+    }
+    void add_at(std::size_t k, std::uint64_t v, std::uint64_t& carry) {
+        const std::uint64_t a = limbs_[k];
+        const std::uint64_t s1 = a + v;
+        const std::uint64_t s2 = s1 + carry;
+        carry = (s1 < a || s2 < s1) ? 1 : 0;
+        limbs_[k] = s2;
+    }
+    void subtract_at(std::size_t k, std::uint64_t v, std::uint64_t& borrow) {
+        const std::uint64_t a = limbs_[k];
+        const std::uint64_t d1 = a - v;
+        const std::uint64_t d2 = d1 - borrow;
+        borrow = (a < v || d1 < borrow) ? 1 : 0;
+        limbs_[k] = d2;
+    }
+
+    std::array<std::uint64_t, kLimbs> limbs_{};
+};
+
+/// A static 2-D tree over the points that forgets labelled points: subtrees
+/// without unlabelled points are skipped, so finding the unlabelled point
+/// nearest to a position stays cheap however many points are labelled.
+class UnlabelledTree {
+public:
+    explicit UnlabelledTree(std::span<const std::array<double, 2>> points)
+        : points_(points), order_(points.size()), leaf_of_(points.size(), 0), alive_(points.size(), 1) {
+        for (std::size_t k = 0; k < order_.size(); ++k) order_[k] = k;
+        if (!order_.empty()) build(0, order_.size(), kNone);
+        remaining_ = points.size();
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            sum_x_.add(points[k][0]);
+            sum_y_.add(points[k][1]);
+        }
+    }
+
+    std::size_t remaining() const { return remaining_; }
+
+    /// The mean of the unlabelled positions (from their exact sums).
+    std::array<double, 2> centroid() const {
+        const double n = static_cast<double>(remaining_);
+        return {sum_x_.value() / n, sum_y_.value() / n};
+    }
+
+    /// The unlabelled point nearest to (x, y) by squared distance, the lowest
+    /// index among equals. Requires remaining() > 0.
+    std::size_t nearest(double x, double y) {
+        if (!std::isfinite(x) || !std::isfinite(y)) {
+            while (!alive_[first_alive_]) ++first_alive_;
+            return first_alive_;
+        }
+        best_d2_ = kInf;
+        best_ = kNone;
+        search(0, x, y);
+        if (best_ == kNone) {  // every distance overflowed: lowest index
+            while (!alive_[first_alive_]) ++first_alive_;
+            return first_alive_;
+        }
+        return best_;
+    }
+
+    void remove(std::size_t p) {
+        if (!alive_[p]) return;
+        alive_[p] = 0;
+        --remaining_;
+        sum_x_.sub(points_[p][0]);
+        sum_y_.sub(points_[p][1]);
+        for (std::size_t node = leaf_of_[p]; node != kNone; node = nodes_[node].parent) --nodes_[node].alive;
+    }
+
+private:
+    static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    static constexpr std::size_t kLeaf = 8;
+
+    struct Node {
+        double xmin, ymin, xmax, ymax;
+        std::size_t begin, end;
+        std::size_t left = kNone, right = kNone, parent = kNone;
+        std::size_t alive = 0;
+    };
+
+    std::size_t build(std::size_t begin, std::size_t end, std::size_t parent) {
+        const std::size_t id = nodes_.size();
+        Node node{kInf, kInf, -kInf, -kInf, begin, end};
+        node.parent = parent;
+        node.alive = end - begin;
+        for (std::size_t k = begin; k < end; ++k) {
+            const auto& p = points_[order_[k]];
+            node.xmin = std::min(node.xmin, p[0]);
+            node.ymin = std::min(node.ymin, p[1]);
+            node.xmax = std::max(node.xmax, p[0]);
+            node.ymax = std::max(node.ymax, p[1]);
+        }
+        nodes_.push_back(node);
+        if (end - begin <= kLeaf) {
+            for (std::size_t k = begin; k < end; ++k) leaf_of_[order_[k]] = id;
+            return id;
+        }
+        const int axis = (node.xmax - node.xmin) >= (node.ymax - node.ymin) ? 0 : 1;
+        const std::size_t mid = begin + (end - begin) / 2;
+        std::nth_element(order_.begin() + static_cast<std::ptrdiff_t>(begin),
+                         order_.begin() + static_cast<std::ptrdiff_t>(mid),
+                         order_.begin() + static_cast<std::ptrdiff_t>(end), [&](std::size_t a, std::size_t b) {
+                             if (points_[a][axis] != points_[b][axis]) return points_[a][axis] < points_[b][axis];
+                             return a < b;
+                         });
+        const std::size_t left = build(begin, mid, id);
+        const std::size_t right = build(mid, end, id);
+        nodes_[id].left = left;
+        nodes_[id].right = right;
+        return id;
+    }
+
+    /// Smallest squared distance from (x, y) to the node's box. Rounding is
+    /// monotone, so this never exceeds the computed squared distance of any
+    /// point inside.
+    static double box_d2(const Node& n, double x, double y) {
+        const double dx = std::max({0.0, n.xmin - x, x - n.xmax});
+        const double dy = std::max({0.0, n.ymin - y, y - n.ymax});
+        return dx * dx + dy * dy;
+    }
+
+    void search(std::size_t id, double x, double y) {
+        const Node& node = nodes_[id];
+        if (node.alive == 0 || box_d2(node, x, y) > best_d2_) return;
+        if (node.left == kNone) {
+            for (std::size_t k = node.begin; k < node.end; ++k) {
+                const std::size_t p = order_[k];
+                if (!alive_[p]) continue;
+                const double dx = points_[p][0] - x;
+                const double dy = points_[p][1] - y;
+                const double d2 = dx * dx + dy * dy;
+                if (d2 < best_d2_ || (d2 == best_d2_ && p < best_)) {
+                    best_d2_ = d2;
+                    best_ = p;
+                }
+            }
+            return;
+        }
+        const double dl = box_d2(nodes_[node.left], x, y);
+        const double dr = box_d2(nodes_[node.right], x, y);
+        const std::size_t first = dl <= dr ? node.left : node.right;
+        const std::size_t second = dl <= dr ? node.right : node.left;
+        search(first, x, y);
+        search(second, x, y);
+    }
+
+    std::span<const std::array<double, 2>> points_;
+    std::vector<std::size_t> order_;
+    std::vector<std::size_t> leaf_of_;
+    std::vector<char> alive_;
+    std::vector<Node> nodes_;
+    std::size_t remaining_ = 0;
+    std::size_t first_alive_ = 0;
+    ExactSum sum_x_;
+    ExactSum sum_y_;
+    double best_d2_ = kInf;
+    std::size_t best_ = kNone;
+};
+
 }  // namespace
 
 TopologyReport TopologyReport::from_detection(const TopologyDetection& d) {
@@ -141,15 +362,23 @@ public:
         return scratch_;
     }
 
-    /// Visits the entries from point p in order until `visit` returns false.
+    /// Visits the entries from point p in order until `visit` returns false,
+    /// at most `limit` of them (0: no limit).
     template <class F>
-    void visit(std::size_t p, F&& visit) {
+    void visit(std::size_t p, std::size_t limit, F&& visit) {
         std::size_t skip = 0;
         if (cached_) {
             for (const auto& nb : first(p, kCached))
                 if (!visit(nb)) return;
-            if (counts_[p] < kCached) return;  // the index holds no more
+            if (counts_[p] < kCached || limit == kCached) return;  // nothing more to see
             skip = kCached;
+        }
+        if (limit != 0) {
+            // One query for the rest of a bounded walk.
+            const auto entries = index_.nearest_k(points_[p][0], points_[p][1], limit);
+            for (std::size_t k = skip; k < entries.size(); ++k)
+                if (!visit(entries[k])) return;
+            return;
         }
         std::size_t seen = 0;
         index_.for_each_nearest(points_[p][0], points_[p][1], [&](const geometry::Neighbor& nb) {
@@ -171,7 +400,7 @@ private:
 
 std::optional<double> nonzero_from(Neighbours& nbs, std::span<const std::array<double, 2>> points, std::size_t p) {
     std::optional<double> found;
-    nbs.visit(p, [&](const geometry::Neighbor& nb) {
+    nbs.visit(p, 0, [&](const geometry::Neighbor& nb) {
         const double d = dist(points[p], points[nb.index]);
         if (d > 0.0) {
             found = d;
@@ -243,9 +472,7 @@ Result<std::pair<double, double>> axis_steps(Neighbours& nbs, std::span<const st
     for (std::size_t p = 0; p < points.size(); ++p) {
         // Shortest positive and negative projection on ui, then on uj.
         std::array<double, 4> best{kInf, kInf, kInf, kInf};
-        std::size_t seen = 0;
-        nbs.visit(p, [&](const geometry::Neighbor& nb) {
-            if (seen++ >= 64) return false;
+        nbs.visit(p, 64, [&](const geometry::Neighbor& nb) {
             const auto& q = points[nb.index];
             const double mx = q[0] - points[p][0];
             const double my = q[1] - points[p][1];
@@ -360,39 +587,24 @@ LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const s
     const double predict_radius = 0.42 * std::min(li, lj);
     const double refuse_radius = 2.2 * std::max(li, lj);
 
-    // Unlabelled points in ascending index order, compacted before each walk.
-    std::vector<std::size_t> pending(n);
-    for (std::size_t k = 0; k < n; ++k) pending[k] = k;
-
+    UnlabelledTree unlabelled(points);
     CellMap cells;
     std::deque<std::size_t> queue;
     std::uint32_t block = 0;
-    for (;;) {
-        std::erase_if(pending, [&](std::size_t k) { return labelled[k] != 0; });
-        if (pending.empty()) break;
+    while (unlabelled.remaining() > 0) {
+        // The seed: the unlabelled point nearest to the unlabelled centroid.
+        const auto [cx, cy] = unlabelled.centroid();
+        const std::size_t seed = unlabelled.nearest(cx, cy);
 
-        double cx = 0.0;
-        double cy = 0.0;
-        for (const std::size_t k : pending) {
-            cx += points[k][0];
-            cy += points[k][1];
+        // Clearing keeps the bucket array, and clearing a large one for each
+        // of many small blocks would cost its full size every time.
+        if (cells.bucket_count() > 4096) {
+            cells = CellMap{};
+        } else {
+            cells.clear();
         }
-        cx /= static_cast<double>(pending.size());
-        cy /= static_cast<double>(pending.size());
-        std::size_t seed = pending.front();
-        double seed_d2 = kInf;
-        for (const std::size_t k : pending) {
-            const double dx = points[k][0] - cx;
-            const double dy = points[k][1] - cy;
-            const double d2 = dx * dx + dy * dy;
-            if (d2 < seed_d2) {
-                seed_d2 = d2;
-                seed = k;
-            }
-        }
-
-        cells.clear();
         labelled[seed] = 1;
+        unlabelled.remove(seed);
         block_of[seed] = block;
         out.labels[seed] = NodeLabel{block, 0, 0};
         cells.emplace(cell_key(0, 0), seed);
@@ -441,6 +653,7 @@ LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const s
                 }
                 if (chosen) {
                     labelled[*chosen] = 1;
+                    unlabelled.remove(*chosen);
                     block_of[*chosen] = block;
                     out.labels[*chosen] = NodeLabel{block, target_i, target_j};
                     cells.emplace(cell_key(target_i, target_j), *chosen);

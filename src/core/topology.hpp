@@ -159,7 +159,10 @@ std::optional<std::array<double, 2>> local_step(const CellMap& cells, std::span<
                                                 std::int32_t di, std::int32_t dj, double length);
 
 /// The breadth-first walk: labels every point, counts conflicts and records
-/// refused adjacencies. Never fails.
+/// refused adjacencies. Each walk (block) starts at the unlabelled point
+/// nearest to the mean of the unlabelled positions (lowest index among equal
+/// squared distances); the mean comes from exact sums, so it does not depend
+/// on the order of the points. Never fails.
 LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points,
                             std::array<double, 2> si, std::array<double, 2> sj);
 

@@ -342,6 +342,64 @@ TEST(TopologyDetect, MissingInteriorNodesKeepOneBlock) {
     }
 }
 
+TEST(TopologyDetect, ScatteredPointsSplitIntoSeededBlocks) {
+    // A cloud without lattice order breaks into many small blocks; every block
+    // starts at the unlabelled point nearest to the unlabelled centroid.
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> u(0.0, 1000.0);
+    std::vector<P> pts(3000);
+    for (P& p : pts) p = {u(rng), u(rng), 0.0};
+    const auto d = topology::detect(pts, std::nullopt);
+    ASSERT_TRUE(d.has_value()) << error_text(d);
+    ASSERT_GT(d->blocks, 50u);
+    ASSERT_EQ(d->block_sizes.size(), d->blocks);
+    ASSERT_EQ(d->labels.size(), pts.size());
+
+    std::vector<std::set<std::pair<int, int>>> cells(d->blocks);
+    std::vector<std::optional<std::size_t>> seeds(d->blocks);
+    for (std::size_t k = 0; k < d->labels.size(); ++k) {
+        const NodeLabel& l = d->labels[k];
+        ASSERT_LT(l.block, d->blocks);
+        EXPECT_TRUE(cells[l.block].insert({l.i, l.j}).second) << "two points on one cell of block " << l.block;
+        if (l.i == 0 && l.j == 0) seeds[l.block] = k;
+    }
+    std::uint64_t total = 0;
+    for (std::uint32_t b = 0; b < d->blocks; ++b) {
+        EXPECT_EQ(d->block_sizes[b], cells[b].size());
+        EXPECT_TRUE(seeds[b].has_value());
+        total += d->block_sizes[b];
+    }
+    EXPECT_EQ(total, pts.size());
+
+    // The seeds of the first blocks, recomputed by brute force.
+    std::vector<char> taken(pts.size(), 0);
+    for (std::uint32_t b = 0; b < 20; ++b) {
+        double cx = 0, cy = 0;
+        std::size_t n = 0;
+        for (std::size_t k = 0; k < pts.size(); ++k)
+            if (!taken[k]) {
+                cx += d->points[k][0];
+                cy += d->points[k][1];
+                ++n;
+            }
+        cx /= double(n);
+        cy /= double(n);
+        std::size_t best = 0;
+        double best_d2 = kInf;
+        for (std::size_t k = 0; k < pts.size(); ++k) {
+            if (taken[k]) continue;
+            const double d2 = std::pow(d->points[k][0] - cx, 2) + std::pow(d->points[k][1] - cy, 2);
+            if (d2 < best_d2) {
+                best_d2 = d2;
+                best = k;
+            }
+        }
+        EXPECT_EQ(seeds[b], best) << "block " << b;
+        for (std::size_t k = 0; k < pts.size(); ++k)
+            if (d->labels[k].block == b) taken[k] = 1;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Coincident points.
 
