@@ -227,6 +227,24 @@ TEST(SurfaceConvert, SingleRowAndAbsentNodes) {
     EXPECT_EQ(t->attr("k")->size(), 11u);
 }
 
+TEST(SurfaceConvert, EmptyLatticeAndUnchangedSource) {
+    // No column: neither lift can build a shell; the shell's own error comes back.
+    auto empty = Surface::make(GridGeometry{0, 0, 1, 1, 0, 3, 0, false}, Grid2(0, 3));
+    ASSERT_TRUE(empty.has_value());
+    const auto s = surface_convert::to_structured_mesh(*empty);
+    ASSERT_FALSE(s.has_value());
+    EXPECT_EQ(s.error().kind(), ErrorKind::GeometryMismatch);
+    EXPECT_FALSE(surface_convert::to_tri_surface(*empty).has_value());
+
+    const Surface src = sample_surface(4, 3);
+    const Surface copy = src;
+    ASSERT_TRUE(surface_convert::to_tri_surface(src).has_value());
+    ASSERT_TRUE(surface_convert::to_structured_mesh(src).has_value());
+    EXPECT_EQ(src.history.entries(), copy.history.entries());
+    EXPECT_EQ(src.attributes, copy.attributes);
+    EXPECT_EQ(src.values, copy.values);
+}
+
 // ---------------------------------------------------------------------------
 // Regridding a structured surface
 
