@@ -30,12 +30,7 @@ Result<QuadMesh> build_quad_mesh(std::size_t nc, std::size_t nr, const XY& xy) {
         return fail(Error::geometry_inference(
             fmt::format("structured shell of {} x {} nodes exceeds the 32-bit lattice label range", nc, nr)));
 
-    // Node numbers by lattice position ([i * nr + j], like Grid2), so each
-    // cell finds its corners in constant time.
-    std::vector<std::uint32_t> index(nc * nr, kNoNode);
-    QuadMesh mesh;
-    mesh.ncol = nc;
-    mesh.nrow = nr;
+    // Count before allocating anything of the lattice's size.
     std::uint64_t count = 0;
     for (std::size_t j = 0; j < nr; ++j)
         for (std::size_t i = 0; i < nc; ++i) {
@@ -43,6 +38,12 @@ Result<QuadMesh> build_quad_mesh(std::size_t nc, std::size_t nr, const XY& xy) {
             if (present(x, y)) ++count;
         }
     VZ_TRY(mesh::check_node_count(count, "StructuredShell::to_mesh_shell"));
+    // Node numbers by lattice position ([i * nr + j], like Grid2), so each
+    // cell finds its corners in constant time.
+    std::vector<std::uint32_t> index(nc * nr, kNoNode);
+    QuadMesh mesh;
+    mesh.ncol = nc;
+    mesh.nrow = nr;
     mesh.nodes.reserve(count);
     mesh.cells.reserve(count);
     for (std::size_t j = 0; j < nr; ++j)
