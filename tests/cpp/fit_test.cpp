@@ -417,6 +417,11 @@ TEST(StructuredEdge, OccupiedOutlines) {
             {{1, 1}, {2, 1}}, {{2, 1}, {2, 2}}, {{2, 2}, {1, 2}}, {{1, 2}, {1, 1}},
         };
         EXPECT_EQ(sides_of(*e), expected);
+        // Tracing starts at the first node that got a side, (0, 0); at the
+        // shared corner the side added last, towards (2, 1), is taken first,
+        // so one ring passes through the corner twice.
+        ASSERT_EQ(e->size(), 1u);
+        EXPECT_EQ(e->polygons[0].exterior.size(), 9u);
     }
 }
 

@@ -75,7 +75,9 @@ Result<PolygonSet> structured_edge(const Grid2& x, const Grid2& y, const Grid2* 
                                    const std::optional<GridGeometry>& nominal, EdgeMode mode);
 
 /// The boundary rings of the occupied cells, each a polygon of its own
-/// (history ["polygons.from_rings"]). Errors: "occupied edge requires at
+/// (history ["polygons.from_rings"]). Rings are traced from the start nodes
+/// in the order they first got a side; at every node the side added last is
+/// taken first. Errors: "occupied edge requires at
 /// least 2x2 nodes", "occupied edge value array does not match node
 /// geometry", "occupied edge has no complete occupied cells", "occupied edge
 /// boundary is not closed", "occupied edge tracing did not close", "occupied
