@@ -258,7 +258,7 @@ void douglas_peucker_mark(std::span<const IsoPoint> p, std::size_t start, std::s
         for (std::size_t k = s + 1; k < e; ++k) {
             const double dx = p[k][0] - p[s][0];
             const double dy = p[k][1] - p[s][1];
-            const double dist = d <= 0.0 ? std::hypot(dx, dy) : std::abs(dx * cy - dy * cx) / root;
+            const double dist = d <= 0.0 ? std::sqrt(dx * dx + dy * dy) : std::abs(dx * cy - dy * cx) / root;
             if (dist > best) {
                 best = dist;
                 best_k = k;
