@@ -78,6 +78,12 @@ std::string error_text(const Result<TopologyDetection>& r) { return r ? "<ok>" :
 
 TEST(TopologyDetect, FailuresAreGeometryInference) {
     const auto lattice25 = points_of(full_lattice(6, 5, 25.0, 25.0, 0.0));
+    // Five columns 10 apart, each of five points at uneven heights below 7:
+    // every point's sixth nearest entry is its copy in the next column, so
+    // the modal distance is 10, while its four nearest lie below 0.7 cells.
+    std::vector<P> columns;
+    for (int c = 0; c < 5; ++c)
+        for (const double y : {0.0, 1.1, 2.9, 4.6, 6.9}) columns.push_back({10.0 * c, y, 0.0});
     struct Case {
         const char* what;
         std::vector<P> points;
@@ -108,6 +114,10 @@ TEST(TopologyDetect, FailuresAreGeometryInference) {
          "could not detect a positive cell size"},
         {"nominal far below the spacing", lattice25, 1.0, "could not detect a cell size from neighbour steps"},
         {"subnormal nominal passes its check", lattice25, 5e-324, "could not detect a cell size from neighbour steps"},
+        {"no step near the cell", columns, 10.0,
+         "could not detect a grid azimuth: no neighbour steps near the detected cell"},
+        {"points on one line", {{0, 0, 0}, {10, 0, 0}, {20, 0, 0}, {30, 0, 0}, {40, 0, 0}}, std::nullopt,
+         "could not detect a step along both grid axes"},
     };
     for (const Case& c : cases) {
         const auto r = topology::detect(c.points, c.nominal);
