@@ -37,7 +37,8 @@ vz::Surface folded_surface(std::size_t n) {
             const double y = 10.0 * double(j);
             v(i, j) = (i * 131 + j * 17) % 997 == 0
                           ? std::nan("")
-                          : -2000.0 + 60.0 * std::sin(x / 700.0) * std::cos(y / 900.0) + 40.0 * std::sin((x + y) / 2300.0);
+                          : -2000.0 + 60.0 * std::sin(x / 700.0) * std::cos(y / 900.0) +
+                                40.0 * std::sin((x + y) / 2300.0);
         }
     return or_die(vz::Surface::make(vz::GridGeometry{0, 0, 10, 10, n, n, 0, false}, std::move(v)), "surface");
 }

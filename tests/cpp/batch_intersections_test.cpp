@@ -38,7 +38,7 @@ Trajectory path(const std::vector<std::array<double, 3>>& points) {
         if (k > 0) {
             const auto& a = points[k - 1];
             const auto& b = points[k];
-            md += std::sqrt((b[0] - a[0]) * (b[0] - a[0]) + (b[1] - a[1]) * (b[1] - a[1]) + (b[2] - a[2]) * (b[2] - a[2]));
+            md += std::hypot(b[0] - a[0], b[1] - a[1], b[2] - a[2]);
         }
         rows.push_back({md, points[k][0], points[k][1], points[k][2], std::nullopt});
     }

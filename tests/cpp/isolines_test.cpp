@@ -134,13 +134,20 @@ INSTANTIATE_TEST_SUITE_P(
         LevelsCase{"explicit_empty", {0.0, 10.0}, 1.0, std::vector<double>{}, {}, nullptr},
         LevelsCase{"explicit_nan_kept", {}, std::nullopt, std::vector<double>{kNaN, -3}, {kNaN, -3}, nullptr},
         LevelsCase{"explicit_with_bad_interval", {0.0}, -1.0, std::vector<double>{2}, {2}, nullptr},
-        LevelsCase{"neither", {0.0, 1.0}, std::nullopt, {}, {}, "out of range: iso_lines: provide an interval or explicit levels"},
-        LevelsCase{"neither_all_nan", {kNaN}, std::nullopt, {}, {}, "out of range: iso_lines: provide an interval or explicit levels"},
-        LevelsCase{"zero", {0.0, 1.0}, 0.0, {}, {}, "out of range: iso-line interval must be a finite positive number, got 0"},
-        LevelsCase{"negative", {0.0, 1.0}, -2.5, {}, {}, "out of range: iso-line interval must be a finite positive number, got -2.5"},
-        LevelsCase{"nan", {0.0, 1.0}, kNaN, {}, {}, "out of range: iso-line interval must be a finite positive number, got NaN"},
-        LevelsCase{"inf", {0.0, 1.0}, kInf, {}, {}, "out of range: iso-line interval must be a finite positive number, got inf"},
-        LevelsCase{"interval_checked_without_values", {}, 0.0, {}, {}, "out of range: iso-line interval must be a finite positive number, got 0"},
+        LevelsCase{"neither", {0.0, 1.0}, std::nullopt, {}, {},
+                   "out of range: iso_lines: provide an interval or explicit levels"},
+        LevelsCase{"neither_all_nan", {kNaN}, std::nullopt, {}, {},
+                   "out of range: iso_lines: provide an interval or explicit levels"},
+        LevelsCase{"zero", {0.0, 1.0}, 0.0, {}, {},
+                   "out of range: iso-line interval must be a finite positive number, got 0"},
+        LevelsCase{"negative", {0.0, 1.0}, -2.5, {}, {},
+                   "out of range: iso-line interval must be a finite positive number, got -2.5"},
+        LevelsCase{"nan", {0.0, 1.0}, kNaN, {}, {},
+                   "out of range: iso-line interval must be a finite positive number, got NaN"},
+        LevelsCase{"inf", {0.0, 1.0}, kInf, {}, {},
+                   "out of range: iso-line interval must be a finite positive number, got inf"},
+        LevelsCase{"interval_checked_without_values", {}, 0.0, {}, {},
+                   "out of range: iso-line interval must be a finite positive number, got 0"},
         LevelsCase{"too_many_levels", {0.0, 100000.0}, 1.0, {}, {},
                    "out of range: iso-line interval 1 gives more than 100000 levels between 0 and 100000"},
         // lo and hi saturate at the 64-bit integer range.
@@ -282,7 +289,8 @@ TEST(IsoLinesSurface, ConeGivesOneClosedRingPerLevel) {
     const std::size_t n = 41;
     const auto g = geo(-20, -20, 1, 1, n, n);
     const auto cone = [](double x, double y) { return std::hypot(x, y); };
-    const Surface s = make_surface(g, from_fn(n, n, [&](auto i, auto j) { return cone(double(i) - 20, double(j) - 20); }));
+    const Surface s =
+        make_surface(g, from_fn(n, n, [&](auto i, auto j) { return cone(double(i) - 20, double(j) - 20); }));
     auto got = surfaces::iso_lines(s, std::nullopt, std::vector<double>{2.5, 7.5, 12.5, 17.5}, std::nullopt,
                                    std::nullopt);
     ASSERT_TRUE(got.has_value()) << got.error().display();
@@ -448,7 +456,8 @@ TEST(IsoLinesSurface, StructuredShellWithAbsentNodesLeavesTheirCellsOut) {
     Grid2 x = s.shell->x();
     Grid2 y = s.shell->y();
     x(2, 2) = kNaN;
-    auto holed = StructuredMeshSurface::make(std::move(x), std::move(y), s.values, g, PolygonSet::from_grid_geometry(g));
+    auto holed =
+        StructuredMeshSurface::make(std::move(x), std::move(y), s.values, g, PolygonSet::from_grid_geometry(g));
     ASSERT_TRUE(holed.has_value());
     auto got = surfaces::iso_lines(*holed, std::nullopt, std::vector<double>{2.5}, std::nullopt, std::nullopt);
     ASSERT_TRUE(got.has_value()) << got.error().display();

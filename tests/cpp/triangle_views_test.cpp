@@ -109,8 +109,8 @@ TEST(TriangleViews, TriSurfaceViewStopsAtTheShorterOfNodesAndValues) {
     EXPECT_EQ(m.vertices.size(), 5u);
     EXPECT_EQ(m.triangles, kinds.tri.shell->triangles());
     // The search leaves out triangles whose corners have no vertex.
-    auto hits = intersections::intersect_trajectory_surface(vertical_well(0.2, 0.1, 5, 10), TriSurfaceMeshView(kinds.tri),
-                                                            0.01);
+    auto hits = intersections::intersect_trajectory_surface(vertical_well(0.2, 0.1, 5, 10),
+                                                            TriSurfaceMeshView(kinds.tri), 0.01);
     ASSERT_TRUE(hits.has_value());
     ASSERT_EQ(hits->size(), 1u);
     EXPECT_NEAR(hits->front().md, 4.0, 0.01);
@@ -151,7 +151,8 @@ TEST_P(LatticeViews, EqualTheViewOfTheTriangulatedLift) {
 
 INSTANTIATE_TEST_SUITE_P(Table, LatticeViews,
                          ::testing::Values(geo(0, 0, 1, 1, 2, 2), geo(100, 200, 25, 12.5, 7, 5),
-                                           geo(100, 200, 25, 12.5, 7, 5, 40.0), geo(100, 200, 25, 12.5, 6, 8, -15.0, true)));
+                                           geo(100, 200, 25, 12.5, 7, 5, 40.0),
+                                           geo(100, 200, 25, 12.5, 6, 8, -15.0, true)));
 
 TEST(TriangleViews, StructuredViewLeavesAbsentNodesAndTheirCellsOut) {
     const auto g = geo(0, 0, 1, 1, 4, 4);
@@ -296,8 +297,8 @@ TEST(CrossingsThroughViews, AllNanTriangulatedSurfaceGivesItsWholeMeshAndNoCross
     EXPECT_EQ(m.vertices.size(), 16u);
     EXPECT_EQ(m.triangles.size(), 18u);
     for (const auto& p : m.vertices) EXPECT_TRUE(std::isnan(p[2]));
-    auto hits = intersections::intersect_trajectory_surface(vertical_well(15, 15, 0, 500), TriSurfaceMeshView(kinds.tri),
-                                                            0.01);
+    auto hits = intersections::intersect_trajectory_surface(vertical_well(15, 15, 0, 500),
+                                                            TriSurfaceMeshView(kinds.tri), 0.01);
     ASSERT_TRUE(hits.has_value());
     EXPECT_TRUE(hits->empty());
 }
@@ -307,7 +308,7 @@ TEST(CrossingsThroughViews, FoldedSurfaceCrossedTwiceGivesBothInMdOrder) {
     // eastwards at a constant elevation just below the crest.
     const auto g = geo(0, 0, 5, 5, 41, 5);
     const auto kinds =
-        three_kinds(g, from_fn(41, 5, [](auto i, auto) { return -200.0 + 30.0 * std::cos((5.0 * double(i) - 100) / 30.0); }));
+        three_kinds(g, from_fn(41, 5, [](auto i, auto) { return -200.0 + 30.0 * std::cos((5.0 * i - 100.0) / 30.0); }));
     std::vector<PositionedStation> rows;
     for (int k = 0; k <= 20; ++k) rows.push_back({9.0 * k, 90, 90, 5.0 + 9.0 * k, 10, 185});
     auto well = Trajectory::from_source(TrajectorySource::positioned(rows), 0, 0, 0);
