@@ -352,13 +352,17 @@ TEST(TopologyDetect, MissingInteriorNodesKeepOneBlock) {
     }
 }
 
-TEST(TopologyDetect, ScatteredPointsSplitIntoSeededBlocks) {
-    // A cloud without lattice order breaks into many small blocks; every block
-    // starts at the unlabelled point nearest to the unlabelled centroid.
+class ScatteredCloud : public ::testing::TestWithParam<std::array<double, 2>> {};
+
+// A cloud without lattice order breaks into many small blocks; every block
+// starts at the unlabelled point nearest to the unlabelled centroid, wherever
+// the cloud lies (positive, mixed-sign and large projected coordinates).
+TEST_P(ScatteredCloud, SplitsIntoSeededBlocks) {
+    const auto offset = GetParam();
     std::mt19937_64 rng(5);
     std::uniform_real_distribution<double> u(0.0, 1000.0);
     std::vector<P> pts(3000);
-    for (P& p : pts) p = {u(rng), u(rng), 0.0};
+    for (P& p : pts) p = {offset[0] + u(rng), offset[1] + u(rng), 0.0};
     const auto d = topology::detect(pts, std::nullopt);
     ASSERT_TRUE(d.has_value()) << error_text(d);
     ASSERT_GT(d->blocks, 50u);
@@ -409,6 +413,11 @@ TEST(TopologyDetect, ScatteredPointsSplitIntoSeededBlocks) {
             if (d->labels[k].block == b) taken[k] = 1;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Offsets, ScatteredCloud,
+                         ::testing::Values(std::array<double, 2>{0.0, 0.0}, std::array<double, 2>{-500.0, -700.0},
+                                           std::array<double, 2>{456789.0, -6543210.0}),
+                         [](const auto& info) { return std::string("case") + std::to_string(info.index); });
 
 // ---------------------------------------------------------------------------
 // Coincident points.
