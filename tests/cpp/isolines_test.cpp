@@ -7,8 +7,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <optional>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -243,6 +246,111 @@ INSTANTIATE_TEST_SUITE_P(
                   from_fn(3, 3, [](auto i, auto j) { return -(double(i) - 1) * (double(j) - 1); }), 0.0,
                   {{{1, 0}, {1, 1}, {0, 1}}, {{2, 1}, {1, 1}, {1, 2}}}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- against a direct transcription with ordered maps and sets ------------------
+
+/// The tracing rules written out plainly: an ordered map of crossing
+/// positions, an ordered set of segments, ordered adjacency, chains from the
+/// odd keys and then from the smallest remaining segment.
+std::vector<Polyline> reference_trace(const std::vector<NodeXY>& nodes, const std::vector<MeshTriangle>& triangles,
+                                      const std::vector<double>& values, double level) {
+    using Segment = std::pair<ContourKey, ContourKey>;
+    std::map<ContourKey, IsoPoint> points;
+    std::set<Segment> segments;
+    for (const auto& tri : triangles) {
+        const double v[3] = {values[tri[0]], values[tri[1]], values[tri[2]]};
+        if (std::isnan(v[0]) || std::isnan(v[1]) || std::isnan(v[2])) continue;
+        const bool above[3] = {v[0] >= level, v[1] >= level, v[2] >= level};
+        if (above[0] == above[1] && above[1] == above[2]) continue;
+        std::vector<ContourKey> keys;
+        for (const auto& [a, b] : {std::pair{0, 1}, std::pair{1, 2}, std::pair{2, 0}}) {
+            if (above[a] == above[b]) continue;
+            const double t = (level - v[a]) / (v[b] - v[a]);
+            const NodeXY& pa = nodes[tri[a]];
+            const NodeXY& pb = nodes[tri[b]];
+            ContourKey key;
+            IsoPoint pos;
+            if (t <= 0) {
+                key = ContourKey::node(tri[a]);
+                pos = {pa[0], pa[1]};
+            } else if (t >= 1) {
+                key = ContourKey::node(tri[b]);
+                pos = {pb[0], pb[1]};
+            } else {
+                key = ContourKey::edge(tri[a], tri[b]);
+                pos = {(pb[0] - pa[0]) * t + pa[0], (pb[1] - pa[1]) * t + pa[1]};
+            }
+            points.emplace(key, pos);
+            keys.push_back(key);
+        }
+        if (keys[0] != keys[1]) segments.insert(std::minmax(keys[0], keys[1]));
+    }
+    std::map<ContourKey, std::vector<ContourKey>> adjacency;
+    for (const auto& [a, b] : segments) {
+        adjacency[a].push_back(b);
+        adjacency[b].push_back(a);
+    }
+    for (auto& [k, list] : adjacency) std::sort(list.begin(), list.end());
+    const auto unused = [&](ContourKey a, ContourKey b) { return segments.count(std::minmax(a, b)) > 0; };
+    const auto chain_from = [&](ContourKey s) {
+        Polyline line{points.at(s)};
+        ContourKey cur = s;
+        for (;;) {
+            std::optional<ContourKey> next;
+            for (const auto& n : adjacency[cur])
+                if (unused(cur, n)) {
+                    next = n;
+                    break;
+                }
+            if (!next) return line;
+            segments.erase(std::minmax(cur, *next));
+            line.push_back(points.at(*next));
+            cur = *next;
+        }
+    };
+    std::vector<Polyline> out;
+    std::vector<ContourKey> odd;
+    for (const auto& [k, list] : adjacency)
+        if (list.size() % 2 == 1) odd.push_back(k);
+    for (const auto& s : odd)
+        while (std::any_of(adjacency[s].begin(), adjacency[s].end(), [&](ContourKey n) { return unused(s, n); }))
+            out.push_back(chain_from(s));
+    while (!segments.empty()) out.push_back(chain_from(segments.begin()->first));
+    std::erase_if(out, [](const Polyline& p) { return p.size() < 2; });
+    return out;
+}
+
+TEST(TraceAgainstReference, RandomSurfacesGiveTheSamePolylinesBitForBit) {
+    std::mt19937 rng(20240611);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::size_t compared = 0;
+    for (int round = 0; round < 40; ++round) {
+        const std::size_t nc = 2 + rng() % 14;
+        const std::size_t nr = 2 + rng() % 14;
+        const bool quantised = round % 2 == 0;  // many nodes exactly on the levels
+        const Grid2 v = from_fn(nc, nr, [&](auto, auto) {
+            if (unit(rng) < 0.08) return kNaN;
+            const double x = unit(rng) * 6.0 - 3.0;
+            return quantised ? std::round(x * 2.0) / 2.0 : x;
+        });
+        const auto g = geo(unit(rng) * 100, unit(rng) * 100, 0.5 + unit(rng), 0.5 + unit(rng), nc, nr,
+                           unit(rng) * 360.0, round % 3 == 0);
+        auto mesh = surfaces::quad_mesh(g);
+        ASSERT_TRUE(mesh.has_value());
+        auto values = surfaces::node_values(*mesh, v, "test");
+        ASSERT_TRUE(values.has_value());
+        const std::vector<double> levels{-2.5, -1.0, -0.5, 0.0, 0.25, 0.5, 1.0, 1.7, 2.0};
+        const auto all = surfaces::trace_levels(mesh->nodes, mesh->triangles, *values, levels);
+        for (std::size_t k = 0; k < levels.size(); ++k) {
+            const auto expected = reference_trace(mesh->nodes, mesh->triangles, *values, levels[k]);
+            compared += expected.size();
+            EXPECT_TRUE(same_lines(all[k].second, expected)) << "round " << round << ", level " << levels[k];
+            EXPECT_TRUE(same_lines(surfaces::trace_level(mesh->nodes, mesh->triangles, *values, levels[k]), expected))
+                << "round " << round << ", level " << levels[k];
+        }
+    }
+    EXPECT_GT(compared, 500u);
+}
 
 // ---- properties on larger surfaces --------------------------------------------
 
