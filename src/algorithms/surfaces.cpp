@@ -74,15 +74,20 @@ Result<QuadMesh> build_quad_mesh(std::size_t nc, std::size_t nr, const XY& xy) {
 
 // ---- one level ----------------------------------------------------------------
 
-/// A crossing position found by a triangle, in the order found.
-struct Found {
-    ContourKey key;
-    IsoPoint pos;
-};
+/// A crossing key as one 64-bit code with the same order: a node key n is n
+/// itself, an edge key (lo, hi) is (lo + 1) * 2^32 + hi. Node codes stay
+/// below 2^32 and edge codes start there, so every node key sorts first; edge
+/// codes order by lo, then hi. Exact for every 32-bit node index.
+std::uint64_t key_code(const ContourKey& key) {
+    if (key.tag == 0) return key.first;
+    return ((std::uint64_t{key.first} + 1) << 32) | key.second;
+}
 
 /// The tracer's state for one level: keys ascending with their positions,
 /// segments ascending as index pairs (key order is index order), adjacency
-/// lists sorted by neighbour, and which segments are still unused.
+/// lists sorted by neighbour, and which segments are still unused. Key
+/// indices are 32-bit: a level would need billions of crossings, far beyond
+/// memory, to exceed them.
 class LevelTrace {
 public:
     /// Traces `level` over the triangles `order` names (ascending indices
@@ -94,7 +99,7 @@ public:
         } else {
             for (const std::size_t k : *order) visit(nodes, triangles[k], values, level);
         }
-        if (raw_segments_.empty()) return;
+        if (codes_.empty()) return;
         index_keys();
         build_adjacency();
     }
@@ -119,62 +124,65 @@ public:
     }
 
 private:
+    /// A triangle with mixed flags adds its two crossings, in edge order, to
+    /// the crossings found so far; one that touches the level at a single
+    /// node adds the same code twice and so no segment.
     void visit(std::span<const NodeXY> nodes, const MeshTriangle& tri, std::span<const double> values,
                double level) {
         static constexpr int kEdge[3][2] = {{0, 1}, {1, 2}, {2, 0}};
-        {
-            const double v[3] = {values[tri[0]], values[tri[1]], values[tri[2]]};
-            if (std::isnan(v[0]) || std::isnan(v[1]) || std::isnan(v[2])) return;
-            const bool above[3] = {v[0] >= level, v[1] >= level, v[2] >= level};
-            if (above[0] == above[1] && above[1] == above[2]) return;
-            ContourKey keys[2];
-            int count = 0;
-            for (const auto& e : kEdge) {
-                const int a = e[0];
-                const int b = e[1];
-                if (above[a] == above[b]) continue;
-                const double t = (level - v[a]) / (v[b] - v[a]);
-                const NodeXY& pa = nodes[tri[a]];
-                const NodeXY& pb = nodes[tri[b]];
-                Found f;
-                if (t <= 0.0) {
-                    f = {ContourKey::node(tri[a]), {pa[0], pa[1]}};
-                } else if (t >= 1.0) {
-                    f = {ContourKey::node(tri[b]), {pb[0], pb[1]}};
-                } else {
-                    f = {ContourKey::edge(tri[a], tri[b]),
-                         {(pb[0] - pa[0]) * t + pa[0], (pb[1] - pa[1]) * t + pa[1]}};
-                }
-                keys[count++] = f.key;
-                found_.push_back(f);
+        const double v[3] = {values[tri[0]], values[tri[1]], values[tri[2]]};
+        if (std::isnan(v[0]) || std::isnan(v[1]) || std::isnan(v[2])) return;
+        const bool above[3] = {v[0] >= level, v[1] >= level, v[2] >= level};
+        if (above[0] == above[1] && above[1] == above[2]) return;
+        for (const auto& e : kEdge) {
+            const int a = e[0];
+            const int b = e[1];
+            if (above[a] == above[b]) continue;
+            const double t = (level - v[a]) / (v[b] - v[a]);
+            const NodeXY& pa = nodes[tri[a]];
+            const NodeXY& pb = nodes[tri[b]];
+            if (t <= 0.0) {
+                codes_.push_back(key_code(ContourKey::node(tri[a])));
+                found_.push_back({pa[0], pa[1]});
+            } else if (t >= 1.0) {
+                codes_.push_back(key_code(ContourKey::node(tri[b])));
+                found_.push_back({pb[0], pb[1]});
+            } else {
+                codes_.push_back(key_code(ContourKey::edge(tri[a], tri[b])));
+                found_.push_back({(pb[0] - pa[0]) * t + pa[0], (pb[1] - pa[1]) * t + pa[1]});
             }
-            // Mixed flags give exactly two crossing edges; equal keys mean
-            // the triangle touches the level at one node only.
-            if (count == 2 && keys[0] != keys[1])
-                raw_segments_.push_back(keys[0] < keys[1] ? std::pair{keys[0], keys[1]} : std::pair{keys[1], keys[0]});
         }
     }
 
     void index_keys() {
-        // The first triangle to meet a crossing fixes its position: a stable
-        // sort keeps discovery order among equal keys.
-        std::stable_sort(found_.begin(), found_.end(), [](const Found& a, const Found& b) { return a.key < b.key; });
-        for (std::size_t k = 0; k < found_.size(); ++k) {
-            if (k > 0 && found_[k].key == found_[k - 1].key) continue;
-            keys_.push_back(found_[k].key);
-            positions_.push_back(found_[k].pos);
+        // Crossings by (code, discovery order): the first triangle to meet a
+        // crossing fixes its position.
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> order(codes_.size());
+        for (std::size_t k = 0; k < codes_.size(); ++k) order[k] = {codes_[k], k};
+        std::sort(order.begin(), order.end());
+        std::vector<std::uint32_t> key_of(codes_.size());
+        for (std::size_t r = 0; r < order.size(); ++r) {
+            if (r == 0 || order[r].first != order[r - 1].first) positions_.push_back(found_[order[r].second]);
+            key_of[order[r].second] = static_cast<std::uint32_t>(positions_.size() - 1);
         }
-        found_.clear();
-        found_.shrink_to_fit();
-        std::sort(raw_segments_.begin(), raw_segments_.end());
-        raw_segments_.erase(std::unique(raw_segments_.begin(), raw_segments_.end()), raw_segments_.end());
-        segments_.reserve(raw_segments_.size());
-        const auto at = [this](const ContourKey& key) {
-            return static_cast<std::uint32_t>(std::lower_bound(keys_.begin(), keys_.end(), key) - keys_.begin());
-        };
-        for (const auto& [a, b] : raw_segments_) segments_.emplace_back(at(a), at(b));
-        raw_segments_.clear();
-        raw_segments_.shrink_to_fit();
+        order = {};
+        found_ = {};
+        // Crossings come in pairs, one pair per triangle; a pair of two keys
+        // is a segment, held once however many triangles share it.
+        std::vector<std::uint64_t> pairs;
+        pairs.reserve(codes_.size() / 2);
+        for (std::size_t k = 0; k + 1 < codes_.size(); k += 2) {
+            const std::uint32_t a = key_of[k];
+            const std::uint32_t b = key_of[k + 1];
+            if (a == b) continue;
+            pairs.push_back((std::uint64_t{std::min(a, b)} << 32) | std::max(a, b));
+        }
+        codes_ = {};
+        std::sort(pairs.begin(), pairs.end());
+        pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+        segments_.reserve(pairs.size());
+        for (const std::uint64_t p : pairs)
+            segments_.emplace_back(static_cast<std::uint32_t>(p >> 32), static_cast<std::uint32_t>(p));
         used_.assign(segments_.size(), 0);
         remaining_ = segments_.size();
     }
@@ -225,9 +233,10 @@ private:
         }
     }
 
-    std::vector<Found> found_;
-    std::vector<std::pair<ContourKey, ContourKey>> raw_segments_;
-    std::vector<ContourKey> keys_;
+    /// Codes and positions of the crossings, in the order found.
+    std::vector<std::uint64_t> codes_;
+    std::vector<IsoPoint> found_;
+    /// Position of each distinct key, ascending by key.
     std::vector<IsoPoint> positions_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> segments_;
     std::vector<std::size_t> offsets_;
