@@ -641,7 +641,7 @@ TEST(ToStructuredSurface, EdgeModesNominalAndFailures) {
         {"one row", &one_row, 1e-3, EdgeMode::Occupied,
          "column/row attributes do not span a two-dimensional structured surface", nullptr},
         {"index span beyond the node budget", &far, 1e-3, EdgeMode::Occupied,
-         "column/row indices span 1000000000001 x 2 nodes, more than the 33554432 nodes allowed for 4 points",
+         "lattice of 1000000000001 x 2 nodes exceeds the 33554432 nodes allowed for 4 points",
          nullptr},
     };
     for (const Case& c : cases) {
@@ -749,6 +749,12 @@ TEST(InferGeometry, FailuresAndDiagnosis) {
     const PointSet dup_indexed = with_columns({{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {10, 10, 0}, {10.0002, 10, 0}},
                                               {2, 3, 2, 3, 3}, {3, 3, 4, 4, 4});
 
+    const std::vector<P> far_pts = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1e8, 0, 0}};
+    const PointSet far_apart = PointSet::from_coords(far_pts);
+    const PointSet far_indexed = with_columns(far_pts, {0, 1, 0, 1, 1e8}, {0, 0, 1, 1, 0});
+    const auto far_rect = points::infer_geometry(far_apart, 1e-3, EdgeMode::FullRect);
+    ASSERT_TRUE(far_rect.has_value()) << error_text(far_rect);
+    EXPECT_EQ(far_rect->first.ncol, 100000001u);
     struct Case {
         const char* what;
         PointSet set;
@@ -773,6 +779,11 @@ TEST(InferGeometry, FailuresAndDiagnosis) {
          "carries explicit per-node XY"},
         {"duplicate topology node", dup_indexed, 1e-2, EdgeMode::Occupied,
          "multiple points map to topology node column=3, row=4"},
+        // The lattice itself is fine, but the outline arrays would be huge.
+        {"occupied outline beyond the node budget", far_apart, 1e-3, EdgeMode::Occupied,
+         "lattice of 100000001 x 2 nodes exceeds the 33554432 nodes allowed for 5 points"},
+        {"indexed outline beyond the node budget", far_indexed, 1e-3, EdgeMode::Occupied,
+         "lattice of 100000001 x 2 nodes exceeds the 33554432 nodes allowed for 5 points"},
     };
     for (const Case& c : cases) {
         const auto r = points::infer_geometry(c.set, c.tolerance, c.mode);

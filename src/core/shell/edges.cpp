@@ -109,7 +109,7 @@ Result<std::pair<std::size_t, std::size_t>> checked_lattice_shape(std::int64_t c
     };
     const bool fits = cspan < budget && rspan < budget && (cspan + 1) <= budget / (rspan + 1);
     if (!fits)
-        return fail(inference(fmt::format("column/row indices span {} x {} nodes, more than the {} nodes allowed for {} points",
+        return fail(inference(fmt::format("lattice of {} x {} nodes exceeds the {} nodes allowed for {} points",
                                           count_text(cspan), count_text(rspan), budget, point_count)));
     return std::pair{static_cast<std::size_t>(cspan + 1), static_cast<std::size_t>(rspan + 1)};
 }
