@@ -30,14 +30,19 @@ Result<QuadMesh> build_quad_mesh(std::size_t nc, std::size_t nr, const XY& xy) {
         return fail(Error::geometry_inference(
             fmt::format("structured shell of {} x {} nodes exceeds the 32-bit lattice label range", nc, nr)));
 
-    // Count before allocating anything of the lattice's size.
-    std::uint64_t count = 0;
-    for (std::size_t j = 0; j < nr; ++j)
-        for (std::size_t i = 0; i < nc; ++i) {
-            const auto [x, y] = xy(i, j);
-            if (present(x, y)) ++count;
-        }
-    VZ_TRY(mesh::check_node_count(count, "StructuredShell::to_mesh_shell"));
+    // The present nodes must fit 32-bit indices. A lattice that holds no
+    // more nodes than that needs no count; a larger one is counted before
+    // anything of its size is allocated.
+    std::uint64_t count = std::uint64_t{nc} * nr;
+    if (count > kMaxMeshNodes) {
+        count = 0;
+        for (std::size_t j = 0; j < nr; ++j)
+            for (std::size_t i = 0; i < nc; ++i) {
+                const auto [x, y] = xy(i, j);
+                if (present(x, y)) ++count;
+            }
+        VZ_TRY(mesh::check_node_count(count, "StructuredShell::to_mesh_shell"));
+    }
     // Node numbers by lattice position ([i * nr + j], like Grid2), so each
     // cell finds its corners in constant time.
     std::vector<std::uint32_t> index(nc * nr, kNoNode);
