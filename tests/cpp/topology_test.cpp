@@ -17,9 +17,14 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+
 #include "core/points.hpp"
+#include "core/shell/fit.hpp"
+#include "core/shell/infer.hpp"
 #include "core/topology.hpp"
 #include "foundation/error.hpp"
+#include "io/irap.hpp"
 
 namespace vz {
 namespace {
@@ -418,6 +423,82 @@ INSTANTIATE_TEST_SUITE_P(Offsets, ScatteredCloud,
                          ::testing::Values(std::array<double, 2>{0.0, 0.0}, std::array<double, 2>{-500.0, -700.0},
                                            std::array<double, 2>{456789.0, -6543210.0}),
                          [](const auto& info) { return std::string("case") + std::to_string(info.index); });
+
+// ---------------------------------------------------------------------------
+// Real rotated grids exported by other tools: their defined nodes as points.
+
+std::filesystem::path shared_sample(const std::string& rel) {
+#ifdef VZ_SHARED_DATA_DIR
+    std::filesystem::path p = std::filesystem::path(VZ_SHARED_DATA_DIR) / rel;
+    if (std::filesystem::exists(p)) return p;
+#endif
+    return {};
+}
+
+class RealGridNodes : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RealGridNodes, TopologyFitAndInferenceRecoverTheLattice) {
+    const auto path = shared_sample(GetParam());
+    if (path.empty()) GTEST_SKIP() << "shared sample data not available";
+    const auto data = irap::read_classic(path);
+    ASSERT_TRUE(data.has_value()) << data.error().display();
+    const GridGeometry& g = data->geom;
+    std::vector<P> pts;
+    for (std::uint64_t j = 0; j < g.nrow; ++j)
+        for (std::uint64_t i = 0; i < g.ncol; ++i)
+            if (std::isfinite(data->values(i, j))) {
+                const auto [x, y] = g.node_xy(i, j);
+                pts.push_back({x, y, data->values(i, j)});
+            }
+    ASSERT_GT(pts.size(), 100u);
+    /// True when (x, y) lies on a node of the source lattice.
+    const auto on_source_node = [&](double x, double y) {
+        const auto ij = g.xy_to_ij(x, y);
+        return ij && std::fabs(ij->first - std::round(ij->first)) < 1e-6 &&
+               std::fabs(ij->second - std::round(ij->second)) < 1e-6;
+    };
+
+    // Topology: one verified block; the azimuth is the rotation folded into
+    // [-45, 45]; the cells are the increments.
+    const auto t = points::detect_topology(PointSet::from_coords(pts), std::nullopt);
+    ASSERT_TRUE(t.has_value()) << t.error().display();
+    const auto& [labelled, report] = *t;
+    ASSERT_TRUE(report.verified());
+    double folded = std::fmod(g.rotation_deg, 90.0);
+    if (folded > 45.0) folded -= 90.0;
+    if (folded < -45.0) folded += 90.0;
+    EXPECT_NEAR(report.detected_azimuth_deg, folded, 1e-6);
+    EXPECT_NEAR(std::min(report.detected_cell_i, report.detected_cell_j), std::min(g.xinc, g.yinc), 1e-6);
+    EXPECT_NEAR(std::max(report.detected_cell_i, report.detected_cell_j), std::max(g.xinc, g.yinc), 1e-6);
+
+    // Bare fit: the same node count and spacing, every node on a source node.
+    const auto fit = fit::fit_lattice_xy(pts, 1e-3);
+    ASSERT_TRUE(fit.has_value()) << fit.error().display();
+    EXPECT_EQ(fit->geometry.ncol * fit->geometry.nrow, g.ncol * g.nrow);
+    EXPECT_NEAR(fit->geometry.xinc * fit->geometry.yinc, g.xinc * g.yinc, 1e-6);
+    for (const auto& [c, r] : fit->occupied) {
+        const auto [x, y] = fit->geometry.node_xy(static_cast<std::uint64_t>(c), static_cast<std::uint64_t>(r));
+        ASSERT_TRUE(on_source_node(x, y)) << c << ", " << r;
+    }
+
+    // Inference from the detected column/row labels: the indexed fit and an
+    // outline covering every cell of the full lattice.
+    ASSERT_TRUE(labelled.has_value());
+    const auto inferred = points::infer_geometry(*labelled, 1e-3, EdgeMode::Occupied);
+    ASSERT_TRUE(inferred.has_value()) << inferred.error().display();
+    EXPECT_EQ(inferred->first.ncol * inferred->first.nrow, g.ncol * g.nrow);
+    const auto [x0, y0] = inferred->first.node_xy(0, 0);
+    EXPECT_TRUE(on_source_node(x0, y0));
+    ASSERT_EQ(inferred->second.size(), 1u);
+    EXPECT_NEAR(inferred->second.total_area(), double(g.ncol - 1) * double(g.nrow - 1) * g.xinc * g.yinc,
+                1e-6 * g.xinc * g.yinc * double(g.ncol * g.nrow));
+}
+
+INSTANTIATE_TEST_SUITE_P(SharedData, RealGridNodes,
+                         ::testing::Values("irap_grid/resdata_small_30x20_rotm65.irap",
+                                           "irap_grid/resdata_valid_rotm65.irap",
+                                           "irap_grid/resinsight_volantis_rot30.irap"),
+                         [](const auto& info) { return std::string("grid") + std::to_string(info.index); });
 
 // ---------------------------------------------------------------------------
 // Coincident points.
