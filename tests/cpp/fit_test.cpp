@@ -17,12 +17,15 @@
 #include <utility>
 #include <vector>
 
+#include <filesystem>
+
 #include "core/points.hpp"
 #include "core/polygons.hpp"
 #include "core/shell/edges.hpp"
 #include "core/shell/fit.hpp"
 #include "core/shell/infer.hpp"
 #include "foundation/error.hpp"
+#include "io/earthvision.hpp"
 
 namespace vz {
 namespace {
@@ -791,6 +794,49 @@ TEST(InferGeometry, FailuresAndDiagnosis) {
         EXPECT_EQ(r.error().kind(), ErrorKind::GeometryInference) << c.what;
         EXPECT_EQ(r.error().display(), kPrefix + c.message) << c.what;
     }
+}
+
+// ===========================================================================
+// A real curvilinear mesh with column/row fields (an EarthVision export)
+
+TEST(RealCurvilinearMesh, ConvertsExactlyButHasNoRegularLattice) {
+    std::filesystem::path path;
+#ifdef VZ_SHARED_DATA_DIR
+    path = std::filesystem::path(VZ_SHARED_DATA_DIR) / "earthvision/resinsight_norne_test.ptl";
+#endif
+    if (path.empty() || !std::filesystem::exists(path)) GTEST_SKIP() << "shared sample data not available";
+    const auto columns = earthvision::read_points(path);
+    ASSERT_TRUE(columns.has_value()) << columns.error().display();
+    const auto set = PointSet::from_columns(columns->points, columns->attributes);
+    ASSERT_TRUE(set.has_value());
+    const auto col = *set->attr(*points::column_attr_name(set->attributes));
+    const auto row = *set->attr(*points::row_attr_name(set->attributes));
+    const auto [cmin, cmax] = std::minmax_element(col.begin(), col.end());
+    const auto [rmin, rmax] = std::minmax_element(row.begin(), row.end());
+
+    const auto s = points::to_structured_surface(*set, 1e-3, EdgeMode::Occupied);
+    ASSERT_TRUE(s.has_value()) << error_text(s);
+    ASSERT_EQ(s->ncol(), static_cast<std::size_t>(*cmax - *cmin + 1));
+    ASSERT_EQ(s->nrow(), static_cast<std::size_t>(*rmax - *rmin + 1));
+    EXPECT_FALSE(s->shell->nominal().has_value());
+    for (std::size_t k = 0; k < set->size(); ++k) {
+        const auto i = static_cast<std::size_t>(col[k] - *cmin);
+        const auto j = static_cast<std::size_t>(row[k] - *rmin);
+        EXPECT_EQ(s->shell->x()(i, j), set->points[k][0]);
+        EXPECT_EQ(s->shell->y()(i, j), set->points[k][1]);
+        EXPECT_EQ(s->values(i, j), set->points[k][2]);
+    }
+    EXPECT_GE(s->shell->edge().size(), 1u);
+    EXPECT_EQ(error_text(points::to_structured_surface(*set, 1e-3, EdgeMode::FullRect)),
+              kPrefix + "full_rect edge requires a nominal regular geometry; this mesh is curvilinear — use the "
+                        "occupied edge");
+
+    const std::string inferred = error_text(points::infer_geometry(*set, 1e-3, EdgeMode::Occupied));
+    EXPECT_TRUE(inferred.starts_with(kPrefix + "column/row nodes miss the inferred regular lattice by a median of "))
+        << inferred;
+    EXPECT_TRUE(inferred.ends_with("; the mesh is curvilinear rather than a regular grid — use to_structured_surface, "
+                                   "which carries explicit per-node XY"))
+        << inferred;
 }
 
 }  // namespace
