@@ -11,6 +11,7 @@
 #include "algorithms/wells.hpp"
 #include "core/mnemonics.hpp"
 #include "core/points_load.hpp"
+#include "core/structured_load.hpp"
 #include "core/surface_load.hpp"
 #include "expected_macros.hpp"
 #include "foundation/format.hpp"
@@ -493,6 +494,23 @@ Result<const Surface*> GeoData::load_surface(std::string_view name, const fs::pa
     VZ_ASSIGN_OR_RETURN(Surface read, read_surface_file(path));
     bool inserted = false;
     const Surface* stored = store_new(surfaces, name, std::move(read), inserted);
+    if (inserted) surface_order.emplace_back(name);
+    return stored;
+}
+
+Result<const StructuredMeshSurface*> GeoData::load_structured_surface(std::string_view name, const fs::path& path) {
+    if (find_surface(name) || find_tri_surface(name))
+        return fail(Error::parse(
+            fmt::format("load_structured_surface: surface name '{}' already belongs to a regular surface", name)));
+    VZ_ASSIGN_OR_RETURN(FormatKind kind, FormatKind::detect(path));
+    const bool earthvision = kind == FormatKind::EarthVisionGrid ||
+                             (kind == FormatKind::Unknown && loaders::lowercase_extension(path) == "earthvisiongrid");
+    if (!earthvision)
+        return fail(Error::format(fmt::format("load_structured_surface: '{}' is {}, not an EarthVision grid",
+                                              text::display_path(path), kind)));
+    VZ_ASSIGN_OR_RETURN(StructuredMeshSurface read, structured_load::load_earthvision_grid(path));
+    bool inserted = false;
+    const StructuredMeshSurface* stored = store_new(structured_surfaces, name, std::move(read), inserted);
     if (inserted) surface_order.emplace_back(name);
     return stored;
 }

@@ -645,6 +645,13 @@ constexpr const char* kEarthVision =
 constexpr const char* kLas = "~Version\n VERS. 2.0\n~Curve\nDEPT.M\n~A\n1\n";
 constexpr const char* kUnknown = "nothing a sniffer would recognise\n";
 
+/// The outcome of a call without its value.
+template <class T>
+Result<void> status_of(const Result<T>& r) {
+    if (!r) return fail(r.error());
+    return {};
+}
+
 /// Checks one loader outcome against `expect`: an operation name means
 /// success with the history ["op(path=<path>)"]; "=text" the exact error
 /// display, "^text" its beginning, "{}" standing for the path.
@@ -783,6 +790,67 @@ TEST(ElementLoaders, NamesAndStoring) {
     EXPECT_EQ(missing.error().kind(), ErrorKind::Io);
     EXPECT_EQ(project.surfaces.size(), 1u);
     EXPECT_EQ(project.surface_order, std::vector<std::string>{"top"});
+}
+
+TEST(ElementLoaders, StructuredSurfaces) {
+    ScratchDir dir;
+    const fs::path ev = dir.write("e.ev", kEarthVision);
+    GeoData project = GeoData::make(LengthUnit::Metres);
+    project.surfaces.insert({"reg", *Surface::make(GridGeometry{0, 0, 1, 1, 2, 2, 0, false}, Grid2(2, 2, 0.0))});
+    auto mesh = MeshShell::from_grid_geometry(GridGeometry{0, 0, 1, 1, 2, 2, 0, false});
+    project.tri_surfaces.insert(
+        {"tri", *TriSurface::from_shell(std::make_shared<const MeshShell>(std::move(*mesh)), {1, 2, 3, 4})});
+    project.surface_order = {"reg", "tri"};
+
+    auto loaded = project.load_structured_surface("ev", ev);
+    ASSERT_TRUE(loaded) << loaded.error().display();
+    EXPECT_EQ((*loaded)->history.entries(),
+              std::vector<std::string>{"structured_surface.load_earthvision_grid(path=" + ev.string() + ")"});
+    EXPECT_EQ((*loaded)->values.data(), (std::vector<double>{1, 3, 2, 4}));
+    EXPECT_EQ(project.surface_order, (std::vector<std::string>{"reg", "tri", "ev"}));
+
+    // Stored once: a second file under the name changes nothing.
+    auto again = project.load_structured_surface("ev", dir.write("f.ev", kEarthVision));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(*again, *loaded);
+    EXPECT_EQ(project.surface_order, (std::vector<std::string>{"reg", "tri", "ev"}));
+
+    struct Case {
+        const char* name;
+        fs::path path;
+        std::string error;
+    };
+    const fs::path las = dir.write("w.las", kLas);
+    const fs::path unknown = dir.write("u.txt", kUnknown);
+    const Case cases[] = {
+        {"reg", dir.path("never-opened.ev"),
+         "parse error: load_structured_surface: surface name 'reg' already belongs to a regular surface"},
+        {"tri", dir.path("never-opened.ev"),
+         "parse error: load_structured_surface: surface name 'tri' already belongs to a regular surface"},
+        {"x", las, "unsupported format: load_structured_surface: '" + las.string() + "' is Las, not an EarthVision grid"},
+        {"x", unknown,
+         "unsupported format: load_structured_surface: '" + unknown.string() + "' is Unknown, not an EarthVision grid"},
+        {"ev", dir.path("never-opened.ev"),
+         "parse error: load_surface: surface name 'ev' already belongs to a structured mesh surface"},
+    };
+    for (const auto& c : cases) {
+        auto r = std::string(c.name) == "ev" ? status_of(project.load_surface(c.name, c.path))
+                                             : status_of(project.load_structured_surface(c.name, c.path));
+        ASSERT_FALSE(r) << c.name;
+        EXPECT_EQ(r.error().display(), c.error);
+    }
+    EXPECT_EQ(project.structured_surfaces.size(), 1u);
+
+    // A real export with a clipped node: the absent position stays NaN.
+    auto real = testing::shared_data("earthvision/resinsight_small_flipped_clipped.ptl");
+    if (real.empty()) return;
+    auto clipped = project.load_structured_surface("clipped", real);
+    ASSERT_TRUE(clipped) << clipped.error().display();
+    EXPECT_EQ((*clipped)->ncol(), 3u);
+    EXPECT_EQ((*clipped)->nrow(), 3u);
+    std::size_t absent = 0;
+    for (double x : (*clipped)->shell->x().values()) absent += std::isnan(x) ? 1 : 0;
+    EXPECT_EQ(absent, 1u);
 }
 
 TEST(ElementLoaders, ShapefilesGoByExtension) {
