@@ -99,6 +99,17 @@ TEST(FitMedian, MiddleOrMeanUnderTotalOrder) {
     }
 }
 
+TEST(FitRoundToIndex, HalfAwayFromZeroSaturated) {
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    const std::pair<double, std::int64_t> cases[] = {
+        {2.5, 3}, {-2.5, -3}, {2.4999999, 2}, {-0.0, 0}, {kNaN, 0}, {1e30, kMax}, {-1e30, kMin},
+        {9223372036854775808.0, kMax}, {-9223372036854775808.0, kMin}, {kInf, kMax}, {-kInf, kMin},
+        {9007199254740993.0, 9007199254740992},
+    };
+    for (const auto& [v, expected] : cases) EXPECT_EQ(fit::round_to_index(v), expected) << v;
+}
+
 TEST(FitAxisSpacing, MedianOfTheShortAlongAxisSteps) {
     const std::array<double, 2> ex{1.0, 0.0};
     struct Case {

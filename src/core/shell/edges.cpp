@@ -34,13 +34,6 @@ bool present(const Grid2& x, const Grid2& y, const Grid2* v, std::size_t i, std:
     return std::isfinite(x(i, j)) && std::isfinite(y(i, j)) && (v == nullptr || std::isfinite((*v)(i, j)));
 }
 
-/// Rounded half away from zero, saturated to 64 bits.
-std::int64_t saturating_integer(double r) {
-    if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-    if (r < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(r);
-}
-
 /// Reads one index value: absent to skip the point (NaN), the rounded integer,
 /// or the error naming `what` ("column" or "row").
 Result<std::optional<std::int64_t>> read_index(double value, const char* what) {
@@ -49,7 +42,7 @@ Result<std::optional<std::int64_t>> read_index(double value, const char* what) {
     const double r = std::round(value);
     if (std::fabs(value - r) > 1e-6)
         return fail(inference(fmt::format("{} attribute contains non-integer grid indices", what)));
-    return std::optional<std::int64_t>{saturating_integer(r)};
+    return std::optional<std::int64_t>{fit::round_to_index(r)};
 }
 
 /// The indexed points of columns already found, with the length check.

@@ -23,21 +23,20 @@ Error inference(std::string message) { return Error::geometry_inference(std::mov
 
 bool valid_tolerance(double t) { return std::isfinite(t) && t > 0.0; }
 
-/// Rounded half away from zero, saturated to 64 bits; NaN gives 0.
-std::int64_t saturating_round(double v) {
-    if (std::isnan(v)) return 0;
-    const double r = std::round(v);
-    if (r >= 9223372036854775808.0) return kI64Max;
-    if (r < -9223372036854775808.0) return kI64Min;
-    return static_cast<std::int64_t>(r);
-}
-
 /// b - a for a <= b, exact as an unsigned count.
 std::uint64_t span_of(std::int64_t a, std::int64_t b) {
     return static_cast<std::uint64_t>(b) - static_cast<std::uint64_t>(a);
 }
 
 }  // namespace
+
+std::int64_t round_to_index(double v) {
+    if (std::isnan(v)) return 0;
+    const double r = std::round(v);
+    if (r >= 9223372036854775808.0) return kI64Max;
+    if (r < -9223372036854775808.0) return kI64Min;
+    return static_cast<std::int64_t>(r);
+}
 
 std::optional<double> median(std::vector<double> values) {
     if (values.empty()) return std::nullopt;
@@ -124,8 +123,8 @@ Result<LatticeFitXY> fit_lattice_xy(std::span<const std::array<double, 3>> point
     for (std::size_t k = 0; k < n; ++k) {
         const double fa = (a[k] - amin) / xinc;
         const double fb = (b[k] - bmin) / yinc;
-        const std::int64_t column = saturating_round(fa);
-        const std::int64_t row = saturating_round(fb);
+        const std::int64_t column = round_to_index(fa);
+        const std::int64_t row = round_to_index(fb);
         const double residual = std::hypot(std::fabs(fa - static_cast<double>(column)) * xinc,
                                            std::fabs(fb - static_cast<double>(row)) * yinc);
         if (residual > tolerance)

@@ -67,6 +67,10 @@ Result<GridGeometry> fit_lattice_indexed(std::span<const IndexedNode> nodes, dou
 Result<double> axis_spacing(std::span<const std::array<double, 2>> differences, std::array<double, 2> axis,
                             double tolerance);
 
+/// `v` rounded half away from zero as a signed 64-bit integer, saturated at
+/// the limits; NaN gives 0. How lattice indices are read from floats.
+std::int64_t round_to_index(double v);
+
 /// Median under the IEEE total order: absent for no values, the middle value
 /// for an odd count, the mean of the two middle values for an even count.
 std::optional<double> median(std::vector<double> values);

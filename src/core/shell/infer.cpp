@@ -19,15 +19,6 @@ namespace {
 
 Error inference(std::string message) { return Error::geometry_inference(std::move(message)); }
 
-/// Rounded half away from zero, saturated to 64 bits; NaN gives 0.
-std::int64_t saturating_round(double v) {
-    if (std::isnan(v)) return 0;
-    const double r = std::round(v);
-    if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-    if (r < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(r);
-}
-
 struct KeyHash {
     std::size_t operator()(const std::pair<std::int64_t, std::int64_t>& k) const noexcept {
         std::uint64_t h = static_cast<std::uint64_t>(k.first) * 0x9E3779B97F4A7C15ull;
@@ -47,7 +38,7 @@ bool has_duplicate_xy(const PointSet& set, double tolerance) {
     seen.reserve(set.size());
     for (const auto& p : set.points) {
         if (!std::isfinite(p[0]) || !std::isfinite(p[1])) continue;
-        if (!seen.emplace(saturating_round(p[0] * k), saturating_round(p[1] * k)).second) return true;
+        if (!seen.emplace(fit::round_to_index(p[0] * k), fit::round_to_index(p[1] * k)).second) return true;
     }
     return false;
 }
