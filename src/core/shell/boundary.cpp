@@ -1,17 +1,17 @@
 // Boundary rings of a triangle list and the shell built from bare triangles.
 //
-// The directed edges go into one open-addressing set of packed 64-bit keys
-// (three per triangle), which keeps the pass linear and allocation-free per
-// edge even for millions of triangles. The boundary edges, usually a small
-// fraction, are then sorted by (from, to): each start node owns a contiguous
-// run of successors in ascending order, and consuming "the largest remaining
-// successor" is shrinking the run from its end.
+// The directed edges are grouped by start node with a counting sort, each
+// node's few successors sorted, so that looking for the reverse of an edge is
+// a short binary search in cache-friendly memory, even for millions of
+// triangles. The boundary edges, usually a small fraction, come out in
+// (from, to) order: each start node owns a contiguous run of successors in
+// ascending order, and consuming "the largest remaining successor" is
+// shrinking the run from its end.
 
 #include "core/shell/boundary.hpp"
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <utility>
 
 #include <fmt/format.h>
@@ -22,53 +22,38 @@ namespace vz::mesh {
 
 namespace {
 
-constexpr std::uint64_t kEmptyKey = ~std::uint64_t{0};  // never a packed pair of indices below 2^32 - 1
-
 std::uint64_t edge_key(std::uint32_t from, std::uint32_t to) { return (std::uint64_t{from} << 32) | to; }
 
-std::uint64_t mix(std::uint64_t h) {
-    h ^= h >> 33;
-    h *= 0xFF51AFD7ED558CCDull;
-    h ^= h >> 33;
-    h *= 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 33;
-    return h;
-}
+/// The directed triangle edges grouped by their start node (a counting sort,
+/// so linear in the triangles): node u's successors are
+/// `to[offset[u] .. offset[u + 1])`, sorted ascending with repeats removed
+/// (`end[u]` marks the end of the distinct ones).
+struct DirectedEdges {
+    std::vector<std::size_t> offset;
+    std::vector<std::size_t> end;
+    std::vector<std::uint32_t> to;
 
-/// Set of directed edges with linear probing; sized once for `capacity`
-/// keys at a load of at most three quarters.
-class DirectedEdgeSet {
-public:
-    explicit DirectedEdgeSet(std::size_t capacity) {
-        const std::size_t want = std::max<std::size_t>(16, capacity + capacity / 3 + 1);
-        slots_.assign(std::bit_ceil(want), kEmptyKey);
-        mask_ = slots_.size() - 1;
-    }
-
-    void insert(std::uint64_t key) {
-        std::size_t at = mix(key) & mask_;
-        while (slots_[at] != kEmptyKey) {
-            if (slots_[at] == key) return;
-            at = (at + 1) & mask_;
+    DirectedEdges(std::size_t node_count, std::span<const MeshTriangle> triangles)
+        : offset(node_count + 1, 0), end(node_count, 0), to(triangles.size() * 3) {
+        for (const MeshTriangle& t : triangles)
+            for (const std::uint32_t v : t) ++offset[v + 1];
+        for (std::size_t u = 0; u < node_count; ++u) offset[u + 1] += offset[u];
+        std::vector<std::size_t> fill(offset.begin(), offset.end() - 1);
+        for (const MeshTriangle& t : triangles)
+            for (std::size_t k = 0; k < 3; ++k) to[fill[t[k]]++] = t[(k + 1) % 3];
+        for (std::size_t u = 0; u < node_count; ++u) {
+            const auto first = to.begin() + static_cast<std::ptrdiff_t>(offset[u]);
+            const auto last = to.begin() + static_cast<std::ptrdiff_t>(offset[u + 1]);
+            std::sort(first, last);
+            end[u] = static_cast<std::size_t>(std::unique(first, last) - to.begin());
         }
-        slots_[at] = key;
     }
 
-    bool contains(std::uint64_t key) const {
-        std::size_t at = mix(key) & mask_;
-        while (slots_[at] != kEmptyKey) {
-            if (slots_[at] == key) return true;
-            at = (at + 1) & mask_;
-        }
-        return false;
+    bool contains(std::uint32_t from, std::uint32_t target) const {
+        const auto first = to.begin() + static_cast<std::ptrdiff_t>(offset[from]);
+        const auto last = to.begin() + static_cast<std::ptrdiff_t>(end[from]);
+        return std::binary_search(first, last, target);
     }
-
-    /// Stored keys, in slot order.
-    const std::vector<std::uint64_t>& slots() const { return slots_; }
-
-private:
-    std::vector<std::uint64_t> slots_;
-    std::size_t mask_ = 0;
 };
 
 Result<void> check_triangle_range(std::size_t node_count, std::span<const MeshTriangle> triangles) {
@@ -85,24 +70,21 @@ Result<void> check_triangle_range(std::size_t node_count, std::span<const MeshTr
 Result<std::vector<BoundaryRing>> trace_boundary(std::size_t node_count, std::span<const MeshTriangle> triangles) {
     VZ_TRY(check_triangle_range(node_count, triangles));
 
-    DirectedEdgeSet directed(triangles.size() * 3);
-    for (const MeshTriangle& t : triangles) {
-        directed.insert(edge_key(t[0], t[1]));
-        directed.insert(edge_key(t[1], t[2]));
-        directed.insert(edge_key(t[2], t[0]));
-    }
+    // Only nodes the triangles use need a slot, whatever count the caller gives.
+    std::size_t used = 0;
+    for (const MeshTriangle& t : triangles)
+        for (const std::uint32_t v : t) used = std::max<std::size_t>(used, std::size_t{v} + 1);
+    const DirectedEdges directed(used, triangles);
 
-    // Unpaired directed edges, sorted by (from, to): the boundary map with
+    // Unpaired directed edges in (from, to) order: the boundary map with
     // every successor list ascending.
     std::vector<std::uint64_t> boundary;
-    for (const std::uint64_t key : directed.slots()) {
-        if (key == kEmptyKey) continue;
-        const auto from = static_cast<std::uint32_t>(key >> 32);
-        const auto to = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
-        if (!directed.contains(edge_key(to, from))) boundary.push_back(key);
+    for (std::size_t u = 0; u < used; ++u) {
+        const auto from = static_cast<std::uint32_t>(u);
+        for (std::size_t e = directed.offset[u]; e < directed.end[u]; ++e)
+            if (!directed.contains(directed.to[e], from)) boundary.push_back(edge_key(from, directed.to[e]));
     }
     if (boundary.empty()) return fail(Error::geometry_inference("triangulated surface has no boundary"));
-    std::sort(boundary.begin(), boundary.end());
     const std::size_t edge_count = boundary.size();
 
     // Runs of one start node: keys[r] owns boundary[begin[r] .. end[r]).
