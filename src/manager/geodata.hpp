@@ -158,13 +158,19 @@ struct GeoData {
 
     // ---- lookups (exact names; null when absent) --------------------------
 
+    /// The well stored under exactly `id`, or null.
     const Well* find_well(std::string_view id) const;
+    /// The well stored under exactly `id`, for changing, or null.
     Well* find_well_mut(std::string_view id);
+    /// The point set stored under exactly `name`, or null.
     const PointSet* find_point_set(std::string_view name) const;
+    /// The polygon set stored under exactly `name`, or null.
     const PolygonSet* find_polygon_set(std::string_view name) const;
     /// The regular surface of that name (the regular map only).
     const Surface* find_surface(std::string_view name) const;
+    /// The structured mesh surface of that name (the structured map only).
     const StructuredMeshSurface* find_structured_surface(std::string_view name) const;
+    /// The triangulated surface of that name (the triangulated map only).
     const TriSurface* find_tri_surface(std::string_view name) const;
     /// Same as `find_point_set`.
     const PointSet* point_set(std::string_view name) const { return find_point_set(name); }
@@ -188,8 +194,11 @@ struct GeoData {
 
     // ---- listings (insertion order) ----------------------------------------
 
+    /// Well identifiers in map order.
     std::vector<std::string> well_names() const;
+    /// Model section names in map order.
     std::vector<std::string> model_section_names() const;
+    /// Asset names (with their "@asset/" prefix) in map order.
     std::vector<std::string> asset_names() const;
     /// The wells stored under each name of `names`, in list order; names
     /// without a well are skipped, repeated names yield the well again.
