@@ -108,6 +108,10 @@ TEST(StructuredLoad, PlacesEveryRow) {
          indexed_row(1, 2, 3, 5, 10) + indexed_row(4, 5, 6, 6, 10) + indexed_row(7, 8, 9, 5, 11) +
              indexed_row(10, 11, 12, 6, 11) + indexed_row(13, 14, 15, 7, 11),
          3, 2, {{0, 0, 1, 2, 3}, {1, 0, 4, 5, 6}, {0, 1, 7, 8, 9}, {1, 1, 10, 11, 12}, {2, 1, 13, 14, 15}}},
+        {"Grid_size over numbered rows that leave positions absent",
+         "#Grid_size: 3 x 2\n" + indexed_row(1, 2, 3, 5, 10) + indexed_row(13, 14, 15, 7, 11) +
+             indexed_row(7, 20, 9, 5, 11),
+         3, 2, {{0, 0, 1, 2, 3}, {2, 1, 13, 14, 15}, {0, 1, 7, 20, 9}}},
         {"null values keep their place",
          "#Grid_size: 2 x 2\n1 1 1e30\n2 1 -999\n#Null_value: -999\n1 2 -999\n2 2 7\n", 2, 2,
          {{0, 0, 1, 1, kNaN}, {1, 0, 2, 1, -999}, {0, 1, 1, 2, kNaN}, {1, 1, 2, 2, 7}}},
