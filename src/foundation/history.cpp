@@ -16,6 +16,11 @@ History History::derive(const History& source, std::string entry) {
     return h;
 }
 
+History History::derive_owned(History source, std::string entry) {
+    source.entries_.push_back(std::move(entry));
+    return source;
+}
+
 void History::extend_prefixed(History& target, std::string_view prefix, const History& other) {
     target.entries_.reserve(target.entries_.size() + other.entries_.size());
     for (const auto& e : other.entries_) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vz {
@@ -17,6 +18,9 @@ public:
     static History make(std::string entry);
     /// A copy of `source` followed by one new entry; `source` is unchanged.
     static History derive(const History& source, std::string entry);
+    /// `derive` for a source the caller hands over: its entries are moved,
+    /// then the new entry is appended.
+    static History derive_owned(History source, std::string entry);
     /// Appends every entry of `other` to `target` as "<prefix>.<entry>".
     static void extend_prefixed(History& target, std::string_view prefix, const History& other);
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "core/grid_geometry.hpp"
@@ -94,6 +95,11 @@ TEST(History, DeriveExtendAndNew) {
     EXPECT_EQ(src.entries(), std::vector<std::string>{"log.new"});
     EXPECT_EQ(a.entries(), (std::vector<std::string>{"log.new", "log.clip(top_md=12, base_md=12.5)"}));
     EXPECT_EQ(b.entries().back(), "log.clip(top_md=NaN, base_md=1)");
+
+    History owned = History::derive_owned(a, "log.clip(top_md=-inf, base_md=inf)");
+    EXPECT_EQ(owned.entries(), (std::vector<std::string>{"log.new", "log.clip(top_md=12, base_md=12.5)",
+                                                         "log.clip(top_md=-inf, base_md=inf)"}));
+    EXPECT_EQ(a.size(), 2u);  // a copy was handed over
 
     History t = History::make("surface.new");
     History::extend_prefixed(t, "rhs", History());
@@ -216,6 +222,40 @@ TEST(Mnemonics, Canonical) {
                  {"vclay", "VSH"}, {"n_g", "NTG"}, {"zden", "RHOB"}, {"CNL", "NPHI"}, {"totphi", "PHIT"},
                  {"SW_T", "SWT"}, {"suwi", "SW"}, {"rdep", "RT"}, {"dtco", "DT"}};
     for (const auto& c : cases) EXPECT_EQ(canonical_mnemonic(c.raw), c.canonical) << c.raw;
+}
+
+TEST(Mnemonics, EveryAliasOfTheTableInAnySpelling) {
+    const struct {
+        const char* canonical;
+        std::vector<const char*> aliases;
+    } table[] = {
+        {"PERM", {"K", "KH", "PERM", "PERMH", "KLOGH"}},
+        {"SW", {"SW", "SWE", "SW_E", "SUWI"}},
+        {"SWT", {"SWT", "SW_T", "SWTOT"}},
+        {"GR", {"GR", "GRC", "SGR", "CGR", "GAMMA"}},
+        {"DT", {"DT", "AC", "DTCO", "SONIC"}},
+        {"RT", {"RT", "RES", "ILD", "LLD", "RDEP"}},
+        {"PHIE", {"PHI", "PHIE", "PHI_E", "PHIEF", "EFFPHI"}},
+        {"PHIT", {"PHIT", "PHI_T", "TOTPHI"}},
+        {"NPHI", {"NPHI", "TNPH", "NEU", "CNL"}},
+        {"VSH", {"VSH", "VCL", "VCLAY", "VSHGR", "VSHALE"}},
+        {"RHOB", {"RHOB", "DEN", "DENS", "ZDEN"}},
+        {"NTG", {"NTG", "N_G", "NET_GROSS"}},
+    };
+    std::size_t count = 0;
+    for (const auto& row : table) {
+        for (const char* alias : row.aliases) {
+            ++count;
+            const std::string upper = alias;
+            const std::string lower = ascii_lower(upper);
+            EXPECT_EQ(canonical_mnemonic(upper), row.canonical) << upper;
+            EXPECT_EQ(canonical_mnemonic("\t" + lower + "_1987 "), row.canonical) << lower;
+            // Whole-text matching only: a prefix or suffix never matches.
+            EXPECT_EQ(canonical_mnemonic(upper + "X"), upper + "X");
+            EXPECT_EQ(canonical_mnemonic("X" + lower), "X" + lower);
+        }
+    }
+    EXPECT_EQ(count, 50u);
 }
 
 TEST(Mnemonics, AliasMap) {
