@@ -123,6 +123,45 @@ void BM_CrossingKernelAcrossMesh(benchmark::State& state) {
 }
 BENCHMARK(BM_CrossingKernelAcrossMesh)->Unit(benchmark::kMillisecond);
 
+// Preparing the mesh once for many searches: usable triangles, step and an
+// index of every triangle's box.
+void BM_PrepareMesh(benchmark::State& state) {
+    const TriangleMesh mesh = folded_mesh(kCells);
+    for (auto _ : state) {
+        auto r = vz::intersections::PreparedMesh::prepare(mesh.vertices, mesh.triangles, 1e-3);
+        if (!r) {
+            state.SkipWithError(r.error().display().c_str());
+            return;
+        }
+        benchmark::DoNotOptimize(r->step());
+    }
+}
+BENCHMARK(BM_PrepareMesh)->Unit(benchmark::kMillisecond);
+
+// One search in a prepared mesh: what each further well of a batch costs.
+void BM_CrossingKernelPrepared(benchmark::State& state) {
+    const TriangleMesh mesh = folded_mesh(kCells);
+    const auto prepared = vz::intersections::PreparedMesh::prepare(mesh.vertices, mesh.triangles, 1e-3);
+    if (!prepared) {
+        state.SkipWithError(prepared.error().display().c_str());
+        return;
+    }
+    const vz::Trajectory well = long_well();
+    const std::vector<double> mds = well.mds();
+    std::size_t found = 0;
+    for (auto _ : state) {
+        auto r = vz::intersections::intersect_trajectory_with_mesh(mds, well, *prepared);
+        if (!r) {
+            state.SkipWithError(r.error().display().c_str());
+            return;
+        }
+        found = r->size();
+        benchmark::DoNotOptimize(r->data());
+    }
+    state.counters["crossings"] = static_cast<double>(found);
+}
+BENCHMARK(BM_CrossingKernelPrepared)->Unit(benchmark::kMillisecond);
+
 // The driver adds the copy of the mesh that every surface view hands out.
 void BM_CrossingDriver(benchmark::State& state) {
     const TriangleMesh mesh = folded_mesh(kCells);

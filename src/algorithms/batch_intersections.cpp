@@ -19,18 +19,45 @@ int compare_names(const std::optional<std::string>& a, const std::optional<std::
     return (c > 0) - (c < 0);
 }
 
+/// Below this many positioned bores a batch searches each bore from scratch:
+/// a single search indexes only the triangles within its trajectory's reach,
+/// which for a few wells costs less than indexing the whole mesh once.
+constexpr std::size_t kPrepareFromBores = 4;
+
+/// The crossing search of every bore of one batch, in the one mesh the batch
+/// built: the surface is only read, so every bore would be given the same
+/// mesh anyway. Prepared once for many bores, searched from scratch for a
+/// few; both give identical crossings and errors.
+class BatchSearch {
+public:
+    BatchSearch(const TriangleMesh& mesh, double tolerance, std::size_t bores) : mesh_(mesh), tolerance_(tolerance) {
+        if (bores >= kPrepareFromBores)
+            prepared_.emplace(PreparedMesh::prepare(mesh.vertices, mesh.triangles, tolerance));
+    }
+
+    Result<std::vector<Crossing>> operator()(std::span<const double> mds, const Trajectory& trajectory) const {
+        if (!prepared_)
+            return intersect_trajectory_with_mesh(mds, trajectory, mesh_.vertices, mesh_.triangles, tolerance_);
+        // A mesh that could not be prepared carries the error every search
+        // would give.
+        if (!*prepared_) return fail(prepared_->error());
+        return intersect_trajectory_with_mesh(mds, trajectory, **prepared_);
+    }
+
+private:
+    const TriangleMesh& mesh_;
+    double tolerance_;
+    std::optional<Result<PreparedMesh>> prepared_;
+};
+
 /// The bore's crossings on its active trajectory, as `Sidetrack::intersections`
-/// (all) or `Sidetrack::intersection` (single) give them, but searched in the
-/// mesh the batch built once instead of a fresh one per bore: the surface is
-/// only read, so every bore would be given the same mesh anyway.
-Result<std::vector<SurfaceIntersection>> query_bore(const Sidetrack& bore, const TriangleMesh& mesh,
-                                                    double tolerance, bool all) {
+/// (all) or `Sidetrack::intersection` (single) give them.
+Result<std::vector<SurfaceIntersection>> query_bore(const Sidetrack& bore, const BatchSearch& search, bool all) {
     std::vector<SurfaceIntersection> out;
     const Trajectory* t = bore.active_trajectory();
     if (t == nullptr) return out;
     const std::vector<double> mds = t->mds();
-    VZ_ASSIGN_OR_RETURN(const auto found,
-                        intersect_trajectory_with_mesh(mds, *t, mesh.vertices, mesh.triangles, tolerance));
+    VZ_ASSIGN_OR_RETURN(const auto found, search(mds, *t));
     out.reserve(found.size());
     for (const auto& c : found) {
         SurfaceIntersection rec;
@@ -63,13 +90,17 @@ Result<WellIntersectionBatch> intersect_wells_with_surface(std::span<const std::
                                                            const TriangleMeshSource& surface, double tolerance,
                                                            bool all) {
     VZ_ASSIGN_OR_RETURN(const TriangleMesh mesh, surface.triangle_mesh());
+    std::size_t bores = 0;
+    for (const Well& well : wells)
+        for (const auto& [label, bore] : well.bores) bores += bore.has_trajectory() ? 1 : 0;
+    const BatchSearch search(mesh, tolerance, bores);
     WellIntersectionBatch batch;
     for (const Well& well : wells) {
         bool queried = false;
         for (const auto& [label, bore] : well.bores) {
             if (!bore.has_trajectory()) continue;
             queried = true;
-            auto hits = query_bore(bore, mesh, tolerance, all);
+            auto hits = query_bore(bore, search, all);
             if (!hits) {
                 std::string text = hits.error().display();
                 batch.failed.push_back({well.name, label, failure_reason(text), std::move(text)});

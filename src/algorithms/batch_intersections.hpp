@@ -60,7 +60,8 @@ namespace intersections {
 /// reason "coplanar", "multiple_intersections" or "intersection_error" (an
 /// invalid tolerance gives the last for every positioned bore). Only the
 /// surface's own mesh error fails the whole call, before any well is looked
-/// at. The surface's mesh is built once and searched for every bore.
+/// at. The surface's mesh is built and prepared for searching once, then
+/// searched for every bore.
 Result<WellIntersectionBatch> intersect_wells_with_surface(std::span<const std::reference_wrapper<const Well>> wells,
                                                            const TriangleMeshSource& surface, double tolerance,
                                                            bool all);

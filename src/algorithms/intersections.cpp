@@ -144,17 +144,14 @@ double bisect(double lo, double hi, double d_lo, double threshold, const Plane& 
 
 geometry::Box3 to_index_box(const Box3& b) { return geometry::Box3{b.min, b.max}; }
 
-template <class Positions>
-Result<std::vector<Crossing>> search(std::span<const double> mds, const Positions& positions,
-                                     std::span<const Point3> vertices, std::span<const TriangleIndices> triangles,
-                                     double tolerance) {
-    if (!(std::isfinite(tolerance) && tolerance > 0.0))
-        return fail(Error::out_of_range("intersection tolerance must be finite and positive"));
-    std::vector<Crossing> crossings;
-    if (mds.size() < 2) return crossings;
+bool valid_tolerance(double tolerance) { return std::isfinite(tolerance) && tolerance > 0.0; }
 
-    // Usable triangles: indices in range and all nine coordinates finite.
-    std::vector<std::size_t> candidates;
+Error tolerance_error() { return Error::out_of_range("intersection tolerance must be finite and positive"); }
+
+/// Usable triangles: indices in range and all nine coordinates finite, in
+/// list order.
+std::vector<std::size_t> usable_triangles(std::span<const Point3> vertices, std::span<const TriangleIndices> triangles) {
+    std::vector<std::size_t> usable;
     const std::size_t nv = vertices.size();
     for (std::size_t k = 0; k < triangles.size(); ++k) {
         const auto& t = triangles[k];
@@ -162,44 +159,36 @@ Result<std::vector<Crossing>> search(std::span<const double> mds, const Position
         bool finite = true;
         for (const auto idx : t)
             for (const double c : vertices[idx]) finite = finite && std::isfinite(c);
-        if (finite) candidates.push_back(k);
+        if (finite) usable.push_back(k);
     }
-    if (candidates.empty()) return crossings;
+    return usable;
+}
 
-    const double step = std::max(median_edge_length(vertices, triangles, candidates), 8.0 * tolerance);
+/// The mesh side of one search: triangles are found through `index`, whose
+/// entry k is triangle `entries[k]`; `entries` ascends, so the candidates of
+/// every leaf are met in triangle-list order whichever subset is indexed.
+struct IndexedMesh {
+    std::span<const Point3> vertices;
+    std::span<const TriangleIndices> triangles;
+    std::span<const std::size_t> entries;
+    const geometry::BoxIndex3& index;
+    double step;
+    double tolerance;
+};
 
-    // Only triangles whose padded box meets the padded box of the whole
-    // subdivided trajectory can be met by any leaf query: a first, cheap
-    // pass over the leaves bounds the trajectory, and the index holds just
-    // those triangles. Their order, and so the order in which a leaf meets
-    // its candidates, stays ascending.
-    Box3 reach{{kInf, kInf, kInf}, {-kInf, -kInf, -kInf}};
-    auto extend = [&reach, tolerance](const TrajectorySegment& leaf) {
-        const Box3 b = segment_envelope(leaf.p0, leaf.p1, tolerance);
-        for (int k = 0; k < 3; ++k) {
-            reach.min[k] = std::min(reach.min[k], b.min[k]);
-            reach.max[k] = std::max(reach.max[k], b.max[k]);
-        }
-        return true;
-    };
-    for (std::size_t i = 0; i + 1 < mds.size(); ++i) {
-        const auto p0 = positions(mds[i]);
-        const auto p1 = positions(mds[i + 1]);
-        if (p0 && p1) subdivide(mds[i], *p0, mds[i + 1], *p1, 0u, step, tolerance, positions, extend);
-    }
-    std::vector<std::size_t> indexed;
-    std::vector<geometry::Box3> boxes;
-    for (const auto k : candidates) {
-        const auto& t = triangles[k];
-        const Box3 b = triangle_envelope(vertices[t[0]], vertices[t[1]], vertices[t[2]], tolerance);
-        if (b.min[0] <= reach.max[0] && reach.min[0] <= b.max[0] && b.min[1] <= reach.max[1] &&
-            reach.min[1] <= b.max[1] && b.min[2] <= reach.max[2] && reach.min[2] <= b.max[2]) {
-            indexed.push_back(k);
-            boxes.push_back(to_index_box(b));
-        }
-    }
-    const auto index = geometry::BoxIndex3::bulk_load(boxes);
-    boxes = {};
+/// Subdivides the trajectory station interval by station interval, meets
+/// every leaf with its candidate triangles, then sorts the crossings by md
+/// and merges near-duplicates.
+template <class Positions>
+Result<std::vector<Crossing>> search_leaves(std::span<const double> mds, const Positions& positions,
+                                            const IndexedMesh& mesh) {
+    const auto vertices = mesh.vertices;
+    const auto triangles = mesh.triangles;
+    const auto indexed = mesh.entries;
+    const auto& index = mesh.index;
+    const double step = mesh.step;
+    const double tolerance = mesh.tolerance;
+    std::vector<Crossing> crossings;
 
     // Leaves are searched as the subdivision emits them, station interval
     // by station interval in md order: the same order as a full list of
@@ -314,6 +303,53 @@ Result<std::vector<Crossing>> search(std::span<const double> mds, const Position
     return kept;
 }
 
+/// One search from scratch. Only triangles whose padded box meets the padded
+/// box of the whole subdivided trajectory can be met by any leaf query: a
+/// first, cheap pass over the leaves bounds the trajectory, and the index
+/// holds just those triangles, so a single search does not pay for indexing
+/// the whole mesh. Any leaf box lies inside that bound, so each leaf meets
+/// exactly the triangles it would meet in an index of all of them.
+template <class Positions>
+Result<std::vector<Crossing>> search(std::span<const double> mds, const Positions& positions,
+                                     std::span<const Point3> vertices, std::span<const TriangleIndices> triangles,
+                                     double tolerance) {
+    if (!valid_tolerance(tolerance)) return fail(tolerance_error());
+    if (mds.size() < 2) return std::vector<Crossing>{};
+    const std::vector<std::size_t> candidates = usable_triangles(vertices, triangles);
+    if (candidates.empty()) return std::vector<Crossing>{};
+
+    const double step = std::max(median_edge_length(vertices, triangles, candidates), 8.0 * tolerance);
+
+    Box3 reach{{kInf, kInf, kInf}, {-kInf, -kInf, -kInf}};
+    auto extend = [&reach, tolerance](const TrajectorySegment& leaf) {
+        const Box3 b = segment_envelope(leaf.p0, leaf.p1, tolerance);
+        for (int k = 0; k < 3; ++k) {
+            reach.min[k] = std::min(reach.min[k], b.min[k]);
+            reach.max[k] = std::max(reach.max[k], b.max[k]);
+        }
+        return true;
+    };
+    for (std::size_t i = 0; i + 1 < mds.size(); ++i) {
+        const auto p0 = positions(mds[i]);
+        const auto p1 = positions(mds[i + 1]);
+        if (p0 && p1) subdivide(mds[i], *p0, mds[i + 1], *p1, 0u, step, tolerance, positions, extend);
+    }
+    std::vector<std::size_t> indexed;
+    std::vector<geometry::Box3> boxes;
+    for (const auto k : candidates) {
+        const auto& t = triangles[k];
+        const Box3 b = triangle_envelope(vertices[t[0]], vertices[t[1]], vertices[t[2]], tolerance);
+        if (b.min[0] <= reach.max[0] && reach.min[0] <= b.max[0] && b.min[1] <= reach.max[1] &&
+            reach.min[1] <= b.max[1] && b.min[2] <= reach.max[2] && reach.min[2] <= b.max[2]) {
+            indexed.push_back(k);
+            boxes.push_back(to_index_box(b));
+        }
+    }
+    const auto index = geometry::BoxIndex3::bulk_load(boxes);
+    boxes = {};
+    return search_leaves(mds, positions, IndexedMesh{vertices, triangles, indexed, index, step, tolerance});
+}
+
 }  // namespace
 
 bool point_in_triangle(const Point3& p, const Point3& a, const Point3& b, const Point3& c, double tolerance) {
@@ -424,6 +460,33 @@ Result<std::vector<Crossing>> intersect_trajectory_with_mesh(std::span<const dou
                                                              std::span<const TriangleIndices> triangles,
                                                              double tolerance) {
     return search(mds, TrajectoryPositions{trajectory}, vertices, triangles, tolerance);
+}
+
+Result<PreparedMesh> PreparedMesh::prepare(std::span<const Point3> vertices, std::span<const TriangleIndices> triangles,
+                                           double tolerance) {
+    if (!valid_tolerance(tolerance)) return fail(tolerance_error());
+    PreparedMesh mesh;
+    mesh.vertices_ = vertices;
+    mesh.triangles_ = triangles;
+    mesh.tolerance_ = tolerance;
+    mesh.usable_ = usable_triangles(vertices, triangles);
+    mesh.step_ = std::max(median_edge_length(vertices, triangles, mesh.usable_), 8.0 * tolerance);
+    std::vector<geometry::Box3> boxes;
+    boxes.reserve(mesh.usable_.size());
+    for (const auto k : mesh.usable_) {
+        const auto& t = triangles[k];
+        boxes.push_back(to_index_box(triangle_envelope(vertices[t[0]], vertices[t[1]], vertices[t[2]], tolerance)));
+    }
+    mesh.index_ = geometry::BoxIndex3::bulk_load(boxes);
+    return mesh;
+}
+
+Result<std::vector<Crossing>> intersect_trajectory_with_mesh(std::span<const double> mds, const Trajectory& trajectory,
+                                                             const PreparedMesh& mesh) {
+    if (mds.size() < 2 || mesh.usable_.empty()) return std::vector<Crossing>{};
+    return search_leaves(mds, TrajectoryPositions{trajectory},
+                         IndexedMesh{mesh.vertices_, mesh.triangles_, mesh.usable_, mesh.index_, mesh.step_,
+                                     mesh.tolerance_});
 }
 
 Result<std::vector<SurfaceIntersection>> intersect_trajectory_surface(const Trajectory& trajectory,

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/geometry/spatial_index.hpp"
 #include "foundation/result.hpp"
 
 namespace vz {
@@ -96,6 +97,43 @@ Result<std::vector<Crossing>> intersect_trajectory_with_mesh(std::span<const dou
                                                              std::span<const Point3> vertices,
                                                              std::span<const TriangleIndices> triangles,
                                                              double tolerance);
+
+/// A mesh made ready for any number of crossing searches with one tolerance:
+/// its usable triangles, the subdivision step and an index of their
+/// tolerance-padded boxes, all built once. It views the caller's vertices and
+/// triangles, which must outlive it unchanged.
+class PreparedMesh {
+public:
+    /// Errors: OutOfRange for a tolerance that is not finite and positive.
+    static Result<PreparedMesh> prepare(std::span<const Point3> vertices, std::span<const TriangleIndices> triangles,
+                                        double tolerance);
+
+    /// The tolerance every search in this mesh uses.
+    double tolerance() const { return tolerance_; }
+    /// Subdivision step: max(median edge length, 8 x tolerance).
+    double step() const { return step_; }
+    /// Positions of the usable triangles in the triangle list, ascending.
+    std::span<const std::size_t> usable() const { return usable_; }
+
+private:
+    friend Result<std::vector<Crossing>> intersect_trajectory_with_mesh(std::span<const double> mds,
+                                                                        const Trajectory& trajectory,
+                                                                        const PreparedMesh& mesh);
+    PreparedMesh() = default;
+
+    std::span<const Point3> vertices_;
+    std::span<const TriangleIndices> triangles_;
+    double tolerance_ = 0.0;
+    double step_ = 0.0;
+    std::vector<std::size_t> usable_;
+    geometry::BoxIndex3 index_;  // entry k is triangle usable_[k]
+};
+
+/// The crossings of `intersect_trajectory_with_mesh` above for the prepared
+/// mesh and its tolerance, identical to a fresh search of the same mesh.
+/// Errors: Unsupported when a leaf lies in a triangle's plane.
+Result<std::vector<Crossing>> intersect_trajectory_with_mesh(std::span<const double> mds, const Trajectory& trajectory,
+                                                             const PreparedMesh& mesh);
 
 /// True when p, projected onto the triangle's plane, lies inside (a, b, c)
 /// with an edge slack of tolerance / max(1, |b - a|, |c - a|).

@@ -191,6 +191,84 @@ TEST_F(Batch, TheWellsAreOnlyRead) {
     EXPECT_EQ(wells, before);
 }
 
+/// The batch as the bore queries define it: every row and hit computed
+/// from `Sidetrack::intersections` / `Sidetrack::intersection` bore by bore.
+WellIntersectionBatch batch_from_bore_queries(const std::vector<Well>& wells, const TriangleMeshSource& surface,
+                                              double tol, bool all) {
+    WellIntersectionBatch out;
+    for (const Well& w : wells) {
+        bool queried = false;
+        for (const auto& [label, bore] : w.bores) {
+            if (!bore.has_trajectory()) continue;
+            queried = true;
+            Result<std::vector<SurfaceIntersection>> hits = std::vector<SurfaceIntersection>{};
+            if (all) {
+                hits = bore.intersections(surface, tol);
+            } else if (auto one = bore.intersection(surface, tol); !one) {
+                hits = std::unexpected(one.error());
+            } else if (*one) {
+                hits->push_back(std::move(**one));
+            }
+            if (!hits) {
+                const std::string text = hits.error().display();
+                const std::string reason = text.find("coplanar") != std::string::npos ? "coplanar"
+                                           : text.find("crosses the surface") != std::string::npos
+                                               ? "multiple_intersections"
+                                               : "intersection_error";
+                out.failed.push_back({w.name, label, reason, text});
+            } else if (hits->empty()) {
+                out.skipped.push_back({w.name, label, "outside_or_no_intersection", kNoCrossing});
+            } else {
+                for (auto& h : *hits) out.hits.push_back(std::move(h).with_identity(w.name, label, std::nullopt));
+            }
+        }
+        if (!queried) out.skipped.push_back({w.name, "", "missing_trajectory", "well has no positioned bore"});
+    }
+    std::stable_sort(out.hits.begin(), out.hits.end(), intersections::cmp_hits_well_bore_md);
+    return out;
+}
+
+/// A folded surface of 31 x 31 nodes 20 m apart around elevation -100.
+Surface folded_surface() {
+    Grid2 v(31, 31);
+    for (std::size_t i = 0; i < 31; ++i)
+        for (std::size_t j = 0; j < 31; ++j)
+            v(i, j) = -100.0 + 30.0 * std::sin(20.0 * i / 90.0) * std::cos(20.0 * j / 120.0);
+    auto s = Surface::make(GridGeometry{0, 0, 20, 20, 31, 31, 0, false}, std::move(v));
+    EXPECT_TRUE(s.has_value());
+    return *s;
+}
+
+// Small batches search every bore from scratch, larger ones prepare the mesh
+// once; either way the batch is exactly what the bore queries give.
+TEST(BatchSizes, EveryBatchSizeMatchesTheBoreQueries) {
+    const Surface surface = folded_surface();
+    const SurfaceMeshView view(surface);
+    for (const std::size_t count : {1u, 2u, 3u, 4u, 5u, 9u}) {
+        std::vector<Well> wells;
+        for (std::size_t k = 0; k < count; ++k) {
+            const double x = 40.0 + 61.0 * k;
+            const double y = 30.0 + 47.0 * k;
+            std::vector<std::pair<std::string, std::optional<Trajectory>>> bores = {{"", vertical(x, y)}};
+            if (k % 2 == 1) bores.push_back({"ST1", u_turn(x, 600.0 - y)});
+            if (k % 3 == 2) bores.push_back({"ST2", std::nullopt});
+            if (k == 7) bores = {{"", std::nullopt}};
+            wells.push_back(well_with("W" + std::to_string(k), std::move(bores)));
+        }
+        for (const double tol : {kTol, 0.0}) {
+            for (const bool all : {true, false}) {
+                auto got = run(wells, view, tol, all);
+                ASSERT_TRUE(got.has_value()) << got.error().display();
+                EXPECT_EQ(*got, batch_from_bore_queries(wells, view, tol, all))
+                    << count << " wells, tolerance " << tol << ", all=" << all;
+                if (tol > 0.0) {
+                    EXPECT_FALSE(got->hits.empty());
+                }
+            }
+        }
+    }
+}
+
 TEST(BatchEdges, EmptyListGivesThreeEmptyLists) {
     const Surface s = flat_surface();
     auto got = run({}, SurfaceMeshView(s), kTol, false);

@@ -1,9 +1,14 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -477,6 +482,210 @@ TEST(CrossingSearch, UndefinedNodesLeaveHoles) {
         auto r = cross(vertical(c.x, c.y, 2000), mesh);
         ASSERT_TRUE(r.has_value());
         EXPECT_EQ(r->size(), c.n) << c.x << "," << c.y;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Searches in a prepared mesh
+
+/// A randomly folded n x n-cell mesh of spacing h around elevation -1000:
+/// cell diagonals chosen at random, triangle list shuffled, some nodes
+/// undefined, some triangles pointing past the vertex list or repeating a
+/// vertex. With `plateau`, the fold is cut flat at elevation -1000.
+TriangleMesh random_folded_mesh(std::mt19937& rng, int n, double h, bool plateau) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double amp = 50.0 + 150.0 * unit(rng);
+    const double lx = 150.0 + 400.0 * unit(rng);
+    const double ly = 150.0 + 400.0 * unit(rng);
+    const double phase = 6.0 * unit(rng);
+    TriangleMesh m;
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+            const double x = i * h;
+            const double y = j * h;
+            double z = -1000.0 + amp * std::sin(x / lx + phase) * std::cos(y / ly) + 20.0 * std::sin((x - y) / 90.0);
+            if (plateau) z = std::max(z, -1000.0);
+            if (unit(rng) < 0.02) z = kNaN;
+            m.vertices.push_back({x, y, z});
+        }
+    const auto id = [n](int i, int j) { return static_cast<std::uint32_t>(j * (n + 1) + i); };
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            if (unit(rng) < 0.5) {
+                m.triangles.push_back({id(i, j), id(i + 1, j), id(i + 1, j + 1)});
+                m.triangles.push_back({id(i, j), id(i + 1, j + 1), id(i, j + 1)});
+            } else {
+                m.triangles.push_back({id(i, j), id(i + 1, j), id(i, j + 1)});
+                m.triangles.push_back({id(i + 1, j), id(i + 1, j + 1), id(i, j + 1)});
+            }
+        }
+    const auto nv = static_cast<std::uint32_t>(m.vertices.size());
+    for (int k = 0; k < 5; ++k) {
+        m.triangles.push_back({id(k, 0), nv + static_cast<std::uint32_t>(k), id(k, 1)});
+        m.triangles.push_back({id(k, k), id(k, k), id(k + 1, k)});
+    }
+    std::shuffle(m.triangles.begin(), m.triangles.end(), rng);
+    return m;
+}
+
+/// A deviated well from a random head inside the mesh's extent: vertical to
+/// a random kick-off, building to near horizontal towards a random azimuth,
+/// then undulating about horizontal so that it meets the fold again and again.
+Trajectory random_deviated_well(std::mt19937& rng, double extent) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double x = extent * (0.1 + 0.8 * unit(rng));
+    const double y = extent * (0.1 + 0.8 * unit(rng));
+    const double kickoff = 500.0 + 400.0 * unit(rng);
+    const double build = 2.0 + 6.0 * unit(rng);  // degrees per 30 m
+    const double target = 70.0 + 25.0 * unit(rng);
+    const double azimuth = 360.0 * unit(rng);
+    const double swing = 3.0 + 8.0 * unit(rng);
+    std::vector<SurveyStation> rows;
+    for (double md = 0.0; md <= 2400.0; md += 30.0) {
+        double inc = std::clamp((md - kickoff) / 30.0 * build, 0.0, target);
+        if (inc == target) inc += swing * std::sin((md - kickoff) / 160.0);
+        rows.push_back({md, inc, azimuth + 10.0 * std::sin(md / 400.0)});
+    }
+    auto t = Trajectory::from_source(TrajectorySource::survey(std::move(rows)), x, y, 0.0);
+    EXPECT_TRUE(t.has_value()) << t.error().display();
+    return *t;
+}
+
+/// A well zigzagging in depth across the mesh on straight legs, from one
+/// random point near its edge to another, each leg going through the fold.
+Trajectory random_zigzag_well(std::mt19937& rng, double extent) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double x0 = extent * 0.1 * unit(rng);
+    const double y0 = extent * unit(rng);
+    const double x1 = extent * (0.9 + 0.1 * unit(rng));
+    const double y1 = extent * unit(rng);
+    const int legs = 8 + static_cast<int>(8 * unit(rng));
+    std::vector<std::array<double, 4>> rows = {{0.0, x0, y0, 0.0}};
+    for (int k = 0; k <= legs; ++k) {
+        const double f = static_cast<double>(k) / legs;
+        const double tvd = (k % 2 == 0 ? 700.0 : 1300.0) + 100.0 * (unit(rng) - 0.5);
+        const Point3 p{x0 + f * (x1 - x0), y0 + f * (y1 - y0), tvd};
+        const auto& last = rows.back();
+        const double md = last[0] + std::hypot(p[0] - last[1], p[1] - last[2], p[2] - last[3]);
+        rows.push_back({md, p[0], p[1], p[2]});
+    }
+    return path(rows);
+}
+
+/// Exact equality of two search results: the same error text, or the same
+/// crossings in the same order with bit-identical numbers.
+void expect_identical(const Result<std::vector<intersections::Crossing>>& fresh,
+                      const Result<std::vector<intersections::Crossing>>& prepared, const std::string& where) {
+    ASSERT_EQ(fresh.has_value(), prepared.has_value()) << where;
+    if (!fresh) {
+        EXPECT_EQ(fresh.error().kind(), prepared.error().kind()) << where;
+        EXPECT_EQ(fresh.error().display(), prepared.error().display()) << where;
+        return;
+    }
+    ASSERT_EQ(fresh->size(), prepared->size()) << where;
+    const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+    for (std::size_t k = 0; k < fresh->size(); ++k) {
+        const auto& f = (*fresh)[k];
+        const auto& p = (*prepared)[k];
+        EXPECT_EQ(bits(f.md), bits(p.md)) << where << " crossing " << k;
+        EXPECT_EQ(bits(f.x), bits(p.x)) << where << " crossing " << k;
+        EXPECT_EQ(bits(f.y), bits(p.y)) << where << " crossing " << k;
+        EXPECT_EQ(bits(f.z), bits(p.z)) << where << " crossing " << k;
+    }
+}
+
+TEST(PreparedMesh, SearchesMatchFreshSearchesElementByElement) {
+    struct Case {
+        unsigned seed;
+        int cells;
+        double spacing;
+        double tolerance;
+        bool plateau;
+    };
+    // Large tolerances merge many near-duplicates, so which of several
+    // equal-md crossings is met first decides what survives.
+    const Case cases[] = {
+        {1, 40, 25.0, 1e-3, false}, {2, 30, 40.0, 0.05, false}, {3, 50, 20.0, 2.0, false},
+        {4, 24, 60.0, 0.5, true},   {5, 40, 30.0, 1e-3, true},  {6, 35, 35.0, 5.0, false},
+    };
+    std::size_t crossings = 0;
+    std::size_t failures = 0;
+    for (const auto& c : cases) {
+        std::mt19937 rng(c.seed);
+        const TriangleMesh mesh = random_folded_mesh(rng, c.cells, c.spacing, c.plateau);
+        const double extent = c.cells * c.spacing;
+        std::vector<Trajectory> wells;
+        for (int k = 0; k < 6; ++k) wells.push_back(random_deviated_well(rng, extent));
+        for (int k = 0; k < 4; ++k) wells.push_back(random_zigzag_well(rng, extent));
+        // Vertical holes through mesh nodes and cell edges: crossings shared
+        // by several triangles at exactly the same md.
+        wells.push_back(vertical(c.spacing * 7, c.spacing * 9, 1500.0, 4));
+        wells.push_back(vertical(c.spacing * 11.5, c.spacing * 3, 1500.0, 3));
+        // Along the plateau's plane: a coplanar leaf where the mesh is flat.
+        wells.push_back(path({{0, c.spacing, c.spacing, 0}, {1000, c.spacing, c.spacing, 1000},
+                              {1000 + extent * 0.8, c.spacing + extent * 0.8, c.spacing, 1000}}));
+        const auto prepared = intersections::PreparedMesh::prepare(mesh.vertices, mesh.triangles, c.tolerance);
+        ASSERT_TRUE(prepared.has_value()) << prepared.error().display();
+        for (std::size_t w = 0; w < wells.size(); ++w) {
+            const std::vector<double> mds = wells[w].mds();
+            const auto fresh =
+                intersections::intersect_trajectory_with_mesh(mds, wells[w], mesh.vertices, mesh.triangles, c.tolerance);
+            const auto again = intersections::intersect_trajectory_with_mesh(mds, wells[w], *prepared);
+            expect_identical(fresh, again, fmt::format("seed {} well {}", c.seed, w));
+            if (fresh) {
+                crossings += fresh->size();
+            } else {
+                ++failures;
+            }
+        }
+    }
+    // The comparison means something only if the wells do cross, several
+    // times, and the plateau holes fail as coplanar.
+    EXPECT_GT(crossings, 100u);
+    EXPECT_GE(failures, 2u);
+}
+
+TEST(PreparedMesh, PreparationChecksTheToleranceAndTheMeshAsAFreshSearchDoes) {
+    const TriangleMesh grid = flat(-500.0);
+    TriangleMesh unusable = grid;
+    for (auto& v : unusable.vertices) v[2] = kNaN;
+    const TriangleMesh empty;
+    const Trajectory well = vertical(250, 350, 1000, 3);
+    const Trajectory one_station = path({{0, 250, 350, 0}});
+    struct Case {
+        const char* name;
+        const TriangleMesh* mesh;
+        const Trajectory* trajectory;
+        double tolerance;
+        std::size_t crossings;  // when the search succeeds
+    };
+    const Case cases[] = {
+        {"zero tolerance", &grid, &well, 0.0, 0},
+        {"negative tolerance", &grid, &well, -1e-3, 0},
+        {"NaN tolerance", &grid, &well, kNaN, 0},
+        {"infinite tolerance", &grid, &well, kInf, 0},
+        {"invalid tolerance, empty mesh", &empty, &one_station, 0.0, 0},
+        {"subnormal tolerance", &grid, &well, 4.9e-324, 1},
+        {"no usable triangle", &unusable, &well, kTol, 0},
+        {"no triangle", &empty, &well, kTol, 0},
+        {"one station", &grid, &one_station, kTol, 0},
+        {"one crossing", &grid, &well, kTol, 1},
+    };
+    for (const auto& c : cases) {
+        const std::vector<double> mds = c.trajectory->mds();
+        const auto fresh = intersections::intersect_trajectory_with_mesh(mds, *c.trajectory, c.mesh->vertices,
+                                                                         c.mesh->triangles, c.tolerance);
+        const auto prepared = intersections::PreparedMesh::prepare(c.mesh->vertices, c.mesh->triangles, c.tolerance);
+        if (!fresh) {
+            ASSERT_FALSE(prepared.has_value()) << c.name;
+            EXPECT_EQ(prepared.error().display(), fresh.error().display()) << c.name;
+            EXPECT_EQ(prepared.error().display(), "out of range: intersection tolerance must be finite and positive")
+                << c.name;
+            continue;
+        }
+        ASSERT_TRUE(prepared.has_value()) << c.name;
+        EXPECT_EQ(fresh->size(), c.crossings) << c.name;
+        expect_identical(fresh, intersections::intersect_trajectory_with_mesh(mds, *c.trajectory, *prepared), c.name);
     }
 }
 
