@@ -206,6 +206,7 @@ Result<std::string> classic_text(const GridGeometry& g, const Grid2& values) {
 
 Result<void> write_classic(const std::filesystem::path& path, const GridGeometry& geom, const Grid2& values) {
     VZ_ASSIGN_OR_RETURN(std::string body, classic_text(geom, values));
+    VZ_TRY(text::check_path(path));
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return fail(Error::io_errno(errno));
     std::size_t done = 0;

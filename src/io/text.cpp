@@ -2,6 +2,7 @@
 
 #include <fast_float/fast_float.h>
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,19 @@ std::string decode_latin1(std::string_view bytes) {
     return out;
 }
 
+Result<void> check_path(const std::filesystem::path& path) {
+    const auto& native = path.native();
+    if (native.find('\0') == std::string::npos) return {};
+    std::string shown;
+    for (char c : native) {
+        if (c == '\0')
+            shown += "\\0";
+        else
+            shown += c;
+    }
+    return fail(Error::io(fmt::format("path contains a NUL character: '{}'", shown)));
+}
+
 namespace {
 
 // Closes a descriptor on every path out of a read.
@@ -39,6 +53,7 @@ struct Fd {
 };
 
 Result<std::string> read_upto(const std::filesystem::path& path, std::size_t limit) {
+    VZ_TRY(check_path(path));
     Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (f.fd < 0) return fail(Error::io_errno(errno));
     std::string buf;

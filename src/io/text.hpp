@@ -27,11 +27,18 @@ namespace vz::text {
 /// (U+0000..U+00FF). Never fails.
 std::string decode_latin1(std::string_view bytes);
 
+/// Refuses a path the operating system cannot take whole: paths go to it as
+/// NUL-terminated strings, so a NUL inside would quietly name another file.
+/// `Io` "path contains a NUL character: '{}'" (the display form, NUL shown
+/// as \0).
+Result<void> check_path(const std::filesystem::path& path);
+
 /// Reads the whole file. `Io` with the operating system's error on an open
-/// or read failure.
+/// or read failure; `check_path`'s error for a path holding a NUL.
 Result<std::string> read_file(const std::filesystem::path& path);
 
-/// Reads at most `limit` bytes from the start of the file (`Io` on failure).
+/// Reads at most `limit` bytes from the start of the file (`Io` on failure,
+/// `check_path`'s error included).
 Result<std::string> read_head(const std::filesystem::path& path, std::size_t limit);
 
 /// True for a Latin-1 byte that is Unicode White_Space.

@@ -90,6 +90,21 @@ TEST(IrapClassic, RoundTrip) {
     EXPECT_EQ(unwritable.error().kind(), ErrorKind::Io);
 }
 
+// A NUL inside the path would cut it short at the operating system and
+// truncate whatever file the prefix names; the writer refuses it instead.
+TEST(IrapClassic, WriteRefusesPathWithNul) {
+    testing::ScratchDir dir;
+    const auto kept = dir.write("g.irap", "keep me");
+    using namespace std::string_literals;
+    const std::filesystem::path nul(kept.string() + "\0.tmp"s);
+    auto r = irap::write_classic(nul, GridGeometry{0, 0, 1, 1, 1, 1, 0, false}, Grid2(1, 1, 5.0));
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), Error::io("path contains a NUL character: '" + kept.string() + "\\0.tmp'"));
+    auto left = text::read_file(kept);
+    ASSERT_TRUE(left);
+    EXPECT_EQ(*left, "keep me");
+}
+
 TEST(IrapClassic, ReadValues) {
     testing::ScratchDir dir;
     auto r = irap::read_classic(dir.write(

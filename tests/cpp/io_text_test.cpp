@@ -114,5 +114,32 @@ TEST(Text, ReadFile) {
     EXPECT_EQ(folder.error().kind(), ErrorKind::Io);
 }
 
+// A NUL cuts the path short at the operating system, so a path whose prefix
+// names an existing file must still be refused, never read as that file.
+TEST(Text, PathWithNulIsRefused) {
+    testing::ScratchDir dir;
+    const auto real = dir.write("a.txt", "content");
+    const std::string base = real.string();
+    using namespace std::string_literals;
+    struct Case {
+        std::string suffix;  // appended to the existing file's path
+        std::string shown;   // how the message writes it
+    };
+    const Case cases[] = {{"\0"s, "\\0"}, {"\0.las"s, "\\0.las"}, {"\0/../a.txt"s, "\\0/../a.txt"}};
+    for (const auto& c : cases) {
+        const std::filesystem::path p(base + c.suffix);
+        const std::string message = "path contains a NUL character: '" + base + c.shown + "'";
+        auto whole = text::read_file(p);
+        ASSERT_FALSE(whole) << c.shown;
+        EXPECT_EQ(whole.error().kind(), ErrorKind::Io);
+        EXPECT_EQ(whole.error().message(), message);
+        EXPECT_EQ(whole.error().display(), "I/O error: " + message);
+        auto head = text::read_head(p, 4);
+        ASSERT_FALSE(head) << c.shown;
+        EXPECT_EQ(head.error().message(), message);
+    }
+    EXPECT_TRUE(text::check_path(real));
+}
+
 }  // namespace
 }  // namespace vz
