@@ -147,7 +147,11 @@ std::optional<double> Surface::sample(double x, double y) const {
 }
 
 Result<Surface> Surface::resample(const GridGeometry& target) const {
-    VZ_TRY(checked_node_count(target, "Surface::resample"));
+    // The kernel's own source checks (shape, then a degenerate lattice) come
+    // first; only a sound source is asked whether the target can be held.
+    const bool sound_source = values.ncol() == geom.ncol && values.nrow() == geom.nrow && geom.ncol != 0 &&
+                              geom.nrow != 0 && geom.xinc != 0.0 && geom.yinc != 0.0;
+    if (sound_source) VZ_TRY(checked_node_count(target, "Surface::resample"));
     const bool nearest = primary_metadata && primary_metadata->kind == AttributeKind::Categorical;
     VZ_ASSIGN_OR_RETURN(std::vector<double> out, gridding::resample(values.values(), values.ncol(), values.nrow(),
                                                                     geom.lattice(), target.lattice(), nearest));

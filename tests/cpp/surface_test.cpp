@@ -165,6 +165,10 @@ TEST(SurfaceConstruction, OversizedLatticesAreRefusedBeforeAllocating) {
         auto r = small.resample(g);
         ASSERT_FALSE(r);
         EXPECT_EQ(r.error().display(), "out of range: Surface::resample: grid " + dims + " is too large");
+        // A degenerate source is reported before the size of the target.
+        const Surface flat = make_surface(geo(0, 0, 0, 1, 2, 2), Grid2(2, 2, 1.0));
+        EXPECT_EQ(error_text(flat.resample(g)),
+                  "invalid geometry: resample: degenerate source geometry (empty grid or zero node spacing)");
     }
 }
 

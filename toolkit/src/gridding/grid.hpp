@@ -53,7 +53,8 @@ inline constexpr std::uint64_t kMaxLatticeNodes = std::uint64_t{1} << 37;
 /// Errors: EmptyInput "grid: no points to grid" when `samples` is empty
 /// (checked before dispatch, for every method); InvalidArgument
 /// "grid: lattice (ncol={}, nrow={}) is too large" beyond
-/// `kMaxLatticeNodes`. The kernel's result is returned unchanged.
+/// `kMaxLatticeNodes` or when its arrays cannot be allocated. The kernel's
+/// result is returned unchanged.
 ToolsResult<Array2> grid(std::span<const Sample> samples, const Lattice& lattice, std::uint8_t method);
 
 /// Every node takes the z of the planar-nearest sample, however far away.
