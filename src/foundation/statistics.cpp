@@ -22,19 +22,22 @@ double unweighted_percentile(std::span<const double> values, double pct) {
 
 // First value whose running weight total reaches q * W; the last value when
 // rounding (or a NaN q) keeps the total below it.
+// Only the values that have a weight take part, so a hand-assembled Stats
+// whose lists differ in length is never read past its end.
 double weighted_quantile(const std::vector<double>& values, const std::vector<double>& weights, double q) {
-    if (values.empty()) return kNaN;
-    if (values.size() == 1) return values[0];
+    const std::size_t n = std::min(values.size(), weights.size());
+    if (n == 0) return kNaN;
+    if (n == 1) return values[0];
     double w_total = 0.0;
-    for (double w : weights) w_total += w;
+    for (std::size_t k = 0; k < n; ++k) w_total += weights[k];
     if (w_total <= 0.0) return kNaN;
     const double target = q * w_total;
     double running = 0.0;
-    for (std::size_t k = 0; k < values.size(); ++k) {
+    for (std::size_t k = 0; k < n; ++k) {
         running += weights[k];
         if (running >= target) return values[k];
     }
-    return values.back();
+    return values[n - 1];
 }
 
 }  // namespace
@@ -66,6 +69,13 @@ Stats Stats::from_weighted(std::span<const double> values, std::span<const doubl
 }
 
 Stats Stats::from_sorted(std::vector<double> sorted, std::vector<double> weights) {
+    // Weights that do not pair one to one with the values are cut to the
+    // pairs they form rather than read past the end of either list.
+    if (!weights.empty() && weights.size() != sorted.size()) {
+        const std::size_t n = std::min(weights.size(), sorted.size());
+        sorted.resize(n);
+        weights.resize(n);
+    }
     Stats s;
     const std::size_t n = sorted.size();
     s.count = n;

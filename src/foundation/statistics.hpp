@@ -30,7 +30,8 @@ struct Stats {
     /// its value is not NaN and its weight is > 0.
     static Stats from_weighted(std::span<const double> values, std::span<const double> weights);
     /// The computation behind both builders: `sorted` is NaN-free and
-    /// ascending; `weights` empty or one per value.
+    /// ascending; `weights` empty or one per value (lists of differing
+    /// lengths are cut to the pairs they form).
     static Stats from_sorted(std::vector<double> sorted, std::vector<double> weights);
 
     /// Percentile at fraction `p` (clamped into [0, 1]); NaN when there is no

@@ -189,6 +189,25 @@ TEST(Stats, Weighted) {
     EXPECT_EQ(Stats::from_weighted(one_v, one_w).p90, 5);
 }
 
+TEST(Stats, MismatchedWeightListsAreNeverReadPastTheirEnd) {
+    // Built directly: only the values that have a weight take part.
+    const Stats cut = Stats::from_sorted({1, 2, 3, 4}, {1, 3});
+    EXPECT_EQ(cut.count, 2u);
+    EXPECT_EQ(cut.values, (std::vector<double>{1, 2}));
+    EXPECT_DOUBLE_EQ(cut.mean, 7.0 / 4);
+    EXPECT_EQ(cut.p90, 2);
+    const Stats short_values = Stats::from_sorted({5}, {1, 1, 1});
+    EXPECT_EQ(short_values.count, 1u);
+    EXPECT_EQ(short_values.weights, std::vector<double>{1});
+    // A value list changed after building keeps percentile inside the weights.
+    Stats edited = Stats::from_weighted(std::vector<double>{1, 2}, std::vector<double>{1, 1});
+    edited.values.push_back(9);
+    EXPECT_EQ(edited.percentile(1.0), 2);
+    edited.weights.clear();
+    edited.weights.push_back(1);
+    EXPECT_EQ(edited.percentile(0.5), 1);
+}
+
 TEST(Stats, InfinitiesSortToTheEnds) {
     const double v[] = {2, kInf, -kInf, 1};
     Stats s = Stats::from_values(v);
