@@ -654,6 +654,9 @@ TEST(ContainerFile, TemporaryPathBesideTheDestination) {
         {"survey", "survey..tmp"},            {".zedod", ".zedod..tmp"},
         {"survey.", "survey..tmp"},           {"a.b.c", "a.b.c.tmp"},
         {"/x/.a.b", "/x/.a.b.tmp"},
+        // An extension that is not UTF-8 counts as empty; UTF-8 text is kept.
+        {"survey.\xff", "survey..tmp"},      {"survey.z\xc3\xa9" "d", "survey.z\xc3\xa9" "d.tmp"},
+        {"survey.\xc3", "survey..tmp"},
     };
     for (const auto& c : cases) {
         auto t = temp_path_for(c.dest);
