@@ -78,31 +78,19 @@ struct Planned {
     const std::string* name;
 };
 
-/// The surfaces in save order, each resolved to the map that holds it.
-Result<std::vector<std::pair<const std::string*, SurfaceRef>>> ordered_surfaces(const GeoData& p) {
-    std::vector<std::pair<const std::string*, SurfaceRef>> out;
-    out.reserve(p.surface_order.size());
-    for (const std::string& name : p.surface_order) {
-        auto ref = p.lookup_surface(name);
-        if (!ref) return fail(Error::not_found(fmt::format("surface order references missing surface '{}'", name)));
-        out.emplace_back(&name, *ref);
-    }
-    return out;
-}
-
 /// A file keeps one section per name and open refuses a second one, so two
 /// elements of different kinds under one name are refused before anything is
-/// encoded.
-Result<void> check_unique_names(const GeoData& p,
-                                const std::vector<std::pair<const std::string*, SurfaceRef>>& surfaces) {
+/// encoded. Only the surfaces the surface order lists are written; a listed
+/// name that no map holds is reported when the surfaces are encoded.
+Result<void> check_unique_names(const GeoData& p) {
     std::vector<Planned> planned;
-    planned.reserve(surfaces.size() + p.wells.size() + p.point_sets.size() + p.polygon_sets.size() +
+    planned.reserve(p.surface_order.size() + p.wells.size() + p.point_sets.size() + p.polygon_sets.size() +
                     p.model_sections.size() + p.assets.size());
     // A name held by two surface maps would keep only one of the surfaces.
-    for (const auto& [name, ref] : surfaces) {
-        if (p.surfaces.contains(*name)) planned.push_back({"surface", name});
-        if (p.structured_surfaces.contains(*name)) planned.push_back({"structured mesh surface", name});
-        if (p.tri_surfaces.contains(*name)) planned.push_back({"triangulated surface", name});
+    for (const std::string& name : p.surface_order) {
+        if (p.surfaces.contains(name)) planned.push_back({"surface", &name});
+        if (p.structured_surfaces.contains(name)) planned.push_back({"structured mesh surface", &name});
+        if (p.tri_surfaces.contains(name)) planned.push_back({"triangulated surface", &name});
     }
     for (const auto& [name, w] : p.wells) planned.push_back({"well", &name});
     for (const auto& [name, s] : p.point_sets) planned.push_back({"point set", &name});
@@ -304,15 +292,18 @@ Result<void> save(const GeoData& p, const std::filesystem::path& path) {
     VZ_TRY(check_optional_name(p.display_name, "display name"));
     VZ_TRY(check_optional_name(p.crs, "CRS"));
     VZ_TRY(check_reserved_prefix(p));
-    VZ_ASSIGN_OR_RETURN(auto surfaces, ordered_surfaces(p));
-    VZ_TRY(check_unique_names(p, surfaces));
+    VZ_TRY(check_unique_names(p));
 
     std::vector<container::Section> sections;
-    sections.reserve(surfaces.size() + p.wells.size() + p.point_sets.size() + p.polygon_sets.size() +
+    sections.reserve(p.surface_order.size() + p.wells.size() + p.point_sets.size() + p.polygon_sets.size() +
                      p.model_sections.size() + p.assets.size());
-    for (const auto& [name, ref] : surfaces) {
-        VZ_ASSIGN_OR_RETURN(auto s, encode_surface_ref(ref));
-        sections.push_back(stamp_element_section(std::move(s), p, *name));
+    // Each listed surface is looked up and encoded in turn, so a missing name
+    // is reported where the order reaches it.
+    for (const std::string& name : p.surface_order) {
+        auto ref = p.lookup_surface(name);
+        if (!ref) return fail(Error::not_found(fmt::format("surface order references missing surface '{}'", name)));
+        VZ_ASSIGN_OR_RETURN(auto s, encode_surface_ref(*ref));
+        sections.push_back(stamp_element_section(std::move(s), p, name));
     }
     for (const auto& [name, w] : p.wells) {
         VZ_ASSIGN_OR_RETURN(auto bytes, element::serialize_well(w));

@@ -88,11 +88,12 @@ container::Section stamp_element_section(container::Section section, const GeoDa
 /// Writes the whole project to `path`. Checks first, writing nothing on
 /// failure: Parse "project {} must be null or a non-empty, trimmed string"
 /// (display name, CRS); Parse "project element name '{}' uses reserved
-/// prefix '@asset/'"; NotFound "surface order references missing surface
-/// '{}'"; Parse "project element name '{}' is used by a {} and a {}; a
-/// project file holds one section per name, rename one of them before
-/// saving" (elements of different kinds under one name would make a file
-/// that cannot be opened); the encoders' errors; the asset name and frame
+/// prefix '@asset/'"; Parse "project element name '{}' is used by a {} and
+/// a {}; a project file holds one section per name, rename one of them
+/// before saving" (elements of different kinds under one name would make a
+/// file that cannot be opened); then, surface by surface in the surface
+/// order, NotFound "surface order references missing surface '{}'" or the
+/// encoder's error; the other encoders' errors; the asset name and frame
 /// errors. Then the container writer's errors (as `Tools`).
 Result<void> save(const GeoData& project, const std::filesystem::path& path);
 

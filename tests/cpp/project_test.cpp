@@ -345,6 +345,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "parse error: project element name '@asset/m/n' uses reserved prefix '@asset/'"},
         SaveFailure{"surface order names a missing surface", [](GeoData& p) { p.surface_order.push_back("gone"); },
                     "not found: surface order references missing surface 'gone'"},
+        SaveFailure{"a surface that cannot be encoded is met before a later missing one",
+                    [](GeoData& p) {
+                        p.surfaces.at("top").history.push("\xff");
+                        p.surface_order.push_back("gone");
+                    },
+                    "parse error: serialize: string is not valid utf8: invalid utf-8 sequence of 1 bytes from index 0"},
         SaveFailure{"well and point set share a name",
                     [](GeoData& p) { p.point_sets.insert({"W1", PointSet{}}); },
                     "parse error: project element name 'W1' is used by a well and a point set; a project file holds "
