@@ -432,13 +432,19 @@ double median_edge_length(std::span<const Point3> vertices, std::span<const Tria
         const Point3& a = vertices[t[0]];
         const Point3& b = vertices[t[1]];
         const Point3& c = vertices[t[2]];
-        for (const double len : {distance(a, b), distance(b, c), distance(c, a)})
-            if (len > 0.0 && std::isfinite(len)) lengths.push_back(len);
+        // Squared lengths: a length is positive and finite exactly when its
+        // square is, and the square root keeps their order, so the root of
+        // the middle square is the middle length, without a root per edge.
+        const Point3 ab = sub(a, b);
+        const Point3 bc = sub(b, c);
+        const Point3 ca = sub(c, a);
+        for (const double len2 : {dot(ab, ab), dot(bc, bc), dot(ca, ca)})
+            if (len2 > 0.0 && std::isfinite(len2)) lengths.push_back(len2);
     }
     if (lengths.empty()) return 1.0;
     const auto middle = lengths.begin() + static_cast<std::ptrdiff_t>(lengths.size() / 2);
     std::nth_element(lengths.begin(), middle, lengths.end());
-    return *middle;
+    return std::sqrt(*middle);
 }
 
 void subdivide_md_interval(double md0, const Point3& p0, double md1, const Point3& p1, unsigned depth, double step,
