@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "gridding/grid.hpp"
@@ -110,8 +111,14 @@ Array2 min_curvature(std::span<const Sample> samples, const Lattice& lattice) {
         positions[k] = {usable[k][0], usable[k][1]};
         z[k] = usable[k][2];
     }
-    if (auto op = MinCurvatureOperator::factor(lattice, positions)) {
-        if (auto solved = op->solve(z)) return std::move(*solved);
+    // Any failure of the direct solve, running out of memory for its tables
+    // included, leads to the relaxation, which needs far less memory; the
+    // operator is released before relaxing.
+    try {
+        if (auto op = MinCurvatureOperator::factor(lattice, positions)) {
+            if (auto solved = op->solve(z)) return std::move(*solved);
+        }
+    } catch (const std::bad_alloc&) {
     }
     positions = {};
     z = {};
