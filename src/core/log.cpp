@@ -62,7 +62,10 @@ Result<Log> Log::from_curve(LogCurve curve, std::span<const double> md) {
 LogView Log::view() const { return LogView(history, md, values); }
 
 LogView Log::clip(const Log& log, double top_md, double base_md) {
-    const std::span<const double> md(log.md);
+    // Only samples with both an md and a value can be clipped (the arrays
+    // have one length unless the log was assembled field by field).
+    const std::size_t n = std::min(log.md.size(), log.values.size());
+    const std::span<const double> md = std::span<const double>(log.md).first(n);
     const std::size_t start = count_below(md, top_md);
     const std::size_t end = std::max(start, count_below(md, base_md));
     History history =

@@ -3,6 +3,7 @@
 /// value arrays, history), and `LogView`, the read-only window through which
 /// every per-sample question is asked.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -75,8 +76,13 @@ struct Log {
 class LogView {
 public:
     LogView() = default;
+    /// A view of the samples that have both an md and a value: spans of
+    /// differing lengths (a log assembled field by field) are cut to the
+    /// shorter, so no query reads past either array.
     LogView(History history, std::span<const double> md, std::span<const double> values)
-        : history_(std::move(history)), md_(md), values_(values) {}
+        : history_(std::move(history)),
+          md_(md.first(std::min(md.size(), values.size()))),
+          values_(values.first(std::min(md.size(), values.size()))) {}
 
     const History& history() const { return history_; }
     /// MDs of the view's samples.

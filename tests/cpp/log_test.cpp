@@ -109,6 +109,30 @@ TEST(Log, WholeViewCopiesHistoryOnly) {
     EXPECT_EQ(v.history(), log.history);
 }
 
+TEST(Log, ArraysOfDifferingLengthAreNeverReadPastTheShorter) {
+    // Only a log assembled field by field (say from a damaged file) can
+    // break the one-length rule; its views keep to the paired samples.
+    for (const bool md_longer : {true, false}) {
+        SCOPED_TRACE(md_longer ? "md longer" : "values longer");
+        Log log = make_log({100, 101}, {1, 3});
+        if (md_longer) {
+            log.md = {100, 101, 102, 103};
+        } else {
+            log.values = {1, 3, 5, 7};
+        }
+        const LogView whole = log.view();
+        EXPECT_EQ(whole.md().size(), 2u);
+        EXPECT_EQ(whole.values().size(), 2u);
+        EXPECT_DOUBLE_EQ(*whole.at_md(100.5), 2.0);
+        EXPECT_FALSE(whole.at_md(102).has_value());
+        const LogView clipped = Log::clip(log, 99, 200);
+        EXPECT_EQ(clipped.md().size(), 2u);
+        EXPECT_EQ(clipped.values().size(), 2u);
+        EXPECT_EQ(clipped.stats().count, 2u);
+        expect_same(Log::resample(whole, std::vector<double>{100, 100.5, 102}), {1, 2, kNaN});
+    }
+}
+
 TEST(LogView, AtMdInterpolatesInsideTheSampledRangeOnly) {
     struct Case {
         std::vector<double> md, values;
