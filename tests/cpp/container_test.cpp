@@ -670,6 +670,45 @@ TEST(ContainerFile, TemporaryPathBesideTheDestination) {
     }
 }
 
+// A manifest that is not UTF-8 would be written but refused by every reader,
+// so the writer refuses it before creating anything.
+TEST(ContainerFile, TextThatIsNotUtf8IsRefusedBeforeWriting) {
+    TempDir dir;
+    const fs::path dest = dir / "u.zedod";
+    const struct {
+        const char* name;
+        std::vector<Section> sections;
+        Json app;
+        const char* error;
+    } cases[] = {
+        {"kind", {section("well", "W", "a"), section("we\xffll", "X", "b")}, Json(),
+         "invalid argument: section 1 has a kind, name or tag that is not valid UTF-8 text"},
+        {"name", {section("well", "W\xc3", "a")}, Json(),
+         "invalid argument: section 0 has a kind, name or tag that is not valid UTF-8 text"},
+        {"tag", {section("well", "W", "a", {"ok", "\xed\xa0\x80"})}, Json(),
+         "invalid argument: section 0 has a kind, name or tag that is not valid UTF-8 text"},
+        {"metadata value", {section("well", "W", "a")}, Json::object({{"owner", Json("\xfe")}}),
+         "invalid argument: the manifest metadata holds text that is not valid UTF-8"},
+        {"metadata key", {}, Json::object({{"\x80", Json(1)}}),
+         "invalid argument: the manifest metadata holds text that is not valid UTF-8"},
+    };
+    for (const auto& c : cases) {
+        auto r = save(dest, c.app, 2, c.sections);
+        ASSERT_FALSE(r) << c.name;
+        EXPECT_EQ(error_text(r.error()), c.error) << c.name;
+        EXPECT_FALSE(fs::exists(dest)) << c.name;
+        EXPECT_FALSE(fs::exists(dir / "u.zedod.tmp")) << c.name;
+    }
+    // Non-ASCII text that is UTF-8 is written and read back unchanged.
+    const std::vector<Section> fine = {section("well", "Br\xc3\xb8nn", "a", {"\xe2\x82\xac"})};
+    ASSERT_TRUE(save(dest, Json::object({{"owner", Json("\xc3\xa6")}}), 2, fine));
+    auto c = open(dest);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->header.sections.at(0).name, "Br\xc3\xb8nn");
+    EXPECT_EQ(c->header.sections.at(0).tags, std::vector<std::string>{"\xe2\x82\xac"});
+    EXPECT_EQ(*c->header.app.find("owner")->as_string(), "\xc3\xa6");
+}
+
 TEST(ContainerFile, ManifestLengthMustFitItsField) {
     EXPECT_EQ(manifest_length_field(0xFFFFFFFFull), 0xFFFFFFFFu);
     auto too_long = manifest_length_field(0x100000000ull);

@@ -351,6 +351,9 @@ INSTANTIATE_TEST_SUITE_P(
                         p.surface_order.push_back("gone");
                     },
                     "parse error: serialize: string is not valid utf8: invalid utf-8 sequence of 1 bytes from index 0"},
+        SaveFailure{"an element name that is not UTF-8 would make a file no reader opens",
+                    [](GeoData& p) { p.point_sets.insert({"P\xff", PointSet{}}); },
+                    "invalid argument: section 7 has a kind, name or tag that is not valid UTF-8 text"},
         SaveFailure{"well and point set share a name",
                     [](GeoData& p) { p.point_sets.insert({"W1", PointSet{}}); },
                     "parse error: project element name 'W1' is used by a well and a point set; a project file holds "

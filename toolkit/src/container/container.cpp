@@ -387,6 +387,17 @@ ToolsResult<StoredSection> compress_section(const Section& section) {
 
 ToolsResult<void> write_copied(const std::filesystem::path& path, const Json& app,
                                std::uint32_t element_schema_version, std::span<const StoredSection> sections) {
+    // The manifest is JSON text, which a reader refuses when it is not UTF-8:
+    // such a file would be written but could never be opened again.
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const Entry& e = sections[i].entry;
+        const bool text = is_utf8(e.kind) && is_utf8(e.name) &&
+                          std::all_of(e.tags.begin(), e.tags.end(), [](const std::string& t) { return is_utf8(t); });
+        if (!text) {
+            return std::unexpected(ToolsError::invalid_argument(
+                fmt::format("section {} has a kind, name or tag that is not valid UTF-8 text", i)));
+        }
+    }
     Header header;
     header.format_version = kFormatVersion;
     header.app = app;
@@ -400,6 +411,10 @@ ToolsResult<void> write_copied(const std::filesystem::path& path, const Json& ap
         header.sections.push_back(std::move(e));
     }
     const std::string manifest = write_manifest(header);
+    // Every entry is text by now, so anything else is in the metadata value.
+    if (!is_utf8(manifest)) {
+        return std::unexpected(ToolsError::invalid_argument("the manifest metadata holds text that is not valid UTF-8"));
+    }
     auto len = manifest_length_field(manifest.size());
     if (!len) return std::unexpected(std::move(len).error());
     auto tmp = temp_path_for(path);

@@ -98,8 +98,11 @@ ToolsResult<void> save(const std::filesystem::path& path, const Json& app, std::
 /// element schema version), the manifest (format_version 1, a copy of `app`,
 /// the entries with offsets re-assigned as running sums from 0 and sizes set
 /// to the payload lengths) and the payloads in list order. Io on any file
-/// failure; InvalidArgument when the manifest does not fit the 32-bit length
-/// field; Io when the destination has no file name.
+/// failure; InvalidArgument, before any file is created, when a section's
+/// kind, name or tag or a text of `app` is not UTF-8 ("section {} has a kind,
+/// name or tag that is not valid UTF-8 text", "the manifest metadata holds
+/// text that is not valid UTF-8") or when the manifest does not fit the
+/// 32-bit length field; Io when the destination has no file name.
 ToolsResult<void> write(const std::filesystem::path& path, const Json& app, std::uint32_t element_schema_version,
                         std::vector<StoredSection> sections);
 
