@@ -400,7 +400,7 @@ fs::path shared_sample(const std::string& rel) {
 TEST(ProjectSave, ProjectLoadedFromRealFilesRoundTrips) {
     const char* files[] = {"las/lasio_2.0_sample.las", "irap_grid/resinsight_volantis_rot30.irap",
                            "points_xyz/xtgeo_emerald_1000.poi",
-                           "shapefile/blockgroups.shp"};
+                           "shapefile/blockgroups.shp", "earthvision/resinsight_small_flipped_clipped.ptl"};
     std::vector<fs::path> paths;
     for (const char* f : files) {
         paths.push_back(shared_sample(f));
@@ -412,6 +412,8 @@ TEST(ProjectSave, ProjectLoadedFromRealFilesRoundTrips) {
     ASSERT_TRUE(p.load_surface("volantis", paths[1])) << "surface";
     ASSERT_TRUE(p.load_points("emerald", paths[2])) << "points";
     ASSERT_TRUE(p.load_polygons("blocks", paths[3])) << "polygons";
+    // A curvilinear mesh with absent nodes, its outline and nominal lattice.
+    ASSERT_TRUE(p.load_structured_surface("clipped", paths[4])) << "structured";
     ok(save(p, dir / "real.zedod"));
     GeoData back = ok(open(dir / "real.zedod"));
     // A project never saved before gets the save time as its creation time.
