@@ -709,6 +709,26 @@ TEST(ContainerFile, TextThatIsNotUtf8IsRefusedBeforeWriting) {
     EXPECT_EQ(*c->header.app.find("owner")->as_string(), "\xc3\xa6");
 }
 
+TEST(ContainerFile, PathWithNulIsRefusedNotCutShort) {
+    // The system would end the path at the NUL and open or overwrite
+    // "p.zedod" itself.
+    TempDir dir;
+    const fs::path dest = dir / "p.zedod";
+    const std::vector<Section> first = {section("well", "W", "old")};
+    ASSERT_TRUE(save(dest, Json(), 2, first));
+    const Bytes before = read_file(dest);
+    const fs::path nul = fs::path(dest.native() + std::string("\0x", 2));
+    const std::string shown = "I/O error: path contains a NUL character: '" + dest.native() + "\\0x'";
+
+    auto opened = open(nul);
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().display(), shown);
+    auto saved = save(nul, Json(), 2, std::vector<Section>{section("well", "W", "new")});
+    ASSERT_FALSE(saved);
+    EXPECT_EQ(saved.error().display(), shown);
+    EXPECT_EQ(read_file(dest), before);
+}
+
 TEST(ContainerFile, ManifestLengthMustFitItsField) {
     EXPECT_EQ(manifest_length_field(0xFFFFFFFFull), 0xFFFFFFFFu);
     auto too_long = manifest_length_field(0x100000000ull);

@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -231,7 +232,18 @@ const Entry* Container::find_entry(std::string_view name) const {
 
 // ---------------------------------------------------------------- reading
 
+// The operating system ends a path at its first NUL, so such a path would
+// silently name another file: refuse it before any file call.
+static std::optional<ToolsError> nul_path_error(const std::filesystem::path& path) {
+    const auto& native = path.native();
+    if (native.find('\0') == std::string::npos) return std::nullopt;
+    std::string shown;
+    for (char c : native) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+    return ToolsError::io(fmt::format("path contains a NUL character: '{}'", shown));
+}
+
 ToolsResult<Container> open(const std::filesystem::path& path) {
+    if (auto err = nul_path_error(path)) return std::unexpected(std::move(*err));
     const int raw_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (raw_fd < 0) return std::unexpected(ToolsError::io_errno(errno));
     FdGuard fd(raw_fd);
@@ -349,6 +361,7 @@ ToolsResult<Section> read_section(const Container& c, std::string_view name) {
 // ---------------------------------------------------------------- writing
 
 ToolsResult<std::filesystem::path> temp_path_for(const std::filesystem::path& destination) {
+    if (auto err = nul_path_error(destination)) return std::unexpected(std::move(*err));
     const std::string name = destination.filename().native();
     if (name.empty() || name == "." || name == "..") {
         return std::unexpected(
