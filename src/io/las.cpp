@@ -1,4 +1,5 @@
 #include "io/las.hpp"
+#include "utf8.hpp"
 
 #include <fmt/format.h>
 
@@ -141,23 +142,7 @@ std::string_view trim_ascii(std::string_view s) {
     return s.substr(b, e - b);
 }
 
-void put_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
+void put_utf8(std::string& out, char32_t cp) { utf8::append(out, cp); }
 
 std::string utf16_to_utf8(std::string_view b, bool big_endian) {
     std::string out;

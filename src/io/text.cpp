@@ -1,4 +1,5 @@
 #include "io/text.hpp"
+#include "utf8.hpp"
 
 #include <fast_float/fast_float.h>
 #include <fcntl.h>
@@ -171,38 +172,7 @@ std::vector<double> lenient_numbers(std::string_view line) {
     return out;
 }
 
-bool valid_utf8(std::string_view s) {
-    std::size_t i = 0, n = s.size();
-    while (i < n) {
-        // ASCII runs eight bytes at a time.
-        if (i + 8 <= n) {
-            std::uint64_t w;
-            std::memcpy(&w, s.data() + i, 8);
-            if ((w & 0x8080808080808080ull) == 0) {
-                i += 8;
-                continue;
-            }
-        }
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > n) return false;
-        std::uint32_t cp = c & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
-        for (std::size_t k = 1; k < len; ++k) {
-            auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-            (cp >= 0xD800 && cp < 0xE000))
-            return false;
-        i += len;
-    }
-    return true;
-}
+bool valid_utf8(std::string_view s) { return utf8::is_valid(s); }
 
 namespace {
 constexpr char up(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }

@@ -1,4 +1,5 @@
 #include "manager/payload.hpp"
+#include "utf8.hpp"
 
 #include <fmt/format.h>
 
@@ -37,41 +38,10 @@ Error deserialize_error(const Error& rebuild) { return deserialize_error(rebuild
 Error serialize_error(std::string_view detail) { return Error::parse(fmt::format("serialize: {}", detail)); }
 
 std::optional<std::string> utf8_error(std::string_view text) {
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char b0 = s[i];
-        if (b0 < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t width = 0;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            width = 2;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            width = 3;
-            if (b0 == 0xE0) lo = 0xA0;
-            if (b0 == 0xED) hi = 0x9F;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            width = 4;
-            if (b0 == 0xF0) lo = 0x90;
-            if (b0 == 0xF4) hi = 0x8F;
-        } else {
-            return fmt::format("invalid utf-8 sequence of 1 bytes from index {}", i);
-        }
-        // Each further byte: missing at the end -> incomplete; out of range
-        // -> the sequence up to it is invalid.
-        for (std::size_t k = 1; k < width; ++k) {
-            if (i + k >= n) return fmt::format("incomplete utf-8 byte sequence from index {}", i);
-            const unsigned char b = s[i + k];
-            const bool ok = k == 1 ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xBF);
-            if (!ok) return fmt::format("invalid utf-8 sequence of {} bytes from index {}", k, i);
-        }
-        i += width;
-    }
-    return std::nullopt;
+    const auto fault = utf8::first_fault(text);
+    if (!fault) return std::nullopt;
+    if (fault->incomplete) return fmt::format("incomplete utf-8 byte sequence from index {}", fault->index);
+    return fmt::format("invalid utf-8 sequence of {} bytes from index {}", fault->valid_len, fault->index);
 }
 
 // ---------------------------------------------------------------- encoding

@@ -1,4 +1,5 @@
 #include "container/container.hpp"
+#include "utf8.hpp"
 
 #include <fcntl.h>
 #include <fmt/format.h>
@@ -162,39 +163,7 @@ ToolsResult<std::vector<std::uint8_t>> compress_with(ZSTD_CCtx* ctx, std::span<c
 }
 
 /// True when `text` is well-formed UTF-8.
-bool is_utf8(std::string_view text) {
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char b0 = s[i];
-        if (b0 < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len = 0;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            len = 2;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            len = 3;
-            if (b0 == 0xE0) lo = 0xA0;
-            if (b0 == 0xED) hi = 0x9F;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            len = 4;
-            if (b0 == 0xF0) lo = 0x90;
-            if (b0 == 0xF4) hi = 0x8F;
-        } else {
-            return false;
-        }
-        if (i + len > n || s[i + 1] < lo || s[i + 1] > hi) return false;
-        for (std::size_t k = 2; k < len; ++k) {
-            if (s[i + k] < 0x80 || s[i + k] > 0xBF) return false;
-        }
-        i += len;
-    }
-    return true;
-}
+bool is_utf8(std::string_view text) { return utf8::is_valid(text); }
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "container/json.hpp"
+#include "utf8.hpp"
 
 #include <fast_float/fast_float.h>
 #include <fmt/format.h>
@@ -233,23 +234,7 @@ int hex_value(int c) {
     return -1;
 }
 
-void append_utf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
+void append_utf8(std::string& out, unsigned cp) { utf8::append(out, static_cast<char32_t>(cp)); }
 
 // Length of the well-formed UTF-8 sequence starting at text[i] (i < size),
 // or 0 when it is not one.
