@@ -151,13 +151,298 @@ private:
     std::array<std::uint64_t, kLimbs> limbs_{};
 };
 
-/// A static 2-D tree over the points that forgets labelled points: subtrees
-/// without unlabelled points are skipped, so finding the unlabelled point
-/// nearest to a position stays cheap however many points are labelled.
+inline bool neighbour_less(const geometry::Neighbor& a, const geometry::Neighbor& b) {
+    if (a.dist2 != b.dist2) return a.dist2 < b.dist2;
+    return a.index < b.index;
+}
+
+/// Squared distance from (x, y) to (px, py), rounded exactly as the point
+/// index rounds it, so both order entries the same way.
+inline double sq_dist(double px, double py, double x, double y) {
+    const double dx = px - x;
+    const double dy = py - y;
+    return dx * dx + dy * dy;
+}
+
+/// Smallest squared distance from (x, y) to a box. Rounding is monotone, so
+/// this never exceeds the computed squared distance of any point inside.
+inline double box_d2(double xmin, double ymin, double xmax, double ymax, double x, double y) {
+    const double dx = std::max({0.0, xmin - x, x - xmax});
+    const double dy = std::max({0.0, ymin - y, y - ymax});
+    return dx * dx + dy * dy;
+}
+
+/// A static 2-D tree over finite points that answers exactly as
+/// `geometry::PointIndex` does (same squared distances, ascending (squared
+/// distance, index) order, boundary included) but with flat storage and no
+/// sorting of whole answers: the walk over a scattered cloud asks it several
+/// million small questions.
+class PlanarTree {
+public:
+    explicit PlanarTree(std::span<const std::array<double, 2>> points) : ids_(points.size()) {
+        for (std::size_t k = 0; k < ids_.size(); ++k) ids_[k] = k;
+        if (!ids_.empty()) build(points, 0, ids_.size());
+        xs_.resize(ids_.size());
+        ys_.resize(ids_.size());
+        for (std::size_t e = 0; e < ids_.size(); ++e) {
+            xs_[e] = points[ids_[e]][0];
+            ys_[e] = points[ids_[e]][1];
+        }
+    }
+
+    std::size_t size() const { return ids_.size(); }
+
+    /// The point indices in tree order: neighbours in space are mostly
+    /// neighbours in this order, so per-point queries made in it share cached
+    /// memory.
+    std::span<const std::size_t> spatial_order() const { return ids_; }
+
+    /// Replaces `out` by the k nearest entries to (x, y) in ascending
+    /// (dist2, index) order (all of them when fewer); empty for a non-finite
+    /// position.
+    void nearest_k(double x, double y, std::size_t k, std::vector<geometry::Neighbor>& out) const {
+        out.clear();
+        if (k == 0 || ids_.empty() || !std::isfinite(x) || !std::isfinite(y)) return;
+        k = std::min(k, ids_.size());
+        out.reserve(k);
+        std::array<std::size_t, 128> stack;
+        std::size_t top = 0;
+        stack[top++] = 0;
+        while (top > 0) {
+            const Node& node = nodes_[stack[--top]];
+            if (out.size() == k && box_d2(node.xmin, node.ymin, node.xmax, node.ymax, x, y) > out.back().dist2)
+                continue;
+            if (node.left == kNone) {
+                for (std::size_t e = node.begin; e < node.end; ++e) {
+                    const geometry::Neighbor c{ids_[e], sq_dist(xs_[e], ys_[e], x, y)};
+                    if (out.size() == k) {
+                        if (!neighbour_less(c, out.back())) continue;
+                        out.pop_back();
+                    }
+                    out.insert(std::upper_bound(out.begin(), out.end(), c, neighbour_less), c);
+                }
+                continue;
+            }
+            const Node& l = nodes_[node.left];
+            const Node& r = nodes_[node.right];
+            const double dl = box_d2(l.xmin, l.ymin, l.xmax, l.ymax, x, y);
+            const double dr = box_d2(r.xmin, r.ymin, r.xmax, r.ymax, x, y);
+            // The nearer child goes on top so that it is searched first.
+            if (dl <= dr) {
+                stack[top++] = node.right;
+                stack[top++] = node.left;
+            } else {
+                stack[top++] = node.left;
+                stack[top++] = node.right;
+            }
+        }
+    }
+
+    /// Visits the entries in ascending (dist2, index) order from (x, y),
+    /// skipping the first `skip` and stopping after `limit` in all (0: no
+    /// limit), when `visit` returns false or when the entries run out.
+    /// Nothing for a non-finite position. The search is best-first, so it
+    /// costs little more than the entries it hands out.
+    template <class F>
+    void visit_nearest(double x, double y, std::size_t skip, std::size_t limit, F&& visit) const {
+        if (ids_.empty() || !std::isfinite(x) || !std::isfinite(y)) return;
+        if (limit == 0) limit = std::numeric_limits<std::size_t>::max();
+        // Nodes and entries in one heap, nearest first; a node comes before an
+        // entry at the same squared distance, since it may hold an entry with
+        // that distance and a lower index.
+        const auto later = [](const HeapItem& a, const HeapItem& b) {
+            if (a.d2 != b.d2) return a.d2 > b.d2;
+            if (a.node != b.node) return b.node;
+            return a.key > b.key;
+        };
+        heap_.clear();
+        heap_.push_back({box_d2(nodes_[0].xmin, nodes_[0].ymin, nodes_[0].xmax, nodes_[0].ymax, x, y), 0, true});
+        std::size_t seen = 0;
+        while (!heap_.empty() && seen < limit) {
+            std::pop_heap(heap_.begin(), heap_.end(), later);
+            const HeapItem item = heap_.back();
+            heap_.pop_back();
+            if (!item.node) {
+                if (seen++ < skip) continue;
+                if (!visit(geometry::Neighbor{item.key, item.d2})) return;
+                continue;
+            }
+            const Node& node = nodes_[item.key];
+            if (node.left == kNone) {
+                for (std::size_t e = node.begin; e < node.end; ++e) {
+                    heap_.push_back({sq_dist(xs_[e], ys_[e], x, y), ids_[e], false});
+                    std::push_heap(heap_.begin(), heap_.end(), later);
+                }
+                continue;
+            }
+            for (const std::size_t c : {node.left, node.right}) {
+                const Node& child = nodes_[c];
+                heap_.push_back({box_d2(child.xmin, child.ymin, child.xmax, child.ymax, x, y), c, true});
+                std::push_heap(heap_.begin(), heap_.end(), later);
+            }
+        }
+    }
+
+    /// As `visit_nearest`, resuming after `skip` entries already handed out,
+    /// `last` being the final one of them, and never going beyond `stop_d2`
+    /// (the caller's visit would stop at any entry farther than that). The
+    /// entries come from growing rings of plain range searches, each sorted on
+    /// its own; a ring far denser than the ones before falls back to the
+    /// best-first search.
+    template <class F>
+    void visit_nearest_after(double x, double y, geometry::Neighbor last, std::size_t skip, std::size_t limit,
+                             double stop_d2, F&& visit) const {
+        double t = last.dist2;
+        if (!(t > 0.0 && std::isfinite(t)) || !std::isfinite(x) || !std::isfinite(y)) {
+            visit_nearest(x, y, skip, limit, visit);
+            return;
+        }
+        std::size_t seen = skip;
+        while (seen < limit) {
+            const double next = std::min(4.0 * t, stop_d2);
+            // Every entry after `last` in (dist2, index) order, up to `next`.
+            ring_.clear();
+            bool overflow = false;
+            gather(x, y, next, [&](std::size_t index, double d2) {
+                if (d2 < last.dist2 || (d2 == last.dist2 && index <= last.index)) return;
+                if (ring_.size() == kMaxRing) {
+                    overflow = true;
+                    return;
+                }
+                ring_.push_back({index, d2});
+            });
+            if (overflow) {
+                visit_nearest(x, y, seen, limit, visit);
+                return;
+            }
+            std::sort(ring_.begin(), ring_.end(), neighbour_less);
+            for (const auto& nb : ring_) {
+                if (!visit(nb)) return;
+                if (++seen == limit) return;
+            }
+            if (next >= stop_d2) return;
+            if (!ring_.empty()) last = ring_.back();
+            t = next;
+        }
+    }
+
+    /// Calls `visit(index, dist2)` for every entry whose squared distance
+    /// from (x, y) is at most radius², in no particular order. Nothing for a
+    /// non-finite position or a negative or NaN radius.
+    template <class F>
+    void for_each_within(double x, double y, double radius, F&& visit) const {
+        if (ids_.empty() || !std::isfinite(x) || !std::isfinite(y) || !(radius >= 0.0)) return;
+        gather(x, y, radius * radius, visit);
+    }
+
+    /// As `for_each_within`, naming each entry by its position in
+    /// `spatial_order()` instead of its index.
+    template <class F>
+    void for_each_within_by_position(double x, double y, double radius, F&& visit) const {
+        if (ids_.empty() || !std::isfinite(x) || !std::isfinite(y) || !(radius >= 0.0)) return;
+        gather_positions(x, y, radius * radius, visit);
+    }
+
+private:
+    static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    static constexpr std::size_t kLeaf = 8;
+    static constexpr std::size_t kMaxRing = 512;
+
+    template <class F>
+    void gather(double x, double y, double r2, F&& visit) const {
+        gather_positions(x, y, r2, [&](std::size_t e, double d2) { visit(ids_[e], d2); });
+    }
+
+    /// `visit(position, dist2)` for every entry with dist2 <= r2.
+    template <class F>
+    void gather_positions(double x, double y, double r2, F&& visit) const {
+        std::array<std::size_t, 128> stack;
+        std::size_t top = 0;
+        stack[top++] = 0;
+        while (top > 0) {
+            const Node& node = nodes_[stack[--top]];
+            if (box_d2(node.xmin, node.ymin, node.xmax, node.ymax, x, y) > r2) continue;
+            if (node.left == kNone) {
+                for (std::size_t e = node.begin; e < node.end; ++e) {
+                    const double d2 = sq_dist(xs_[e], ys_[e], x, y);
+                    if (d2 <= r2) visit(e, d2);
+                }
+                continue;
+            }
+            stack[top++] = node.right;
+            stack[top++] = node.left;
+        }
+    }
+
+    struct Node {
+        double xmin, ymin, xmax, ymax;
+        std::size_t begin, end;
+        std::size_t left = kNone, right = kNone;
+    };
+
+    // Median splits keep the depth at log2(n / kLeaf), far below the stack
+    // size of the queries.
+    std::size_t build(std::span<const std::array<double, 2>> points, std::size_t begin, std::size_t end) {
+        const std::size_t id = nodes_.size();
+        Node node{kInf, kInf, -kInf, -kInf, begin, end};
+        for (std::size_t e = begin; e < end; ++e) {
+            const auto& p = points[ids_[e]];
+            node.xmin = std::min(node.xmin, p[0]);
+            node.ymin = std::min(node.ymin, p[1]);
+            node.xmax = std::max(node.xmax, p[0]);
+            node.ymax = std::max(node.ymax, p[1]);
+        }
+        nodes_.push_back(node);
+        if (end - begin <= kLeaf) return id;
+        const int axis = (node.xmax - node.xmin) >= (node.ymax - node.ymin) ? 0 : 1;
+        const std::size_t mid = begin + (end - begin) / 2;
+        std::nth_element(ids_.begin() + static_cast<std::ptrdiff_t>(begin),
+                         ids_.begin() + static_cast<std::ptrdiff_t>(mid),
+                         ids_.begin() + static_cast<std::ptrdiff_t>(end), [&](std::size_t a, std::size_t b) {
+                             if (points[a][axis] != points[b][axis]) return points[a][axis] < points[b][axis];
+                             return a < b;
+                         });
+        const std::size_t left = build(points, begin, mid);
+        const std::size_t right = build(points, mid, end);
+        nodes_[id].left = left;
+        nodes_[id].right = right;
+        return id;
+    }
+
+    /// A node (key: node id) or an entry (key: point index) waiting in the
+    /// best-first search.
+    struct HeapItem {
+        double d2;
+        std::size_t key;
+        bool node;
+    };
+
+    std::vector<std::size_t> ids_;
+    std::vector<double> xs_;
+    std::vector<double> ys_;
+    std::vector<Node> nodes_;
+    // Scratch of the best-first search, kept between calls; the tree is used
+    // by one walk at a time.
+    mutable std::vector<HeapItem> heap_;
+    mutable std::vector<geometry::Neighbor> ring_;
+};
+
+/// A static 2-D tree over the points that forgets labelled points: every node
+/// keeps the count and the bounding box of its unlabelled points, so subtrees
+/// without any are skipped and the boxes shrink away from the region already
+/// walked. Finding the unlabelled point nearest to a position thus costs about
+/// as much as an ordinary nearest query however many points are labelled, and
+/// each removal only updates the path to the root.
 class UnlabelledTree {
 public:
-    explicit UnlabelledTree(std::span<const std::array<double, 2>> points)
-        : points_(points), order_(points.size()), leaf_of_(points.size(), 0), alive_(points.size(), 1) {
+    /// `caller[p]` is the index by which ties are broken (empty: p itself).
+    UnlabelledTree(std::span<const std::array<double, 2>> points, std::span<const std::size_t> caller)
+        : points_(points), caller_(caller), order_(points.size()), leaf_of_(points.size(), 0),
+          alive_(points.size(), 1) {
+        if (!caller.empty()) {
+            by_caller_.resize(caller.size());
+            for (std::size_t p = 0; p < caller.size(); ++p) by_caller_[caller[p]] = p;
+        }
         for (std::size_t k = 0; k < order_.size(); ++k) order_[k] = k;
         if (!order_.empty()) build(0, order_.size(), kNone);
         remaining_ = points.size();
@@ -176,19 +461,13 @@ public:
     }
 
     /// The unlabelled point nearest to (x, y) by squared distance, the lowest
-    /// index among equals. Requires remaining() > 0.
+    /// caller index among equals. Requires remaining() > 0.
     std::size_t nearest(double x, double y) {
-        if (!std::isfinite(x) || !std::isfinite(y)) {
-            while (!alive_[first_alive_]) ++first_alive_;
-            return first_alive_;
-        }
+        if (!std::isfinite(x) || !std::isfinite(y)) return first_alive();
         best_d2_ = kInf;
         best_ = kNone;
         search(0, x, y);
-        if (best_ == kNone) {  // every distance overflowed: lowest index
-            while (!alive_[first_alive_]) ++first_alive_;
-            return first_alive_;
-        }
+        if (best_ == kNone) return first_alive();  // every distance overflowed
         return best_;
     }
 
@@ -198,38 +477,63 @@ public:
         --remaining_;
         sum_x_.sub(points_[p][0]);
         sum_y_.sub(points_[p][1]);
-        for (std::size_t node = leaf_of_[p]; node != kNone; node = nodes_[node].parent) --nodes_[node].alive;
+        std::size_t node = leaf_of_[p];
+        {
+            Node& leaf = nodes_[node];
+            leaf.box = kEmpty;
+            for (std::size_t k = leaf.begin; k < leaf.end; ++k)
+                if (alive_[order_[k]]) grow(leaf.box, points_[order_[k]]);
+        }
+        bool shrinking = true;
+        for (; node != kNone; node = nodes_[node].parent) {
+            Node& n = nodes_[node];
+            --n.alive;
+            if (shrinking && n.left != kNone) {
+                const Box& l = nodes_[n.left].box;
+                const Box& r = nodes_[n.right].box;
+                const Box merged{std::min(l[0], r[0]), std::min(l[1], r[1]), std::max(l[2], r[2]),
+                                 std::max(l[3], r[3])};
+                // Once a box stays as it was, the boxes above it do too.
+                shrinking = merged != n.box;
+                n.box = merged;
+            }
+        }
     }
 
 private:
     static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
     static constexpr std::size_t kLeaf = 8;
 
+    /// (xmin, ymin, xmax, ymax) of the unlabelled points; empty: +inf, -inf.
+    using Box = std::array<double, 4>;
+    static constexpr Box kEmpty{kInf, kInf, -kInf, -kInf};
+
     struct Node {
-        double xmin, ymin, xmax, ymax;
+        Box box;
         std::size_t begin, end;
         std::size_t left = kNone, right = kNone, parent = kNone;
         std::size_t alive = 0;
     };
 
+    static void grow(Box& b, const std::array<double, 2>& p) {
+        b[0] = std::min(b[0], p[0]);
+        b[1] = std::min(b[1], p[1]);
+        b[2] = std::max(b[2], p[0]);
+        b[3] = std::max(b[3], p[1]);
+    }
+
     std::size_t build(std::size_t begin, std::size_t end, std::size_t parent) {
         const std::size_t id = nodes_.size();
-        Node node{kInf, kInf, -kInf, -kInf, begin, end};
+        Node node{kEmpty, begin, end};
         node.parent = parent;
         node.alive = end - begin;
-        for (std::size_t k = begin; k < end; ++k) {
-            const auto& p = points_[order_[k]];
-            node.xmin = std::min(node.xmin, p[0]);
-            node.ymin = std::min(node.ymin, p[1]);
-            node.xmax = std::max(node.xmax, p[0]);
-            node.ymax = std::max(node.ymax, p[1]);
-        }
+        for (std::size_t k = begin; k < end; ++k) grow(node.box, points_[order_[k]]);
         nodes_.push_back(node);
         if (end - begin <= kLeaf) {
             for (std::size_t k = begin; k < end; ++k) leaf_of_[order_[k]] = id;
             return id;
         }
-        const int axis = (node.xmax - node.xmin) >= (node.ymax - node.ymin) ? 0 : 1;
+        const int axis = (node.box[2] - node.box[0]) >= (node.box[3] - node.box[1]) ? 0 : 1;
         const std::size_t mid = begin + (end - begin) / 2;
         std::nth_element(order_.begin() + static_cast<std::ptrdiff_t>(begin),
                          order_.begin() + static_cast<std::ptrdiff_t>(mid),
@@ -244,18 +548,20 @@ private:
         return id;
     }
 
-    /// Smallest squared distance from (x, y) to the node's box. Rounding is
-    /// monotone, so this never exceeds the computed squared distance of any
-    /// point inside.
-    static double box_d2(const Node& n, double x, double y) {
-        const double dx = std::max({0.0, n.xmin - x, x - n.xmax});
-        const double dy = std::max({0.0, n.ymin - y, y - n.ymax});
-        return dx * dx + dy * dy;
+    std::size_t key(std::size_t p) const { return caller_.empty() ? p : caller_[p]; }
+
+    /// The unlabelled point of lowest caller index.
+    std::size_t first_alive() {
+        const auto point = [&](std::size_t k) { return by_caller_.empty() ? k : by_caller_[k]; };
+        while (!alive_[point(first_alive_)]) ++first_alive_;
+        return point(first_alive_);
     }
+
+    static double node_d2(const Node& n, double x, double y) { return box_d2(n.box[0], n.box[1], n.box[2], n.box[3], x, y); }
 
     void search(std::size_t id, double x, double y) {
         const Node& node = nodes_[id];
-        if (node.alive == 0 || box_d2(node, x, y) > best_d2_) return;
+        if (node.alive == 0 || node_d2(node, x, y) > best_d2_) return;
         if (node.left == kNone) {
             for (std::size_t k = node.begin; k < node.end; ++k) {
                 const std::size_t p = order_[k];
@@ -263,15 +569,15 @@ private:
                 const double dx = points_[p][0] - x;
                 const double dy = points_[p][1] - y;
                 const double d2 = dx * dx + dy * dy;
-                if (d2 < best_d2_ || (d2 == best_d2_ && p < best_)) {
+                if (d2 < best_d2_ || (d2 == best_d2_ && (best_ == kNone || key(p) < key(best_)))) {
                     best_d2_ = d2;
                     best_ = p;
                 }
             }
             return;
         }
-        const double dl = box_d2(nodes_[node.left], x, y);
-        const double dr = box_d2(nodes_[node.right], x, y);
+        const double dl = node_d2(nodes_[node.left], x, y);
+        const double dr = node_d2(nodes_[node.right], x, y);
         const std::size_t first = dl <= dr ? node.left : node.right;
         const std::size_t second = dl <= dr ? node.right : node.left;
         search(first, x, y);
@@ -279,6 +585,8 @@ private:
     }
 
     std::span<const std::array<double, 2>> points_;
+    std::span<const std::size_t> caller_;
+    std::vector<std::size_t> by_caller_;
     std::vector<std::size_t> order_;
     std::vector<std::size_t> leaf_of_;
     std::vector<char> alive_;
@@ -333,39 +641,97 @@ DistinctPoints distinct_points(std::span<const std::array<double, 3>> points) {
 
 namespace {
 
-/// The nearest entries of each distinct point, in the index's (squared
-/// distance, index) order: either asked of the index on demand or read from a
-/// table of the first `kCached` entries filled once, which serves the cell
-/// size, the azimuth and most of the axis-step walk from one query per point.
+/// A `geometry::PointIndex` seen through the query interface of `PlanarTree`;
+/// both give the same answers.
+struct IndexQueries {
+    const geometry::PointIndex& index;
+
+    void nearest_k(double x, double y, std::size_t k, std::vector<geometry::Neighbor>& out) const {
+        out = index.nearest_k(x, y, k);
+    }
+    /// No particular order: callers go by index.
+    std::span<const std::size_t> spatial_order() const { return {}; }
+    template <class F>
+    void visit_nearest(double x, double y, std::size_t skip, std::size_t limit, F&& visit) const {
+        if (limit == 0) {
+            std::size_t seen = 0;
+            index.for_each_nearest(x, y, [&](const geometry::Neighbor& nb) {
+                if (seen++ < skip) return true;
+                return visit(nb);
+            });
+            return;
+        }
+        // Bounded walks mostly end early: ask for a few entries first and for
+        // the whole limit only when they do not suffice. The order is total,
+        // so the longer answer extends the shorter one.
+        for (std::size_t k = std::min<std::size_t>(16, limit);; k = limit) {
+            const auto entries = index.nearest_k(x, y, k);
+            for (std::size_t e = skip; e < entries.size(); ++e)
+                if (!visit(entries[e])) return;
+            if (entries.size() < k || k == limit) return;
+            skip = entries.size();
+        }
+    }
+    template <class F>
+    void visit_nearest_after(double x, double y, geometry::Neighbor /*last*/, std::size_t skip, std::size_t limit,
+                             double /*stop_d2*/, F&& visit) const {
+        visit_nearest(x, y, skip, limit, visit);
+    }
+    template <class F>
+    void for_each_within(double x, double y, double radius, F&& visit) const {
+        for (const auto& nb : index.within(x, y, radius)) visit(nb.index, nb.dist2);
+    }
+};
+
+/// Range queries of a `PlanarTree` naming entries by tree position.
+struct TreeOrderQueries {
+    const PlanarTree& tree;
+
+    template <class F>
+    void for_each_within(double x, double y, double radius, F&& visit) const {
+        tree.for_each_within_by_position(x, y, radius, visit);
+    }
+};
+
+/// The nearest entries of each distinct point, in (squared distance, index)
+/// order: either asked of the index on demand or read from a table of the
+/// first `kCached` entries filled once, which serves the cell size, the
+/// azimuth and most of the axis-step walk from one query per point.
+template <class Queries>
 class Neighbours {
 public:
     static constexpr std::size_t kCached = 6;
 
-    Neighbours(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points, bool cache)
-        : index_(index), points_(points) {
+    Neighbours(const Queries& queries, std::span<const std::array<double, 2>> points, bool cache)
+        : queries_(queries), points_(points) {
         if (!cache) return;
         table_.resize(points.size() * kCached);
         counts_.resize(points.size());
-        for (std::size_t p = 0; p < points.size(); ++p) {
-            const auto nb = index.nearest_k(points[p][0], points[p][1], kCached);
-            std::copy(nb.begin(), nb.end(), table_.begin() + static_cast<std::ptrdiff_t>(p * kCached));
-            counts_[p] = static_cast<std::uint8_t>(nb.size());
+        const auto order = queries.spatial_order();
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            const std::size_t p = order.empty() ? k : order[k];
+            queries.nearest_k(points[p][0], points[p][1], kCached, scratch_);
+            std::copy(scratch_.begin(), scratch_.end(), table_.begin() + static_cast<std::ptrdiff_t>(p * kCached));
+            counts_[p] = static_cast<std::uint8_t>(scratch_.size());
         }
         cached_ = true;
     }
+
+    const Queries& queries() const { return queries_; }
 
     /// The first k (at most kCached) entries from point p.
     std::span<const geometry::Neighbor> first(std::size_t p, std::size_t k) {
         if (cached_)
             return {table_.data() + p * kCached, std::min<std::size_t>(k, counts_[p])};
-        scratch_ = index_.nearest_k(points_[p][0], points_[p][1], k);
+        queries_.nearest_k(points_[p][0], points_[p][1], k, scratch_);
         return scratch_;
     }
 
     /// Visits the entries from point p in order until `visit` returns false,
-    /// at most `limit` of them (0: no limit).
+    /// at most `limit` of them (0: no limit). `visit` is known to stop at any
+    /// entry whose squared distance exceeds `stop_d2`.
     template <class F>
-    void visit(std::size_t p, std::size_t limit, F&& visit) {
+    void visit(std::size_t p, std::size_t limit, F&& visit, double stop_d2 = kInf) {
         std::size_t skip = 0;
         if (cached_) {
             for (const auto& nb : first(p, kCached))
@@ -373,24 +739,16 @@ public:
             if (counts_[p] < kCached || limit == kCached) return;  // nothing more to see
             skip = kCached;
         }
-        if (limit != 0) {
-            // One query for the rest of a bounded walk.
-            const auto entries = index_.nearest_k(points_[p][0], points_[p][1], limit);
-            for (std::size_t k = skip; k < entries.size(); ++k)
-                if (!visit(entries[k])) return;
+        if (skip > 0 && limit != 0) {
+            queries_.visit_nearest_after(points_[p][0], points_[p][1], table_[p * kCached + skip - 1], skip, limit,
+                                         stop_d2, visit);
             return;
         }
-        std::size_t seen = 0;
-        index_.for_each_nearest(points_[p][0], points_[p][1], [&](const geometry::Neighbor& nb) {
-            if (seen++ < skip) return true;
-            return visit(nb);
-        });
+        queries_.visit_nearest(points_[p][0], points_[p][1], skip, limit, visit);
     }
 
-    const geometry::PointIndex& index() const { return index_; }
-
 private:
-    const geometry::PointIndex& index_;
+    const Queries& queries_;
     std::span<const std::array<double, 2>> points_;
     bool cached_ = false;
     std::vector<geometry::Neighbor> table_;
@@ -398,7 +756,8 @@ private:
     std::vector<geometry::Neighbor> scratch_;
 };
 
-std::optional<double> nonzero_from(Neighbours& nbs, std::span<const std::array<double, 2>> points, std::size_t p) {
+template <class Q>
+std::optional<double> nonzero_from(Neighbours<Q>& nbs, std::span<const std::array<double, 2>> points, std::size_t p) {
     std::optional<double> found;
     nbs.visit(p, 0, [&](const geometry::Neighbor& nb) {
         const double d = dist(points[p], points[nb.index]);
@@ -411,7 +770,8 @@ std::optional<double> nonzero_from(Neighbours& nbs, std::span<const std::array<d
     return found;
 }
 
-Result<double> cell_size(Neighbours& nbs, std::span<const std::array<double, 2>> points,
+template <class Q>
+Result<double> cell_size(Neighbours<Q>& nbs, std::span<const std::array<double, 2>> points,
                          std::optional<double> nominal_cell) {
     double base = 0.0;
     if (nominal_cell) {
@@ -441,7 +801,8 @@ Result<double> cell_size(Neighbours& nbs, std::span<const std::array<double, 2>>
     return *cell;
 }
 
-Result<double> azimuth(Neighbours& nbs, std::span<const std::array<double, 2>> points, double cell) {
+template <class Q>
+Result<double> azimuth(Neighbours<Q>& nbs, std::span<const std::array<double, 2>> points, double cell) {
     double c = 0.0;
     double s = 0.0;
     std::uint64_t n = 0;
@@ -464,14 +825,24 @@ Result<double> azimuth(Neighbours& nbs, std::span<const std::array<double, 2>> p
     return std::atan2(s, c) / 4.0;
 }
 
-Result<std::pair<double, double>> axis_steps(Neighbours& nbs, std::span<const std::array<double, 2>> points,
+template <class Q>
+Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const std::array<double, 2>> points,
                                              std::array<double, 2> ui, std::array<double, 2> uj, double cell) {
     const double reach = 20.0 * cell;
-    Histogram<512> hist_i;
-    Histogram<512> hist_j;
-    for (std::size_t p = 0; p < points.size(); ++p) {
+    // Entries whose squared distance exceeds this lie beyond the reach
+    // whatever the rounding (unless squares underflow: then no bound).
+    double stop_d2 = reach * reach * (1.0 + 0x1p-30);
+    if (!(stop_d2 >= 0x1p-900)) stop_d2 = kInf;
+    // The walks go in spatial order, which keeps the memory they touch warm;
+    // the histograms then take the results in index order, so their sums are
+    // the same as with the walks made by index.
+    std::vector<std::array<double, 4>> bests(points.size());
+    const auto order = nbs.queries().spatial_order();
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        const std::size_t p = order.empty() ? k : order[k];
         // Shortest positive and negative projection on ui, then on uj.
-        std::array<double, 4> best{kInf, kInf, kInf, kInf};
+        std::array<double, 4>& best = bests[p];
+        best = {kInf, kInf, kInf, kInf};
         nbs.visit(p, 64, [&](const geometry::Neighbor& nb) {
             const auto& q = points[nb.index];
             const double mx = q[0] - points[p][0];
@@ -491,7 +862,11 @@ Result<std::pair<double, double>> axis_steps(Neighbours& nbs, std::span<const st
             }
             return !(std::isfinite(best[0]) && std::isfinite(best[1]) && std::isfinite(best[2]) &&
                      std::isfinite(best[3]));
-        });
+        }, stop_d2);
+    }
+    Histogram<512> hist_i;
+    Histogram<512> hist_j;
+    for (const auto& best : bests) {
         for (int k = 0; k < 2; ++k)
             if (std::isfinite(best[k])) hist_i.add(bin_of<512>(best[k], reach), best[k]);
         for (int k = 2; k < 4; ++k)
@@ -523,20 +898,23 @@ std::optional<double> nearest_nonzero_distance(const geometry::PointIndex& index
 
 Result<double> detect_cell_size(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points,
                                 std::optional<double> nominal_cell) {
-    Neighbours nbs(index, points, false);
+    const IndexQueries queries{index};
+    Neighbours nbs(queries, points, false);
     return cell_size(nbs, points, nominal_cell);
 }
 
 Result<double> detect_azimuth(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points,
                               double cell) {
-    Neighbours nbs(index, points, false);
+    const IndexQueries queries{index};
+    Neighbours nbs(queries, points, false);
     return azimuth(nbs, points, cell);
 }
 
 Result<std::pair<double, double>> detect_axis_steps(const geometry::PointIndex& index,
                                                     std::span<const std::array<double, 2>> points,
                                                     std::array<double, 2> ui, std::array<double, 2> uj, double cell) {
-    Neighbours nbs(index, points, false);
+    const IndexQueries queries{index};
+    Neighbours nbs(queries, points, false);
     return axis_steps(nbs, points, ui, uj, cell);
 }
 
@@ -574,11 +952,23 @@ std::optional<std::array<double, 2>> local_step(const CellMap& cells, std::span<
     return std::nullopt;
 }
 
-LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points,
-                            std::array<double, 2> si, std::array<double, 2> sj) {
+namespace {
+
+/// The breadth-first walk over any index with the range query of
+/// `PlanarTree`. The walk may run over a reordering of the caller's points:
+/// `points` and the query answers use walk positions, `caller[e]` is the
+/// caller's index of walk position e (empty: the same). Ties go by the
+/// caller's index and the result uses it throughout, so the reordering
+/// changes nothing but the memory traffic.
+template <class Q>
+LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 2>> points,
+                           std::span<const std::size_t> caller, std::array<double, 2> si,
+                           std::array<double, 2> sj) {
+    constexpr std::size_t kNoPoint = std::numeric_limits<std::size_t>::max();
     const std::size_t n = points.size();
+    const auto id = [&](std::size_t e) { return caller.empty() ? e : caller[e]; };
     LatticeLabels out;
-    out.labels.assign(n, NodeLabel{});
+    std::vector<NodeLabel> labels(n, NodeLabel{});
     std::vector<char> labelled(n, 0);
     std::vector<std::uint32_t> block_of(n, 0);
 
@@ -587,7 +977,7 @@ LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const s
     const double predict_radius = 0.42 * std::min(li, lj);
     const double refuse_radius = 2.2 * std::max(li, lj);
 
-    UnlabelledTree unlabelled(points);
+    UnlabelledTree unlabelled(points, caller);
     CellMap cells;
     std::deque<std::size_t> queue;
     std::uint32_t block = 0;
@@ -606,7 +996,7 @@ LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const s
         labelled[seed] = 1;
         unlabelled.remove(seed);
         block_of[seed] = block;
-        out.labels[seed] = NodeLabel{block, 0, 0};
+        labels[seed] = NodeLabel{block, 0, 0};
         cells.emplace(cell_key(0, 0), seed);
         queue.clear();
         queue.push_back(seed);
@@ -615,8 +1005,8 @@ LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const s
             const std::size_t q = queue.front();
             queue.pop_front();
             const std::array<double, 2> qp = points[q];
-            const std::int32_t i = out.labels[q].i;
-            const std::int32_t j = out.labels[q].j;
+            const std::int32_t i = labels[q].i;
+            const std::int32_t j = labels[q].j;
             const auto ti = local_step(cells, points, qp, i, j, 1, 0, li);
             const auto tj = local_step(cells, points, qp, i, j, 0, 1, lj);
             const std::array<double, 2> vi = ti ? *ti : si;
@@ -640,46 +1030,67 @@ LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const s
 
                 const double px = qp[0] + dir.g[0];
                 const double py = qp[1] + dir.g[1];
-                std::optional<std::size_t> chosen;
-                for (const auto& nb : index.within(px, py, predict_radius)) {
-                    const std::size_t k = nb.index;
+                // The unlabelled point first in (squared distance, index) order.
+                std::size_t chosen = kNoPoint;
+                double chosen_d2 = kInf;
+                queries.for_each_within(px, py, predict_radius, [&](std::size_t k, double d2) {
                     if (labelled[k]) {
-                        if (block_of[k] == block && (out.labels[k].i != target_i || out.labels[k].j != target_j))
+                        if (block_of[k] == block && (labels[k].i != target_i || labels[k].j != target_j))
                             ++out.conflicts;
-                        continue;
+                        return;
                     }
-                    // Ascending (distance, index): the first unlabelled one is the nearest.
-                    if (!chosen) chosen = k;
-                }
-                if (chosen) {
-                    labelled[*chosen] = 1;
-                    unlabelled.remove(*chosen);
-                    block_of[*chosen] = block;
-                    out.labels[*chosen] = NodeLabel{block, target_i, target_j};
-                    cells.emplace(cell_key(target_i, target_j), *chosen);
-                    queue.push_back(*chosen);
+                    if (chosen == kNoPoint || d2 < chosen_d2 || (d2 == chosen_d2 && id(k) < id(chosen))) {
+                        chosen = k;
+                        chosen_d2 = d2;
+                    }
+                });
+                if (chosen != kNoPoint) {
+                    labelled[chosen] = 1;
+                    unlabelled.remove(chosen);
+                    block_of[chosen] = block;
+                    labels[chosen] = NodeLabel{block, target_i, target_j};
+                    cells.emplace(cell_key(target_i, target_j), chosen);
+                    queue.push_back(chosen);
                     continue;
                 }
 
+                // The refused neighbour: the first point in (squared distance,
+                // index) order that passes the tests.
                 const double glen = std::hypot(dir.g[0], dir.g[1]);
-                for (const auto& nb : index.within(qp[0], qp[1], refuse_radius)) {
-                    const std::size_t k = nb.index;
-                    if (labelled[k]) continue;
+                std::size_t hit = kNoPoint;
+                double hit_d2 = kInf;
+                queries.for_each_within(qp[0], qp[1], refuse_radius, [&](std::size_t k, double d2) {
+                    if (labelled[k]) return;
+                    if (hit != kNoPoint && (d2 > hit_d2 || (d2 == hit_d2 && id(k) > id(hit)))) return;
                     const double vx = points[k][0] - qp[0];
                     const double vy = points[k][1] - qp[1];
-                    const double w = std::sqrt(nb.dist2);
-                    if (!(w >= 0.5 * glen)) continue;
+                    const double w = std::sqrt(d2);
+                    if (!(w >= 0.5 * glen)) return;
                     if ((vx * dir.g[0] + vy * dir.g[1]) / (w * glen) > 0.951) {
-                        out.refused.emplace_back(q, k);
-                        break;
+                        hit = k;
+                        hit_d2 = d2;
                     }
-                }
+                });
+                if (hit != kNoPoint) out.refused.emplace_back(id(q), id(hit));
             }
         }
         ++block;
     }
     out.blocks = block;
+    if (caller.empty()) {
+        out.labels = std::move(labels);
+    } else {
+        out.labels.resize(n);
+        for (std::size_t e = 0; e < n; ++e) out.labels[caller[e]] = labels[e];
+    }
     return out;
+}
+
+}  // namespace
+
+LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points,
+                            std::array<double, 2> si, std::array<double, 2> sj) {
+    return walk_lattice(IndexQueries{index}, points, {}, si, sj);
 }
 
 Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, std::optional<double> nominal_cell) {
@@ -689,9 +1100,11 @@ Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, 
     if (distinct.points.size() < 4)
         return fail(inference("topology detection requires at least four distinct finite points"));
 
-    const auto index = geometry::PointIndex::bulk_load(distinct.points);
-    // One table of nearest entries serves the three measuring passes.
-    Neighbours nbs(index, distinct.points, true);
+    // One flat tree serves every neighbour question (it answers exactly as the
+    // shared point index would), and one table of nearest entries serves the
+    // three measuring passes.
+    const PlanarTree tree(distinct.points);
+    Neighbours nbs(tree, distinct.points, true);
     VZ_ASSIGN_OR_RETURN(const double cell, cell_size(nbs, distinct.points, nominal_cell));
     VZ_ASSIGN_OR_RETURN(const double theta, azimuth(nbs, distinct.points, cell));
     const double c = std::cos(theta);
@@ -699,8 +1112,14 @@ Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, 
     VZ_ASSIGN_OR_RETURN(const auto steps, axis_steps(nbs, distinct.points, {c, s}, {-s, c}, cell));
     const auto [step_i, step_j] = steps;
 
+    // The walk runs over the points in tree order, where the points it visits
+    // one after another mostly lie close in memory too.
+    std::vector<std::array<double, 2>> tree_points(distinct.points.size());
+    for (std::size_t e = 0; e < tree_points.size(); ++e) tree_points[e] = distinct.points[tree.spatial_order()[e]];
+
     LatticeLabels walk =
-        label_lattice(index, distinct.points, {step_i * c, step_i * s}, {step_j * -s, step_j * c});
+        walk_lattice(TreeOrderQueries{tree}, tree_points, tree.spatial_order(), {step_i * c, step_i * s},
+                     {step_j * -s, step_j * c});
 
     TopologyDetection out;
     out.block_sizes.assign(walk.blocks, 0);

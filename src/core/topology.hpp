@@ -9,10 +9,13 @@
 /// on regularly it records a refused adjacency (the stalled frontier), which
 /// marks a fault. Every failure is `GeometryInference`.
 ///
-/// Nearest-neighbour questions go to one `geometry::PointIndex`, whose answers
-/// come in ascending (squared distance, index) order; that order decides which
-/// entries make the first k of a query and which of two equidistant
-/// candidates the walk takes.
+/// Nearest-neighbour questions are answered in ascending (squared distance,
+/// index) order, as `geometry::PointIndex` answers them; that order decides
+/// which entries make the first k of a query and which of two equidistant
+/// candidates the walk takes. The step functions below ask the index they are
+/// given; `detect` asks a flat tree of its own that gives the same answers, and
+/// walks the points in that tree's order, so its results equal those of the
+/// step functions run on a `geometry::PointIndex`.
 
 #include <array>
 #include <cstddef>

@@ -15,6 +15,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <filesystem>
@@ -631,6 +632,234 @@ TEST(TopologyCellSize, ModalBinOfTheNeighbourDistances) {
         EXPECT_EQ(*got, c.expected) << c.what;
     }
 }
+
+// ---------------------------------------------------------------------------
+// The fast walk against a brute-force one: every block seeded at the unlabelled
+// point nearest to the unlabelled centroid, every search a scan of all points.
+
+using XY = std::array<double, 2>;
+
+/// The walk with plain scans. Coordinates must be multiples of a power of two
+/// small enough for plain sums to be exact, so the centroid is the same value
+/// whichever way it is summed.
+topology::LatticeLabels brute_force_walk(const std::vector<XY>& pts, XY si, XY sj) {
+    const std::size_t n = pts.size();
+    constexpr std::size_t kNo = std::numeric_limits<std::size_t>::max();
+    topology::LatticeLabels out;
+    out.labels.assign(n, NodeLabel{});
+    std::vector<char> done(n, 0);
+    const double li = std::hypot(si[0], si[1]);
+    const double lj = std::hypot(sj[0], sj[1]);
+    const double predict2 = std::pow(0.42 * std::min(li, lj), 2);
+    const double refuse2 = std::pow(2.2 * std::max(li, lj), 2);
+    const auto d2_of = [&](std::size_t k, double x, double y) {
+        const double dx = pts[k][0] - x;
+        const double dy = pts[k][1] - y;
+        return dx * dx + dy * dy;
+    };
+    const auto nearer = [](double d2, std::size_t k, double best_d2, std::size_t best) {
+        return best == kNo || d2 < best_d2 || (d2 == best_d2 && k < best);
+    };
+    std::uint32_t block = 0;
+    for (;;) {
+        double sx = 0.0, sy = 0.0;
+        std::size_t left = 0;
+        for (std::size_t k = 0; k < n; ++k)
+            if (!done[k]) {
+                sx += pts[k][0];
+                sy += pts[k][1];
+                ++left;
+            }
+        if (left == 0) break;
+        const double cx = sx / double(left), cy = sy / double(left);
+        std::size_t seed = kNo;
+        double seed_d2 = kInf;
+        for (std::size_t k = 0; k < n; ++k)
+            if (!done[k] && nearer(d2_of(k, cx, cy), k, seed_d2, seed)) {
+                seed = k;
+                seed_d2 = d2_of(k, cx, cy);
+            }
+        topology::CellMap cells;
+        std::vector<std::size_t> queue{seed};
+        done[seed] = 1;
+        out.labels[seed] = NodeLabel{block, 0, 0};
+        cells[topology::cell_key(0, 0)] = seed;
+        for (std::size_t head = 0; head < queue.size(); ++head) {
+            const std::size_t q = queue[head];
+            const XY qp = pts[q];
+            const auto [i, j] = std::pair{out.labels[q].i, out.labels[q].j};
+            const XY vi = topology::local_step(cells, pts, qp, i, j, 1, 0, li).value_or(si);
+            const XY vj = topology::local_step(cells, pts, qp, i, j, 0, 1, lj).value_or(sj);
+            const std::array<std::tuple<XY, int, int>, 4> dirs{
+                std::tuple{vi, 1, 0}, std::tuple{XY{-vi[0], -vi[1]}, -1, 0}, std::tuple{vj, 0, 1},
+                std::tuple{XY{-vj[0], -vj[1]}, 0, -1}};
+            for (const auto& [g, di, dj] : dirs) {
+                const int ti = i + di, tj = j + dj;
+                if (cells.contains(topology::cell_key(ti, tj))) continue;
+                const double px = qp[0] + g[0], py = qp[1] + g[1];
+                std::size_t chosen = kNo;
+                double chosen_d2 = kInf;
+                for (std::size_t k = 0; k < n; ++k) {
+                    const double d2 = d2_of(k, px, py);
+                    if (!(d2 <= predict2)) continue;
+                    if (done[k]) {
+                        const NodeLabel& l = out.labels[k];
+                        if (l.block == block && (l.i != ti || l.j != tj)) ++out.conflicts;
+                    } else if (nearer(d2, k, chosen_d2, chosen)) {
+                        chosen = k;
+                        chosen_d2 = d2;
+                    }
+                }
+                if (chosen != kNo) {
+                    done[chosen] = 1;
+                    out.labels[chosen] = NodeLabel{block, ti, tj};
+                    cells[topology::cell_key(ti, tj)] = chosen;
+                    queue.push_back(chosen);
+                    continue;
+                }
+                const double glen = std::hypot(g[0], g[1]);
+                std::size_t hit = kNo;
+                double hit_d2 = kInf;
+                for (std::size_t k = 0; k < n; ++k) {
+                    const double d2 = d2_of(k, qp[0], qp[1]);
+                    if (done[k] || !(d2 <= refuse2)) continue;
+                    const double w = std::sqrt(d2);
+                    const double cosine = ((pts[k][0] - qp[0]) * g[0] + (pts[k][1] - qp[1]) * g[1]) / (w * glen);
+                    if (w >= 0.5 * glen && cosine > 0.951 && nearer(d2, k, hit_d2, hit)) {
+                        hit = k;
+                        hit_d2 = d2;
+                    }
+                }
+                if (hit != kNo) out.refused.emplace_back(q, hit);
+            }
+        }
+        ++block;
+    }
+    out.blocks = block;
+    return out;
+}
+
+void expect_same_walk(const topology::LatticeLabels& want, const std::vector<NodeLabel>& labels,
+                      const std::vector<std::pair<std::uint64_t, std::uint64_t>>& refused, std::uint64_t conflicts,
+                      std::uint32_t blocks, const std::string& what) {
+    EXPECT_EQ(blocks, want.blocks) << what;
+    EXPECT_EQ(conflicts, want.conflicts) << what;
+    ASSERT_EQ(labels.size(), want.labels.size()) << what;
+    for (std::size_t k = 0; k < labels.size(); ++k)
+        ASSERT_EQ(labels[k], want.labels[k]) << what << ": label of point " << k;
+    ASSERT_EQ(refused.size(), want.refused.size()) << what;
+    for (std::size_t k = 0; k < refused.size(); ++k) ASSERT_EQ(refused[k], want.refused[k]) << what << ": refusal " << k;
+}
+
+/// Rounds to a multiple of 2^-10, which keeps sums of a few thousand
+/// coordinates below 2^21 exact.
+double grid_round(double v) { return std::ldexp(std::round(std::ldexp(v, 10)), -10); }
+
+struct WalkCloud {
+    std::string name;
+    std::vector<P> points;
+};
+
+std::vector<WalkCloud> walk_clouds() {
+    std::vector<WalkCloud> out;
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::normal_distribution<double> g(0.0, 1.0);
+    const auto shuffled = [&](std::vector<P> p) {
+        std::shuffle(p.begin(), p.end(), rng);
+        return p;
+    };
+    for (const auto& [name, ox, oy] : {std::tuple{"uniform", 0.0, 0.0}, std::tuple{"uniform_mixed_sign", -500.0, -700.0},
+                                       std::tuple{"uniform_projected", 456789.0, -654321.0}}) {
+        std::vector<P> p(2500);
+        for (P& q : p) q = {grid_round(ox + 1000.0 * u(rng)), grid_round(oy + 1000.0 * u(rng)), 0.0};
+        out.push_back({name, p});
+    }
+    {  // Tight clusters of very different sizes, far apart.
+        std::vector<P> p;
+        for (int c = 0; c < 12; ++c) {
+            const double cx = 5000.0 * u(rng), cy = 5000.0 * u(rng), spread = 0.5 + 40.0 * u(rng);
+            const int count = 20 + static_cast<int>(300 * u(rng));
+            for (int k = 0; k < count; ++k)
+                p.push_back({grid_round(cx + spread * g(rng)), grid_round(cy + spread * g(rng)), 0.0});
+        }
+        out.push_back({"clusters", shuffled(p)});
+    }
+    {  // A jittered, rotated lattice thrown half a row along a fault, with gaps.
+        std::vector<P> p;
+        const double c = std::cos(0.4), s = std::sin(0.4);
+        for (int j = 0; j < 45; ++j)
+            for (int i = 0; i < 45; ++i) {
+                if ((i * 7 + j * 11) % 13 == 0) continue;
+                const double a = 10.0 * i + 0.7 * g(rng), b = 15.0 * j + (i > 22 ? 7.5 : 0.0) + 0.7 * g(rng);
+                p.push_back({grid_round(1000.0 + a * c - b * s), grid_round(-2000.0 + a * s + b * c), 0.0});
+            }
+        out.push_back({"faulted_lattice", shuffled(p)});
+    }
+    {  // Integer points with gaps, some nodes split into twins a quarter step
+       // either side, the whole repeated under quarter turns about the empty
+       // origin: seeds, predictions and refusals meet equal distances
+       // everywhere, and every such choice falls to the lowest index.
+        std::vector<P> base;
+        for (int j = 0; j <= 20; ++j)
+            for (int i = 1; i <= 20; ++i) {
+                const double r = u(rng);
+                if (r < 0.2) continue;
+                if (r < 0.3) {
+                    base.push_back({i - 0.25, double(j), 0.0});
+                    base.push_back({i + 0.25, double(j), 0.0});
+                } else {
+                    base.push_back({double(i), double(j), 0.0});
+                }
+            }
+        std::vector<P> p;
+        for (const P& b : base) {
+            p.push_back(b);
+            p.push_back({-b[1], b[0], 0.0});
+            p.push_back({-b[0], -b[1], 0.0});
+            p.push_back({b[1], -b[0], 0.0});
+        }
+        out.push_back({"integer_ties", shuffled(p)});
+    }
+    return out;
+}
+
+class FastWalk : public ::testing::TestWithParam<WalkCloud> {};
+
+// The detection's own tree and walk give exactly what the shared point index
+// and the brute-force walk give: the same measures, labels, refusals in the
+// same order, conflicts and blocks.
+TEST_P(FastWalk, MatchesTheBruteForceWalkElementByElement) {
+    const auto& cloud = GetParam();
+    const auto d = topology::detect(cloud.points, std::nullopt);
+    ASSERT_TRUE(d.has_value()) << error_text(d);
+    ASSERT_EQ(d->points.size(), cloud.points.size());
+
+    const auto index = geometry::PointIndex::bulk_load(d->points);
+    const auto cell = topology::detect_cell_size(index, d->points, std::nullopt);
+    ASSERT_TRUE(cell.has_value());
+    const auto theta = topology::detect_azimuth(index, d->points, *cell);
+    ASSERT_TRUE(theta.has_value());
+    EXPECT_EQ(*theta, d->azimuth);
+    const double c = std::cos(*theta), s = std::sin(*theta);
+    const auto steps = topology::detect_axis_steps(index, d->points, {c, s}, {-s, c}, *cell);
+    ASSERT_TRUE(steps.has_value());
+    EXPECT_EQ(steps->first, d->step_i);
+    EXPECT_EQ(steps->second, d->step_j);
+    EXPECT_EQ(d->rotation, (std::array<double, 4>{c, s, -s, c}));
+
+    const XY si{d->step_i * c, d->step_i * s};
+    const XY sj{d->step_j * -s, d->step_j * c};
+    const auto want = brute_force_walk(d->points, si, sj);
+    ASSERT_GT(want.blocks, 1u) << "the cloud should need several walks";
+    expect_same_walk(want, d->labels, d->refused, d->conflicts, d->blocks, cloud.name + " (detect)");
+    const auto shared = topology::label_lattice(index, d->points, si, sj);
+    expect_same_walk(want, shared.labels, shared.refused, shared.conflicts, shared.blocks,
+                     cloud.name + " (label_lattice)");
+}
+
+INSTANTIATE_TEST_SUITE_P(Clouds, FastWalk, ::testing::ValuesIn(walk_clouds()),
+                         [](const auto& info) { return info.param.name; });
 
 TEST(TopologyReport, LargestBlockIsZeroWithoutBlocks) {
     TopologyDetection d;
