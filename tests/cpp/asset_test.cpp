@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <fmt/format.h>
 
 #include <cstdint>
@@ -287,9 +289,16 @@ TEST(ProjectRules, MetadataUnit) {
 }
 
 TEST(ProjectRules, ClockIsWholeSecondsSinceTheEpoch) {
-    const auto before = static_cast<std::uint64_t>(std::time(nullptr));
+    // Bracket with the same clock: time() reads a coarser clock that may lag
+    // the precise one by a tick, so it cannot bound it.
+    const auto unix_now = [] {
+        return static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count());
+    };
+    const std::uint64_t before = unix_now();
     const std::uint64_t now = project::now_unix_seconds();
-    const auto after = static_cast<std::uint64_t>(std::time(nullptr));
+    const std::uint64_t after = unix_now();
     EXPECT_GE(now, before);
     EXPECT_LE(now, after);
 }
