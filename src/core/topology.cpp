@@ -299,7 +299,7 @@ public:
         }
         std::size_t seen = skip;
         while (seen < limit) {
-            const double next = std::min(4.0 * t, stop_d2);
+            const double next = std::min(2.0 * t, stop_d2);
             // Every entry after `last` in (dist2, index) order, up to `next`.
             ring_.clear();
             bool overflow = false;
@@ -978,6 +978,7 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
     const double refuse_radius = 2.2 * std::max(li, lj);
 
     UnlabelledTree unlabelled(points, caller);
+    std::vector<std::pair<std::size_t, double>> around;
     CellMap cells;
     std::deque<std::size_t> queue;
     std::uint32_t block = 0;
@@ -1017,6 +1018,9 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
             };
             const std::array<Direction, 4> directions{Direction{vi, 1, 0}, Direction{{-vi[0], -vi[1]}, -1, 0},
                                                       Direction{vj, 0, 1}, Direction{{-vj[0], -vj[1]}, 0, -1}};
+            // The points around q that a refusal may name, gathered once for
+            // all four directions (labels given meanwhile are checked on use).
+            bool gathered = false;
             for (const Direction& dir : directions) {
                 const std::int64_t ti64 = std::int64_t{i} + dir.di;
                 const std::int64_t tj64 = std::int64_t{j} + dir.dj;
@@ -1057,20 +1061,27 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
                 // The refused neighbour: the first point in (squared distance,
                 // index) order that passes the tests.
                 const double glen = std::hypot(dir.g[0], dir.g[1]);
+                if (!gathered) {
+                    around.clear();
+                    queries.for_each_within(qp[0], qp[1], refuse_radius, [&](std::size_t k, double d2) {
+                        if (!labelled[k]) around.push_back({k, d2});
+                    });
+                    gathered = true;
+                }
                 std::size_t hit = kNoPoint;
                 double hit_d2 = kInf;
-                queries.for_each_within(qp[0], qp[1], refuse_radius, [&](std::size_t k, double d2) {
-                    if (labelled[k]) return;
-                    if (hit != kNoPoint && (d2 > hit_d2 || (d2 == hit_d2 && id(k) > id(hit)))) return;
+                for (const auto& [k, d2] : around) {
+                    if (labelled[k]) continue;
+                    if (hit != kNoPoint && (d2 > hit_d2 || (d2 == hit_d2 && id(k) > id(hit)))) continue;
                     const double vx = points[k][0] - qp[0];
                     const double vy = points[k][1] - qp[1];
                     const double w = std::sqrt(d2);
-                    if (!(w >= 0.5 * glen)) return;
+                    if (!(w >= 0.5 * glen)) continue;
                     if ((vx * dir.g[0] + vy * dir.g[1]) / (w * glen) > 0.951) {
                         hit = k;
                         hit_d2 = d2;
                     }
-                });
+                }
                 if (hit != kNoPoint) out.refused.emplace_back(id(q), id(hit));
             }
         }
