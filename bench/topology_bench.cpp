@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "core/shell/fit.hpp"
@@ -39,6 +40,22 @@ void BM_TopologyDetect(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(pts.size()));
 }
 BENCHMARK(BM_TopologyDetect)->Unit(benchmark::kMillisecond);
+
+/// Uniform random points: no lattice order, so the walk breaks into about one
+/// block per four points and every block needs a seed search.
+void BM_TopologyDetectScattered(benchmark::State& state) {
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> u(0.0, 1000.0);
+    std::vector<std::array<double, 3>> pts(static_cast<std::size_t>(state.range(0)));
+    for (auto& p : pts) p = {456789.0 + u(rng), 6543210.0 + u(rng), u(rng)};
+    for (auto _ : state) {
+        auto d = vz::topology::detect(pts, std::nullopt);
+        if (!d) state.SkipWithError("detection failed");
+        benchmark::DoNotOptimize(d);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(pts.size()));
+}
+BENCHMARK(BM_TopologyDetectScattered)->Arg(200000)->Unit(benchmark::kMillisecond);
 
 void BM_FitLatticeXY(benchmark::State& state) {
     const auto pts = rotated_lattice();
