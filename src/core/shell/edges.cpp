@@ -264,10 +264,10 @@ Result<std::optional<GridGeometry>> grid_from_topology(std::span<const std::arra
     return std::optional<GridGeometry>{g};
 }
 
-Result<StructuredMeshSurface> to_structured_surface(const PointSet& set, double tolerance, EdgeMode mode) {
+Result<PlacedLattice> place_indexed_points(const PointSet& set, std::string_view what, std::string_view span,
+                                           std::string_view node) {
     VZ_ASSIGN_OR_RETURN(const auto nodes, topology_indices(set.points, set.attributes));
-    if (nodes.size() < 4)
-        return fail(inference("structured surface conversion requires at least four indexed points"));
+    if (nodes.size() < 4) return fail(inference(fmt::format("{} requires at least four indexed points", what)));
     std::int64_t cmin = nodes[0].column, cmax = nodes[0].column, rmin = nodes[0].row, rmax = nodes[0].row;
     for (const auto& p : nodes) {
         cmin = std::min(cmin, p.column);
@@ -276,25 +276,33 @@ Result<StructuredMeshSurface> to_structured_surface(const PointSet& set, double 
         rmax = std::max(rmax, p.row);
     }
     if (!(cmin < cmax && rmin < rmax))
-        return fail(inference("column/row attributes do not span a two-dimensional structured surface"));
+        return fail(inference(fmt::format("column/row attributes do not span a two-dimensional {}", span)));
     VZ_ASSIGN_OR_RETURN(const auto shape, checked_lattice_shape(cmin, cmax, rmin, rmax, set.size()));
     const auto [ncol, nrow] = shape;
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    Grid2 x(ncol, nrow, nan);
-    Grid2 y(ncol, nrow, nan);
-    Grid2 z(ncol, nrow, nan);
+    PlacedLattice out{Grid2(ncol, nrow, nan), Grid2(ncol, nrow, nan), Grid2(ncol, nrow, nan)};
     std::vector<char> filled(ncol * nrow, 0);
     for (const auto& p : nodes) {
         const auto i = static_cast<std::size_t>(static_cast<std::uint64_t>(p.column) - static_cast<std::uint64_t>(cmin));
         const auto j = static_cast<std::size_t>(static_cast<std::uint64_t>(p.row) - static_cast<std::uint64_t>(rmin));
         if (filled[i * nrow + j])
-            return fail(inference(fmt::format("multiple points map to structured node column={}, row={}", p.column, p.row)));
+            return fail(inference(
+                fmt::format("multiple points map to {} node column={}, row={}", node, p.column, p.row)));
         filled[i * nrow + j] = 1;
-        x(i, j) = p.x;
-        y(i, j) = p.y;
-        z(i, j) = p.z;
+        out.x(i, j) = p.x;
+        out.y(i, j) = p.y;
+        out.z(i, j) = p.z;
     }
+    return out;
+}
+
+Result<StructuredMeshSurface> to_structured_surface(const PointSet& set, double tolerance, EdgeMode mode) {
+    VZ_ASSIGN_OR_RETURN(PlacedLattice placed,
+                        place_indexed_points(set, "structured surface conversion", "structured surface", "structured"));
+    Grid2& x = placed.x;
+    Grid2& y = placed.y;
+    Grid2& z = placed.z;
 
     std::optional<GridGeometry> nominal;
     if (auto g = grid_from_topology(set.points, set.attributes, tolerance); g && *g) nominal = **g;

@@ -97,6 +97,21 @@ Result<PolygonSet> convex_hull_edge(const Grid2& x, const Grid2& y);
 /// Positions of the nodes with finite x and y, i outer and j inner.
 std::vector<std::array<double, 2>> finite_node_xy(const Grid2& x, const Grid2& y);
 
+/// Indexed points placed on the lattice their (column, row) span: x, y and z
+/// arrays of shape (ncol, nrow), NaN where no point stands.
+struct PlacedLattice {
+    Grid2 x, y, z;
+};
+
+/// Places the points of `set` that carry column/row attributes. `what` names
+/// the caller in the failure texts: "{what} requires at least four indexed
+/// points", "column/row attributes do not span a two-dimensional {span}",
+/// "multiple points map to {node} node column={}, row={}" (all
+/// `GeometryInference`), plus the errors of `topology_indices` and
+/// `checked_lattice_shape`.
+Result<PlacedLattice> place_indexed_points(const PointSet& set, std::string_view what, std::string_view span,
+                                           std::string_view node);
+
 /// The points with finite x and y whose column and row values are not NaN,
 /// with the values rounded to integers, in point order. Errors:
 /// "structured surface conversion requires column/row topology attributes",

@@ -77,32 +77,10 @@ Result<PolygonSet> bare_occupied_edge(const GridGeometry& g,
 
 /// Occupied edge over the points' own positions at their (column, row).
 Result<PolygonSet> indexed_occupied_edge(const PointSet& set) {
-    VZ_ASSIGN_OR_RETURN(const auto nodes, topology_indices(set.points, set.attributes));
-    if (nodes.size() < 4) return fail(inference("topology-aware occupied edge requires at least four indexed points"));
-    std::int64_t cmin = nodes[0].column, cmax = nodes[0].column, rmin = nodes[0].row, rmax = nodes[0].row;
-    for (const auto& p : nodes) {
-        cmin = std::min(cmin, p.column);
-        cmax = std::max(cmax, p.column);
-        rmin = std::min(rmin, p.row);
-        rmax = std::max(rmax, p.row);
-    }
-    if (!(cmin < cmax && rmin < rmax))
-        return fail(inference("column/row attributes do not span a two-dimensional occupied edge"));
-    VZ_ASSIGN_OR_RETURN(const auto shape, checked_lattice_shape(cmin, cmax, rmin, rmax, set.size()));
-    const auto [ncol, nrow] = shape;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    Grid2 x(ncol, nrow, nan);
-    Grid2 y(ncol, nrow, nan);
-    std::vector<char> filled(ncol * nrow, 0);
-    for (const auto& p : nodes) {
-        const auto i = static_cast<std::size_t>(static_cast<std::uint64_t>(p.column) - static_cast<std::uint64_t>(cmin));
-        const auto j = static_cast<std::size_t>(static_cast<std::uint64_t>(p.row) - static_cast<std::uint64_t>(rmin));
-        if (filled[i * nrow + j])
-            return fail(inference(fmt::format("multiple points map to topology node column={}, row={}", p.column, p.row)));
-        filled[i * nrow + j] = 1;
-        x(i, j) = p.x;
-        y(i, j) = p.y;
-    }
+    VZ_ASSIGN_OR_RETURN(const PlacedLattice placed,
+                        place_indexed_points(set, "topology-aware occupied edge", "occupied edge", "topology"));
+    const Grid2& x = placed.x;
+    const Grid2& y = placed.y;
     if (auto edge = occupied_edge(x, y, nullptr)) return edge;
     if (auto edge = perimeter_edge(x, y)) return edge;
     return convex_hull_edge(x, y);
