@@ -15,7 +15,7 @@
 
 #include <fmt/format.h>
 
-#include "core/structured_load.hpp"
+#include "io/structured_load.hpp"
 #include "io/earthvision.hpp"
 
 namespace {

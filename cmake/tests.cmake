@@ -19,3 +19,9 @@ if(VZ_BUILD_PYTHON)
   set_tests_properties(pytest PROPERTIES LABELS python
                        ENVIRONMENT "PYTHONPATH=${CMAKE_BINARY_DIR}/python;VZ_SHARED_DATA_DIR=${PROJECT_SOURCE_DIR}/../shared/data")
 endif()
+
+# The core's folders are one-way layers (foundation < core < algorithms,
+# analysis < io < manager); the toolkit sees no core header.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME layers COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/check_layers.py)
+set_tests_properties(layers PROPERTIES LABELS layers)

@@ -8,25 +8,10 @@
 
 #include "core/geometry/spatial_index.hpp"
 #include "core/trajectory.hpp"
+#include "core/well.hpp"
 #include "foundation/format.hpp"
 
 namespace vz {
-
-SurfaceIntersection SurfaceIntersection::with_identity(std::optional<std::string> well_name,
-                                                       std::optional<std::string> bore_name,
-                                                       std::optional<std::string> surface_name) && {
-    well = std::move(well_name);
-    bore = std::move(bore_name);
-    surface = std::move(surface_name);
-    return std::move(*this);
-}
-
-SurfaceIntersection SurfaceIntersection::with_identity(std::optional<std::string> well_name,
-                                                       std::optional<std::string> bore_name,
-                                                       std::optional<std::string> surface_name) const& {
-    SurfaceIntersection copy = *this;
-    return std::move(copy).with_identity(std::move(well_name), std::move(bore_name), std::move(surface_name));
-}
 
 namespace intersections {
 namespace {
@@ -529,3 +514,33 @@ Result<std::optional<SurfaceIntersection>> intersect_single(const Trajectory& tr
 
 }  // namespace intersections
 }  // namespace vz
+
+namespace vz::intersections {
+
+Result<std::vector<SurfaceIntersection>> bore_intersections(const Sidetrack& bore, const TriangleMeshSource& surface,
+                                                            double tolerance) {
+    const Trajectory* t = bore.active_trajectory();
+    if (t == nullptr) return std::vector<SurfaceIntersection>{};
+    VZ_ASSIGN_OR_RETURN(auto hits, intersect_trajectory_surface(*t, surface, tolerance));
+    for (auto& h : hits) h = std::move(h).with_identity(std::nullopt, bore.label, std::nullopt);
+    return hits;
+}
+
+Result<std::optional<SurfaceIntersection>> bore_intersection(const Sidetrack& bore,
+                                                             const TriangleMeshSource& surface, double tolerance) {
+    if (bore.active_trajectory() == nullptr) return std::optional<SurfaceIntersection>{};
+    VZ_ASSIGN_OR_RETURN(auto hits, bore_intersections(bore, surface, tolerance));
+    return select_single_crossing(std::move(hits));
+}
+
+Result<std::vector<SurfaceIntersection>> well_intersections(const Well& well, const TriangleMeshSource& surface,
+                                                            double tolerance) {
+    VZ_ASSIGN_OR_RETURN(const Sidetrack* bore, well.intersection_bore());
+    const Trajectory* t = bore ? bore->active_trajectory() : nullptr;
+    if (t == nullptr) return std::vector<SurfaceIntersection>{};
+    VZ_ASSIGN_OR_RETURN(auto hits, intersect_trajectory_surface(*t, surface, tolerance));
+    for (auto& h : hits) h = std::move(h).with_identity(well.name, bore->label, std::nullopt);
+    return hits;
+}
+
+}  // namespace vz::intersections

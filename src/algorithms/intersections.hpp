@@ -15,52 +15,14 @@
 #include <vector>
 
 #include "core/geometry/spatial_index.hpp"
+#include "core/surface_intersection.hpp"
 #include "foundation/result.hpp"
 
 namespace vz {
 
 struct Trajectory;
-
-/// A surface as a bare triangle mesh: vertices (x, y, primary value; NaN where
-/// the node is undefined) and triangles as u32 vertex indices.
-struct TriangleMesh {
-    std::vector<std::array<double, 3>> vertices;
-    std::vector<std::array<std::uint32_t, 3>> triangles;
-};
-
-/// The one interface through which the crossing search sees any surface kind.
-class TriangleMeshSource {
-public:
-    virtual ~TriangleMeshSource() = default;
-    /// A freshly built mesh owned by the caller, or the surface's conversion
-    /// error. Never changes the surface.
-    virtual Result<TriangleMesh> triangle_mesh() const = 0;
-
-protected:
-    TriangleMeshSource() = default;
-    TriangleMeshSource(const TriangleMeshSource&) = default;
-    TriangleMeshSource& operator=(const TriangleMeshSource&) = default;
-};
-
-/// One crossing of a trajectory with a surface: measured depth, the
-/// trajectory's position there (easting, northing, elevation) and the optional
-/// well, bore and surface names, in that presentation order.
-struct SurfaceIntersection {
-    double md = 0.0;
-    std::array<double, 3> xyz{};
-    std::optional<std::string> well;
-    std::optional<std::string> bore;
-    std::optional<std::string> surface;
-
-    /// The same crossing with all three names replaced at once; an absent
-    /// name clears its field. md and xyz are unchanged. Never fails.
-    SurfaceIntersection with_identity(std::optional<std::string> well_name, std::optional<std::string> bore_name,
-                                      std::optional<std::string> surface_name) &&;
-    SurfaceIntersection with_identity(std::optional<std::string> well_name, std::optional<std::string> bore_name,
-                                      std::optional<std::string> surface_name) const&;
-
-    bool operator==(const SurfaceIntersection&) const = default;
-};
+struct Sidetrack;
+struct Well;
 
 namespace intersections {
 
@@ -186,6 +148,24 @@ Result<std::optional<SurfaceIntersection>> select_single_crossing(std::vector<Su
 /// `intersect_trajectory_surface` followed by `select_single_crossing`.
 Result<std::optional<SurfaceIntersection>> intersect_single(const Trajectory& trajectory,
                                                             const TriangleMeshSource& surface, double tolerance);
+
+/// Crossings of the bore's active trajectory with the surface in MD order,
+/// each stamped with bore = the bore's label; empty without an active
+/// trajectory. The search's errors pass through unchanged.
+Result<std::vector<SurfaceIntersection>> bore_intersections(const Sidetrack& bore, const TriangleMeshSource& surface,
+                                                            double tolerance);
+
+/// The bore's single crossing (absent for none or without an active
+/// trajectory); `Unsupported` "trajectory crosses the surface {} times; call
+/// intersections(...) and select a crossing explicitly" for several.
+Result<std::optional<SurfaceIntersection>> bore_intersection(const Sidetrack& bore,
+                                                             const TriangleMeshSource& surface, double tolerance);
+
+/// Crossings of the well's intersection bore (see `Well::intersection_bore`)
+/// with the surface, stamped with well = the well's name and bore = the
+/// bore's label, in MD order; the bore choice's error first.
+Result<std::vector<SurfaceIntersection>> well_intersections(const Well& well, const TriangleMeshSource& surface,
+                                                            double tolerance);
 
 }  // namespace intersections
 }  // namespace vz

@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "algorithms/wells.hpp"
+#include "core/strat.hpp"
 #include "core/well.hpp"
 #include "foundation/format.hpp"
 

@@ -101,22 +101,6 @@ Result<void> Sidetrack::check_intersection(const SurfaceIntersection& hit) const
     return {};
 }
 
-Result<std::vector<SurfaceIntersection>> Sidetrack::intersections(const TriangleMeshSource& surface,
-                                                                  double tolerance) const {
-    const Trajectory* t = active_trajectory();
-    if (t == nullptr) return std::vector<SurfaceIntersection>{};
-    VZ_ASSIGN_OR_RETURN(auto hits, vz::intersections::intersect_trajectory_surface(*t, surface, tolerance));
-    for (auto& h : hits) h = std::move(h).with_identity(std::nullopt, label, std::nullopt);
-    return hits;
-}
-
-Result<std::optional<SurfaceIntersection>> Sidetrack::intersection(const TriangleMeshSource& surface,
-                                                                   double tolerance) const {
-    if (active_trajectory() == nullptr) return std::optional<SurfaceIntersection>{};
-    VZ_ASSIGN_OR_RETURN(auto hits, intersections(surface, tolerance));
-    return vz::intersections::select_single_crossing(std::move(hits));
-}
-
 // ---- Well: bores -------------------------------------------------------------
 
 Well Well::make(std::string name, double head_x, double head_y, double kb, std::optional<std::string> crs) {
@@ -261,16 +245,6 @@ std::optional<double> Well::md_at_tvd(double tvd_) const {
 std::optional<Zone> Well::top_interval(std::string_view top_name) const {
     const Sidetrack* b = accessor_bore();
     return b ? b->zone_of_top(top_name) : std::nullopt;
-}
-
-Result<std::vector<SurfaceIntersection>> Well::intersections(const TriangleMeshSource& surface,
-                                                             double tolerance) const {
-    VZ_ASSIGN_OR_RETURN(const Sidetrack* bore, intersection_bore());
-    const Trajectory* t = bore ? bore->active_trajectory() : nullptr;
-    if (t == nullptr) return std::vector<SurfaceIntersection>{};
-    VZ_ASSIGN_OR_RETURN(auto hits, vz::intersections::intersect_trajectory_surface(*t, surface, tolerance));
-    for (auto& h : hits) h = std::move(h).with_identity(name, bore->label, std::nullopt);
-    return hits;
 }
 
 // ---- Well: top changes -------------------------------------------------------

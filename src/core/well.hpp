@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
-#include "algorithms/intersections.hpp"
 #include "core/log.hpp"
+#include "core/surface_intersection.hpp"
 #include "core/trajectory.hpp"
 #include "foundation/ordered_map.hpp"
 #include "foundation/result.hpp"
@@ -123,16 +123,8 @@ struct Sidetrack {
     /// does not match bore '{}' at MD {} (difference {})" (also for a NaN
     /// difference).
     Result<void> check_intersection(const SurfaceIntersection& hit) const;
-    /// Crossings of the active trajectory with the surface in MD order, each
-    /// stamped with bore = label; empty without an active trajectory. The
-    /// search's errors pass through unchanged.
-    Result<std::vector<SurfaceIntersection>> intersections(const TriangleMeshSource& surface,
-                                                           double tolerance) const;
-    /// The single crossing (absent for none or without an active
-    /// trajectory); `Unsupported` "trajectory crosses the surface {} times;
-    /// call intersections(...) and select a crossing explicitly" for several.
-    Result<std::optional<SurfaceIntersection>> intersection(const TriangleMeshSource& surface,
-                                                            double tolerance) const;
+    // The crossing searches themselves are `intersections::bore_intersections`
+    // and `intersections::bore_intersection`.
 
     // ---- formation tops ---------------------------------------------------
 
@@ -248,10 +240,7 @@ struct Well {
     /// The zone of a named top on the accessor bore, or absent.
     std::optional<Zone> top_interval(std::string_view name) const;
 
-    /// Crossings of the intersection bore's active trajectory with the
-    /// surface, stamped with well = name and bore = label, in MD order.
-    Result<std::vector<SurfaceIntersection>> intersections(const TriangleMeshSource& surface,
-                                                           double tolerance) const;
+    // Crossings of the intersection bore: `intersections::well_intersections`.
 
     // ---- top changes on the bore of `resolve_bore` ------------------------
 

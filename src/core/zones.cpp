@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "algorithms/wells.hpp"
+#include "core/strat.hpp"
 #include "core/well.hpp"
 #include "foundation/format.hpp"
 

@@ -10,9 +10,9 @@
 
 #include "algorithms/wells.hpp"
 #include "core/mnemonics.hpp"
-#include "core/points_load.hpp"
-#include "core/structured_load.hpp"
-#include "core/surface_load.hpp"
+#include "io/points_load.hpp"
+#include "io/structured_load.hpp"
+#include "io/surface_load.hpp"
 #include "expected_macros.hpp"
 #include "foundation/format.hpp"
 #include "io/crsmeta.hpp"

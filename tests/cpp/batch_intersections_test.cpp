@@ -163,11 +163,11 @@ TEST_F(Batch, HitsAreThoseOfTheBoreQueriesStampedWithWellAndBore) {
         for (const Well& w : wells)
             for (const auto& [label, bore] : w.bores) {
                 if (all) {
-                    auto hits = bore.intersections(view, kTol);
+                    auto hits = intersections::bore_intersections(bore, view, kTol);
                     if (!hits) continue;
                     for (auto& h : *hits) expected.push_back(std::move(h).with_identity(w.name, label, std::nullopt));
                 } else {
-                    auto hit = bore.intersection(view, kTol);
+                    auto hit = intersections::bore_intersection(bore, view, kTol);
                     if (hit && *hit) expected.push_back(std::move(**hit).with_identity(w.name, label, std::nullopt));
                 }
             }
@@ -203,8 +203,8 @@ WellIntersectionBatch batch_from_bore_queries(const std::vector<Well>& wells, co
             queried = true;
             Result<std::vector<SurfaceIntersection>> hits = std::vector<SurfaceIntersection>{};
             if (all) {
-                hits = bore.intersections(surface, tol);
-            } else if (auto one = bore.intersection(surface, tol); !one) {
+                hits = intersections::bore_intersections(bore, surface, tol);
+            } else if (auto one = intersections::bore_intersection(bore, surface, tol); !one) {
                 hits = std::unexpected(one.error());
             } else if (*one) {
                 hits->push_back(std::move(**one));

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/points_load.hpp"
-#include "core/surface_load.hpp"
+#include "io/points_load.hpp"
+#include "io/surface_load.hpp"
 #include "io_test_util.hpp"
 #include "manager/geodata.hpp"
 #include "manager/loaders.hpp"

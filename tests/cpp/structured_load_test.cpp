@@ -16,7 +16,7 @@
 
 #include <fmt/format.h>
 
-#include "core/structured_load.hpp"
+#include "io/structured_load.hpp"
 #include "io/earthvision.hpp"
 #include "io_test_util.hpp"
 

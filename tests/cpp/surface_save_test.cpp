@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/surface_save.hpp"
+#include "io/surface_save.hpp"
 #include "io/irap.hpp"
 #include "io_test_util.hpp"
 

@@ -325,12 +325,12 @@ TEST(Sidetrack, IntersectionsWithAPlane) {
     const FlatPlane plane(-1475);
     // Without a trajectory: nothing, and no search is run (the broken surface
     // would otherwise fail).
-    EXPECT_TRUE(main.intersections(BrokenSurface{}, 1e-6)->empty());
-    EXPECT_FALSE(main.intersection(BrokenSurface{}, 1e-6)->has_value());
-    EXPECT_TRUE(w.intersections(BrokenSurface{}, 1e-6)->empty());
+    EXPECT_TRUE(intersections::bore_intersections(main, BrokenSurface{}, 1e-6)->empty());
+    EXPECT_FALSE(intersections::bore_intersection(main, BrokenSurface{}, 1e-6)->has_value());
+    EXPECT_TRUE(intersections::well_intersections(w, BrokenSurface{}, 1e-6)->empty());
 
     push_vertical(main, 1000, 2000);
-    auto hits = main.intersections(plane, 1e-6);
+    auto hits = intersections::bore_intersections(main, plane, 1e-6);
     ASSERT_TRUE(hits.has_value()) << hits.error().display();
     ASSERT_EQ(hits->size(), 1u);
     const SurfaceIntersection& h = hits->front();
@@ -342,20 +342,20 @@ TEST(Sidetrack, IntersectionsWithAPlane) {
     EXPECT_FALSE(h.surface.has_value());
     EXPECT_TRUE(main.check_intersection(h).has_value());
 
-    auto one = main.intersection(plane, 1e-6);
+    auto one = intersections::bore_intersection(main, plane, 1e-6);
     ASSERT_TRUE(one.has_value());
     ASSERT_TRUE(one->has_value());
     EXPECT_EQ(**one, h);
-    EXPECT_FALSE(main.intersection(FlatPlane(-5000), 1e-6)->has_value());
+    EXPECT_FALSE(intersections::bore_intersection(main, FlatPlane(-5000), 1e-6)->has_value());
 
-    auto whole = w.intersections(plane, 1e-6);
+    auto whole = intersections::well_intersections(w, plane, 1e-6);
     ASSERT_TRUE(whole.has_value());
     ASSERT_EQ(whole->size(), 1u);
     EXPECT_EQ(whole->front().well, std::optional<std::string>("W"));
     EXPECT_EQ(whole->front().bore, std::optional<std::string>(""));
 
     // The surface's own failure passes through unchanged.
-    auto broken = main.intersections(BrokenSurface{}, 1e-6);
+    auto broken = intersections::bore_intersections(main, BrokenSurface{}, 1e-6);
     ASSERT_FALSE(broken.has_value());
     EXPECT_EQ(broken.error().display(),
               "geometry inference failed: structured shell has no complete cell to triangulate");
@@ -372,13 +372,13 @@ TEST(Sidetrack, SeveralCrossingsNeedAnExplicitChoice) {
                                                {300, 30, 0, 100, std::nullopt}});
     ASSERT_TRUE(t.has_value());
     st.trajectories.push_back(*t);
-    auto all = st.intersections(FlatPlane(-50), 1e-6);
+    auto all = intersections::bore_intersections(st, FlatPlane(-50), 1e-6);
     ASSERT_TRUE(all.has_value()) << all.error().display();
     ASSERT_EQ(all->size(), 3u);
     EXPECT_LT((*all)[0].md, (*all)[1].md);
     EXPECT_LT((*all)[1].md, (*all)[2].md);
     for (const auto& h : *all) EXPECT_EQ(h.bore, std::optional<std::string>("ST1"));
-    auto one = st.intersection(FlatPlane(-50), 1e-6);
+    auto one = intersections::bore_intersection(st, FlatPlane(-50), 1e-6);
     ASSERT_FALSE(one.has_value());
     EXPECT_EQ(one.error().kind(), ErrorKind::Unsupported);
     EXPECT_EQ(one.error().display(),
@@ -392,11 +392,11 @@ TEST(Well, IntersectionsFollowTheBoreChoice) {
     Sidetrack& st = w.sidetrack_entry("ST1");
     auto t = st.push_trajectory(TrajectorySource::positioned({{0, 0, 0, 50, 0, 0}, {1000, 0, 0, 50, 0, 1000}}));
     ASSERT_TRUE(t.has_value());
-    auto refused = w.intersections(FlatPlane(-500), 1e-6);
+    auto refused = intersections::well_intersections(w, FlatPlane(-500), 1e-6);
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error().kind(), ErrorKind::Unsupported);
     ASSERT_TRUE(w.set_default_bore("ST1").has_value());
-    auto hits = w.intersections(FlatPlane(-500), 1e-6);
+    auto hits = intersections::well_intersections(w, FlatPlane(-500), 1e-6);
     ASSERT_TRUE(hits.has_value());
     ASSERT_EQ(hits->size(), 1u);
     EXPECT_NEAR(hits->front().xyz[0], 50, 1e-9);
@@ -669,12 +669,12 @@ TEST(Tops, TopFromACrossing) {
     Well w = Well::make("W", 100, 200, 25);
     Sidetrack& st = w.sidetrack_entry("ST1");
     push_vertical(st, 1000, 2000);
-    auto hit = st.intersection(FlatPlane(-1475), 1e-6);
+    auto hit = intersections::bore_intersection(st, FlatPlane(-1475), 1e-6);
     ASSERT_TRUE(hit.has_value() && hit->has_value());
     ASSERT_TRUE(st.add_top_hit("Brent", **hit).has_value());
     ASSERT_EQ(st.tops.size(), 1u);
     EXPECT_NEAR(st.tops[0].md, 1500, 1e-6);
-    auto deeper = w.intersections(FlatPlane(-1775), 1e-6);
+    auto deeper = intersections::well_intersections(w, FlatPlane(-1775), 1e-6);
     ASSERT_TRUE(deeper.has_value());
     ASSERT_EQ(deeper->size(), 1u);
     ASSERT_TRUE(w.replace_top_hit("BRENT", deeper->front()).has_value());

@@ -1,4 +1,4 @@
-#include "core/points_load.hpp"
+#include "io/points_load.hpp"
 
 #include <fmt/format.h>
 

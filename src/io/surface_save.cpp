@@ -1,4 +1,4 @@
-#include "core/surface_save.hpp"
+#include "io/surface_save.hpp"
 
 #include "io/irap.hpp"
 

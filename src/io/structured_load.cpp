@@ -1,4 +1,4 @@
-#include "core/structured_load.hpp"
+#include "io/structured_load.hpp"
 
 #include <algorithm>
 #include <array>

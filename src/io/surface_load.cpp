@@ -1,4 +1,4 @@
-#include "core/surface_load.hpp"
+#include "io/surface_load.hpp"
 
 #include <fmt/format.h>
 
