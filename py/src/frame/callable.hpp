@@ -15,6 +15,19 @@
 ///   len               PyResult<std::size_t> f(PyObject* self)
 ///   richcompare       PyResult<Ref> f(PyObject* self, PyObject* other, int op)
 ///   getattr fallback  PyResult<Ref> f(PyObject* self, std::string_view name)
+///   binary number op  PyResult<Ref> f(PyObject* self, PyObject* other, bool reflected)
+///                     (return `not_implemented()` for operands it does not take)
+///   unary number op   PyResult<Ref> f(PyObject* self)
+///   subscript         PyResult<Ref> f(PyObject* self, PyObject* key)
+///   set item          PyResult<void> f(PyObject* self, PyObject* key, PyObject* value)
+///                     (value null: `del obj[key]`)
+///   sequence item     PyResult<Ref> f(PyObject* self, Py_ssize_t index)
+///   contains          PyResult<bool> f(PyObject* self, PyObject* item)
+///   call              PyResult<R> f(PyObject* self, const Args& a)   (as a method)
+///   set attribute     PyResult<void> f(PyObject* self, PyObject* name, PyObject* value)
+///                     (value null: `del obj.name`; `generic_setattr` for the
+///                     ordinary behaviour)
+///   iter              PyResult<Ref> f(PyObject* self)
 
 #include <exception>
 #include <new>
@@ -148,8 +161,15 @@ PyObject* getattr_entry(PyObject* self, PyObject* name) noexcept {
     if (found || !PyErr_ExceptionMatches(PyExc_AttributeError)) return found;
     PyErr_Clear();
     return guarded([&]() -> PyResult<Ref> {
-        VZ_ASSIGN_OR_RETURN(std::string text, from_py<std::string>(name));
-        return Fn(self, std::string_view(text));
+        // The interpreter passes attribute names as str; read the text in
+        // place (it lives as long as `name`).
+        Py_ssize_t n = 0;
+        const char* text = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &n) : nullptr;
+        if (!text) {
+            if (PyErr_Occurred()) return raise_pending();
+            return raise(not_instance(name, "str"));
+        }
+        return Fn(self, std::string_view(text, static_cast<std::size_t>(n)));
     });
 }
 
@@ -160,6 +180,85 @@ PyObject* new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
         VZ_ASSIGN_OR_RETURN(auto value, Fn(a));
         return create_instance(type, std::move(value));
     });
+}
+
+/// A binary number slot: the interpreter calls it with the operands in the
+/// order of the expression, so `self` is whichever operand is of this class
+/// (`TypeFn()`), and `reflected` says that it stands on the right.
+template <auto Fn, auto TypeFn>
+PyObject* binary_entry(PyObject* a, PyObject* b) noexcept {
+    return guarded([&]() -> PyResult<Ref> {
+        VZ_ASSIGN_OR_RETURN(PyTypeObject * type, TypeFn());
+        if (Py_TYPE(a) == type) return Fn(a, b, false);
+        if (Py_TYPE(b) == type) return Fn(b, a, true);
+        return Ref::borrow(Py_NotImplemented);
+    });
+}
+
+/// `**` with a modulus is not offered: pow(a, b, m) gives NotImplemented.
+template <auto Fn, auto TypeFn>
+PyObject* power_entry(PyObject* a, PyObject* b, PyObject* modulus) noexcept {
+    if (modulus != Py_None) return Py_NewRef(Py_NotImplemented);
+    return binary_entry<Fn, TypeFn>(a, b);
+}
+
+template <auto Fn>
+PyObject* unary_entry(PyObject* self) noexcept {
+    return guarded([&] { return Fn(self); });
+}
+
+template <auto Fn>
+PyObject* subscript_entry(PyObject* self, PyObject* key) noexcept {
+    return guarded([&] { return Fn(self, key); });
+}
+
+template <auto Fn>
+int set_item_entry(PyObject* self, PyObject* key, PyObject* value) noexcept {
+    PyObject* r = guarded([&] { return Fn(self, key, value); });
+    if (!r) return -1;
+    Py_DECREF(r);
+    return 0;
+}
+
+template <auto Fn>
+PyObject* item_entry(PyObject* self, Py_ssize_t index) noexcept {
+    return guarded([&] { return Fn(self, index); });
+}
+
+template <auto Fn>
+int contains_entry(PyObject* self, PyObject* item) noexcept {
+    int answer = -1;
+    PyObject* r = guarded([&]() -> PyResult<void> {
+        VZ_ASSIGN_OR_RETURN(bool found, Fn(self, item));
+        answer = found ? 1 : 0;
+        return {};
+    });
+    if (!r) return -1;
+    Py_DECREF(r);
+    return answer;
+}
+
+template <auto Fn>
+PyObject* call_entry(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
+    return guarded([&] {
+        using R = std::invoke_result_t<decltype(Fn), PyObject*, const Args&>;
+        auto a = Args::bind_tuple(*SignatureOf<Fn>::sig, args, kwargs);
+        if (!a) return R(raise(std::move(a.error())));
+        return Fn(self, *a);
+    });
+}
+
+template <auto Fn>
+int setattr_entry(PyObject* self, PyObject* name, PyObject* value) noexcept {
+    PyObject* r = guarded([&] { return Fn(self, name, value); });
+    if (!r) return -1;
+    Py_DECREF(r);
+    return 0;
+}
+
+template <auto Fn>
+PyObject* iter_entry(PyObject* self) noexcept {
+    return guarded([&] { return Fn(self); });
 }
 
 /// A C entry point as the method table stores it.

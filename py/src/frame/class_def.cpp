@@ -32,6 +32,15 @@ void ClassDef::set_constructor(const Signature*& sig_cell, void* entry) {
     slots_.push_back({Py_tp_new, entry});
 }
 
+void ClassDef::set_call_signature(const char* doc, const Signature*& sig_cell) {
+    auto sig = Signature::parse(doc ? doc : "", CallableKind::Method, name_);
+    if (!sig) {
+        if (definition_error_.empty()) definition_error_ = sig.error();
+        return;
+    }
+    sig_cell = new Signature(std::move(*sig));
+}
+
 ClassDef& ClassDef::slot(int id, void* fn) {
     slots_.push_back({id, fn});
     return *this;

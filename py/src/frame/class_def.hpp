@@ -95,6 +95,62 @@ public:
     ClassDef& getattr_fallback() {
         return slot(Py_tp_getattro, reinterpret_cast<void*>(&detail::getattr_entry<Fn>));
     }
+    /// A binary number operator slot (`Py_nb_add`, `Py_nb_subtract`,
+    /// `Py_nb_multiply`, `Py_nb_true_divide`, `Py_nb_power`, …). The one
+    /// function serves both the forward (`obj + x`) and the reflected
+    /// (`x + obj`) form; `TypeFn` is the class's own type function, which
+    /// tells the two apart.
+    template <auto Fn, auto TypeFn>
+    ClassDef& binary_op(int slot_id) {
+        if (slot_id == Py_nb_power)
+            return slot(slot_id, reinterpret_cast<void*>(&detail::power_entry<Fn, TypeFn>));
+        return slot(slot_id, reinterpret_cast<void*>(&detail::binary_entry<Fn, TypeFn>));
+    }
+    /// A unary number slot (`Py_nb_negative`, `Py_nb_positive`,
+    /// `Py_nb_absolute`, `Py_nb_float`, …).
+    template <auto Fn>
+    ClassDef& unary_op(int slot_id) {
+        return slot(slot_id, reinterpret_cast<void*>(&detail::unary_entry<Fn>));
+    }
+    /// `obj[key]` through the mapping protocol.
+    template <auto Fn>
+    ClassDef& subscript() {
+        return slot(Py_mp_subscript, reinterpret_cast<void*>(&detail::subscript_entry<Fn>));
+    }
+    /// `obj[key] = value` and `del obj[key]` through the mapping protocol.
+    template <auto Fn>
+    ClassDef& set_item() {
+        return slot(Py_mp_ass_subscript, reinterpret_cast<void*>(&detail::set_item_entry<Fn>));
+    }
+    /// Item access by integer index through the sequence protocol (also what
+    /// iteration falls back to when the class has no iterator: indexes 0, 1,
+    /// 2, … until IndexError).
+    template <auto Fn>
+    ClassDef& sequence_item() {
+        return slot(Py_sq_item, reinterpret_cast<void*>(&detail::item_entry<Fn>));
+    }
+    /// `item in obj`.
+    template <auto Fn>
+    ClassDef& contains() {
+        return slot(Py_sq_contains, reinterpret_cast<void*>(&detail::contains_entry<Fn>));
+    }
+    /// Calling the object; `doc` gives the text signature "__call__($self, …)".
+    template <auto Fn>
+    ClassDef& call(const char* doc) {
+        set_call_signature(doc, detail::SignatureOf<Fn>::sig);
+        return slot(Py_tp_call, reinterpret_cast<void*>(&detail::call_entry<Fn>));
+    }
+    /// Attribute assignment and deletion (`generic_setattr` gives the
+    /// ordinary behaviour for the names the class does not handle).
+    template <auto Fn>
+    ClassDef& setattr() {
+        return slot(Py_tp_setattro, reinterpret_cast<void*>(&detail::setattr_entry<Fn>));
+    }
+    /// `iter(obj)`.
+    template <auto Fn>
+    ClassDef& iter() {
+        return slot(Py_tp_iter, reinterpret_cast<void*>(&detail::iter_entry<Fn>));
+    }
     /// Any other type slot, given as the interpreter's C function.
     ClassDef& slot(int id, void* fn);
     /// A class attribute made right after the class object (e.g. enumeration
@@ -114,6 +170,7 @@ private:
     ClassDef& add_method(const char* doc, CallableKind kind, PyCFunction entry, const Signature*& sig_cell,
                          int extra_flags);
     void set_constructor(const Signature*& sig_cell, void* entry);
+    void set_call_signature(const char* doc, const Signature*& sig_cell);
 
     struct MethodEntry {
         std::string name;

@@ -8,6 +8,7 @@
 /// `Args` adds the note naming the parameter. `to_py(value)` builds the Python
 /// result of a method.
 
+#include <array>
 #include <concepts>
 #include <cstdint>
 #include <optional>
@@ -73,6 +74,14 @@ template <>
 struct FromPy<std::vector<double>> {
     static PyResult<std::vector<double>> convert(PyObject* obj);
 };
+/// A sequence of sequences of numbers → rows of doubles (rows may differ in
+/// length; the caller checks the shape). A `str`, as the whole or as a row,
+/// is refused like a `str` where a sequence of numbers is wanted; a 2-D
+/// array with the buffer protocol is read in one pass.
+template <>
+struct FromPy<std::vector<std::vector<double>>> {
+    static PyResult<std::vector<std::vector<double>>> convert(PyObject* obj);
+};
 /// A sequence of `str` (not a `str` itself) → texts.
 template <>
 struct FromPy<std::vector<std::string>> {
@@ -87,6 +96,44 @@ struct FromPy<Ref> {
 template <>
 struct FromPy<Dict> {
     static PyResult<Dict> convert(PyObject* obj);
+};
+
+/// Exactly N numbers in a `tuple` (or subclass): a list or another sequence
+/// is refused with the binding's TypeError naming "tuple", a tuple of another
+/// length with TypeError "expected a tuple of {} numbers, got {}".
+template <std::size_t N>
+struct FloatTuple {
+    std::array<double, N> v{};
+};
+PyErr wrong_tuple_length(std::size_t expected, std::size_t got);
+template <std::size_t N>
+struct FromPy<FloatTuple<N>> {
+    static PyResult<FloatTuple<N>> convert(PyObject* obj) {
+        if (!PyTuple_Check(obj)) return raise(not_instance(obj, "tuple"));
+        const Py_ssize_t n = PyTuple_Size(obj);
+        if (n < 0) return raise_pending();
+        if (static_cast<std::size_t>(n) != N) return raise(wrong_tuple_length(N, static_cast<std::size_t>(n)));
+        FloatTuple<N> out;
+        for (std::size_t i = 0; i < N; ++i) {
+            const double v = PyFloat_AsDouble(PyTuple_GetItem(obj, static_cast<Py_ssize_t>(i)));
+            if (v == -1.0 && PyErr_Occurred()) return raise_pending();
+            out.v[i] = v;
+        }
+        return out;
+    }
+};
+
+/// None → absent, anything else converted as T. (For arguments,
+/// `Args::opt` already treats None as not given; this serves items of
+/// sequences and values read from dicts.)
+template <class T>
+struct FromPy<std::optional<T>> {
+    static PyResult<std::optional<T>> convert(PyObject* obj) {
+        if (obj == Py_None) return std::optional<T>();
+        auto v = FromPy<T>::convert(obj);
+        if (!v) return raise(std::move(v.error()));
+        return std::optional<T>(std::move(*v));
+    }
 };
 
 /// Converts `obj` to T (no parameter note).

@@ -28,6 +28,7 @@
 #include "frame/errors.hpp"
 #include "frame/gil.hpp"
 #include "frame/module_add.hpp"
+#include "frame/objects.hpp"
 #include "frame/parsers.hpp"
 #include "frame/py_err.hpp"
 #include "frame/ref.hpp"

@@ -36,15 +36,25 @@ P& payload(PyObject* self) {
 }
 
 /// A new object of the class `type` (whose payload is P) holding `value`.
+/// Moving a payload may allocate (an insertion-ordered map moves its
+/// storage); should that fail, the half-made object is freed without
+/// touching the payload it never got, and the call fails with MemoryError.
 template <class P>
 PyResult<Ref> create_instance(PyTypeObject* type, P value) {
-    static_assert(std::is_nothrow_move_constructible_v<P>, "payloads are moved into new objects");
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     PyObject* obj = alloc ? alloc(type, 0) : nullptr;
     if (!obj) return raise_pending();
     auto& inst = instance<P>(obj);
     std::construct_at(&inst.flag);
-    std::construct_at(&inst.value, std::move(value));
+    try {
+        std::construct_at(&inst.value, std::move(value));
+    } catch (...) {
+        std::destroy_at(&inst.flag);
+        auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+        free_fn(obj);
+        Py_DECREF(type);
+        return raise(PyErr::new_err(PyExc_MemoryError, "out of memory while creating an object"));
+    }
     return Ref::steal(obj);
 }
 

@@ -1,0 +1,41 @@
+// The class object of this family; its methods are added by the files that build its behaviour.
+
+#include "frame/frame.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vz::py {
+
+/// `WellsView`: copies of the well identifiers, an optional remembered top
+/// and the `GeoData` object.
+struct WellsViewPayload {
+    std::vector<std::string> ids;
+    std::optional<std::string> top;
+    Ref geo;
+};
+
+PyResult<PyTypeObject*> wells_view_type();
+PyResult<Ref> new_wells_view(std::vector<std::string> ids, std::optional<std::string> top, Ref geo);
+
+namespace {
+
+constexpr const char* kDoc =
+    "A lightweight, broadcastable, filterable view over a project's wells.";
+
+ClassDef define() { return ClassDef::of<WellsViewPayload>("WellsView", kDoc); }
+
+}  // namespace
+
+PyResult<PyTypeObject*> wells_view_type() {
+    static TypeCell cell;
+    return cell.get(define);
+}
+
+PyResult<Ref> new_wells_view(std::vector<std::string> ids, std::optional<std::string> top, Ref geo) {
+    VZ_ASSIGN_OR_RETURN(PyTypeObject * type, wells_view_type());
+    return create_instance(type, WellsViewPayload{std::move(ids), std::move(top), std::move(geo)});
+}
+
+}  // namespace vz::py
