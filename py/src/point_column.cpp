@@ -1,21 +1,8 @@
 // The class object of this family; its methods are added by the files that build its behaviour.
 
-#include "frame/frame.hpp"
-
-#include <optional>
-#include <string>
-#include <vector>
+#include "point_column.hpp"
 
 namespace vz::py {
-
-/// `PointColumn`: the `PointSet` object and the column name.
-struct PointColumnPayload {
-    Ref owner;
-    std::string name;
-};
-
-PyResult<PyTypeObject*> point_column_type();
-PyResult<Ref> new_point_column(Ref owner, std::string name);
 
 namespace {
 

@@ -1,21 +1,8 @@
 // The class object of this family; its methods are added by the files that build its behaviour.
 
-#include "frame/frame.hpp"
-
-#include <optional>
-#include <string>
-#include <vector>
+#include "polygon_column.hpp"
 
 namespace vz::py {
-
-/// `PolygonColumn`: the `PolygonSet` object and the column name.
-struct PolygonColumnPayload {
-    Ref owner;
-    std::string name;
-};
-
-PyResult<PyTypeObject*> polygon_column_type();
-PyResult<Ref> new_polygon_column(Ref owner, std::string name);
 
 namespace {
 

@@ -1,20 +1,8 @@
 // The class object of this family; its methods are added by the files that build its behaviour.
 
-#include "frame/frame.hpp"
-
-#include <optional>
-#include <string>
-#include <vector>
+#include "surface_attr.hpp"
 
 namespace vz::py {
-
-/// `AttrAccessor`: the `Surface` object whose lanes it promotes.
-struct AttrAccessorPayload {
-    Ref surface;
-};
-
-PyResult<PyTypeObject*> attr_accessor_type();
-PyResult<Ref> new_attr_accessor(Ref surface);
 
 namespace {
 

@@ -1,16 +1,8 @@
 // The class object of this family; its methods are added by the files that build its behaviour.
 
-#include "core/topology.hpp"
-#include "frame/frame.hpp"
-
-#include <optional>
-#include <string>
-#include <vector>
+#include "topology_report.hpp"
 
 namespace vz::py {
-
-PyResult<PyTypeObject*> topology_report_type();
-PyResult<Ref> new_topology_report(vz::TopologyReport report);
 
 namespace {
 

@@ -1,16 +1,8 @@
 // The class object of this family; its methods are added by the files that build its behaviour.
 
-#include "core/trajectory.hpp"
-#include "frame/frame.hpp"
-
-#include <optional>
-#include <string>
-#include <vector>
+#include "trajectory.hpp"
 
 namespace vz::py {
-
-PyResult<PyTypeObject*> trajectory_type();
-PyResult<Ref> new_trajectory(vz::Trajectory value);
 
 namespace {
 

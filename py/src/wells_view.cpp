@@ -1,23 +1,8 @@
 // The class object of this family; its methods are added by the files that build its behaviour.
 
-#include "frame/frame.hpp"
-
-#include <optional>
-#include <string>
-#include <vector>
+#include "wells_view.hpp"
 
 namespace vz::py {
-
-/// `WellsView`: copies of the well identifiers, an optional remembered top
-/// and the `GeoData` object.
-struct WellsViewPayload {
-    std::vector<std::string> ids;
-    std::optional<std::string> top;
-    Ref geo;
-};
-
-PyResult<PyTypeObject*> wells_view_type();
-PyResult<Ref> new_wells_view(std::vector<std::string> ids, std::optional<std::string> top, Ref geo);
 
 namespace {
 
