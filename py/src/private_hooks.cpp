@@ -1,12 +1,16 @@
 // Private module attributes (leading underscore, never in __all__) that give
 // Python a way to exercise frame services no public method reaches yet:
-// issuing warnings, and making the value objects that loaders and models will
-// hand out.
+// issuing warnings, making the value objects that loaders and models will
+// hand out, the bytes and optional-text conversions, and calls into other
+// Python modules.
 
 #include "private_hooks.hpp"
 
 #include "bbox.hpp"
+#include "frame/builders.hpp"
+#include "frame/convert_more.hpp"
 #include "frame/frame.hpp"
+#include "frame/pycall.hpp"
 #include "stats.hpp"
 
 namespace vz::py {
@@ -44,6 +48,48 @@ PyResult<Ref> bbox_hook(const Args& a) {
     return new_bbox(vz::BBox{xmin, ymin, xmax, ymax});
 }
 
+constexpr const char* kBytesDoc =
+    "_bytes(data)\n--\n\n"
+    "`data` through the bytes argument conversion, returned as new bytes.";
+
+PyResult<Ref> bytes_hook(const Args& a) {
+    VZ_ASSIGN_OR_RETURN(Bytes data, a.get<Bytes>("data"));
+    return to_py(data);
+}
+
+constexpr const char* kOptionalTextsDoc =
+    "_optional_texts(values)\n--\n\n"
+    "`values` through the conversion of a sequence of str or None, returned as a list.";
+
+PyResult<Ref> optional_texts_hook(const Args& a) {
+    VZ_ASSIGN_OR_RETURN(auto values, a.get<std::vector<std::optional<std::string>>>("values"));
+    return list_map(values, [](const std::optional<std::string>& v) { return to_py(v); });
+}
+
+constexpr const char* kCallDoc =
+    "_call_attr(module, attr, args, kwargs=None)\n--\n\n"
+    "`module.attr(*args, **kwargs)` with the module imported by name; the keywords\n"
+    "are passed on in the dict's order.";
+
+PyResult<Ref> call_hook(const Args& a) {
+    VZ_ASSIGN_OR_RETURN(std::string module, a.get<std::string>("module"));
+    VZ_ASSIGN_OR_RETURN(std::string attr, a.get<std::string>("attr"));
+    std::vector<PyResult<Ref>> args;
+    VZ_ASSIGN_OR_RETURN(Ref it, checked(PyObject_GetIter(a.raw("args"))));
+    while (PyObject* item = PyIter_Next(it.get())) args.emplace_back(Ref::steal(item));
+    if (PyErr_Occurred()) return raise_pending();
+    VZ_ASSIGN_OR_RETURN(std::optional<Dict> kwargs, a.opt<Dict>("kwargs"));
+    PyResult<Ref> keywords = Ref();
+    if (kwargs) {
+        DictBuilder d;
+        Py_ssize_t pos = 0;
+        PyObject *key = nullptr, *value = nullptr;
+        while (PyDict_Next(kwargs->obj.get(), &pos, &key, &value)) d.add_item(Ref::borrow(key), Ref::borrow(value));
+        keywords = std::move(d).build();
+    }
+    return call_attr(module, attr, tuple_of(std::move(args)), std::move(keywords));
+}
+
 PyResult<void> set_private(PyObject* module, const char* name, PyResult<Ref> fn) {
     if (!fn) return raise(std::move(fn.error()));
     if (PyObject_SetAttrString(module, name, fn->get()) < 0) return raise_pending();
@@ -56,6 +102,9 @@ PyResult<void> add_private_hooks(PyObject* module) {
     VZ_TRY(set_private(module, "_warn", make_function<&warn_hook>(kWarnDoc, module)));
     VZ_TRY(set_private(module, "_stats", make_function<&stats_hook>(kStatsDoc, module)));
     VZ_TRY(set_private(module, "_bbox", make_function<&bbox_hook>(kBBoxDoc, module)));
+    VZ_TRY(set_private(module, "_bytes", make_function<&bytes_hook>(kBytesDoc, module)));
+    VZ_TRY(set_private(module, "_optional_texts", make_function<&optional_texts_hook>(kOptionalTextsDoc, module)));
+    VZ_TRY(set_private(module, "_call_attr", make_function<&call_hook>(kCallDoc, module)));
     return {};
 }
 

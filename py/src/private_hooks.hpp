@@ -1,6 +1,7 @@
 #pragma once
 /// Private module attributes for exercising frame services from Python
-/// before public methods use them: `_warn`, `_stats`, `_bbox`.
+/// before public methods use them: `_warn`, `_stats`, `_bbox`,
+/// `_bytes`, `_optional_texts`, `_call_attr`.
 
 #include "frame/py_err.hpp"
 
