@@ -1,17 +1,23 @@
 // Private module attributes (leading underscore, never in __all__) that give
 // Python a way to exercise frame services no public method reaches yet:
 // issuing warnings, making the value objects that loaders and models will
-// hand out, the bytes and optional-text conversions, and calls into other
-// Python modules.
+// hand out, reading back the values that arguments carry (cutoffs, ingest
+// specs, crossings), the bytes and optional-text conversions, and calls into
+// other Python modules.
 
 #include "private_hooks.hpp"
+
+#include <algorithm>
 
 #include "bbox.hpp"
 #include "frame/builders.hpp"
 #include "frame/convert_more.hpp"
 #include "frame/frame.hpp"
 #include "frame/pycall.hpp"
+#include "ingest_spec.hpp"
+#include "net_settings.hpp"
 #include "stats.hpp"
+#include "surface_intersection.hpp"
 
 namespace vz::py {
 
@@ -48,6 +54,33 @@ PyResult<Ref> bbox_hook(const Args& a) {
     return new_bbox(vz::BBox{xmin, ymin, xmax, ymax});
 }
 
+constexpr const char* kHitDoc =
+    "_surface_intersection(md, x, y, z, well=None, bore=None, surface=None, project=None)\n--\n\n"
+    "A `SurfaceIntersection` with the values as given; `project` is a project serial.";
+
+PyResult<Ref> hit_hook(const Args& a) {
+    vz::SurfaceIntersection hit;
+    VZ_ASSIGN_OR_RETURN(hit.md, a.get<double>("md"));
+    VZ_ASSIGN_OR_RETURN(hit.xyz[0], a.get<double>("x"));
+    VZ_ASSIGN_OR_RETURN(hit.xyz[1], a.get<double>("y"));
+    VZ_ASSIGN_OR_RETURN(hit.xyz[2], a.get<double>("z"));
+    VZ_ASSIGN_OR_RETURN(hit.well, a.opt<std::string>("well"));
+    VZ_ASSIGN_OR_RETURN(hit.bore, a.opt<std::string>("bore"));
+    VZ_ASSIGN_OR_RETURN(hit.surface, a.opt<std::string>("surface"));
+    VZ_ASSIGN_OR_RETURN(std::optional<std::uint64_t> project, a.opt<std::uint64_t>("project"));
+    return new_surface_intersection(project, std::move(hit));
+}
+
+constexpr const char* kHitValueDoc =
+    "_surface_intersection_value(hit)\n--\n\n"
+    "What a `SurfaceIntersection` holds, read back as the top mutations read it:\n"
+    "(project, md, (x, y, z), well, bore, surface).";
+
+PyResult<Ref> hit_value_hook(const Args& a) {
+    VZ_ASSIGN_OR_RETURN(SurfaceIntersectionValue v, a.get<SurfaceIntersectionValue>("hit"));
+    return py_tuple(v.project, v.hit.md, tuple_from(v.hit.xyz), v.hit.well, v.hit.bore, v.hit.surface);
+}
+
 constexpr const char* kBytesDoc =
     "_bytes(data)\n--\n\n"
     "`data` through the bytes argument conversion, returned as new bytes.";
@@ -64,6 +97,31 @@ constexpr const char* kOptionalTextsDoc =
 PyResult<Ref> optional_texts_hook(const Args& a) {
     VZ_ASSIGN_OR_RETURN(auto values, a.get<std::vector<std::optional<std::string>>>("values"));
     return list_map(values, [](const std::optional<std::string>& v) { return to_py(v); });
+}
+
+constexpr const char* kCutoffsDoc =
+    "_cutoffs(cut)\n--\n\n"
+    "The (phi_min, sw_max, vsh_max) of a `cut` argument, read as the net methods read it.";
+
+PyResult<Ref> cutoffs_hook(const Args& a) {
+    VZ_ASSIGN_OR_RETURN(vz::Cutoffs cut, a.get<vz::Cutoffs>("cut"));
+    return py_tuple(cut.phi_min, cut.sw_max, cut.vsh_max);
+}
+
+constexpr const char* kIngestDoc =
+    "_ingest_spec_value(spec)\n--\n\n"
+    "What the loaders take from an `IngestSpec`: (aliases as sorted pairs, hints,\n"
+    "unit text, parsed unit symbol).";
+
+PyResult<Ref> ingest_hook(const Args& a) {
+    VZ_ASSIGN_OR_RETURN(IngestSpec v, a.get<IngestSpec>("spec"));
+    std::vector<std::pair<std::string, std::string>> aliases(v.aliases.begin(), v.aliases.end());
+    std::sort(aliases.begin(), aliases.end());
+    std::vector<std::pair<std::string, std::string>> hints;
+    for (const vz::StratHint& h : v.strat_hints) hints.emplace_back(h.above, h.below);
+    std::optional<std::string> unit;
+    if (v.unit) unit = vz::length_unit_symbol(*v.unit);
+    return py_tuple(list_of_pairs(aliases), list_of_pairs(hints), v.unit_text, unit);
 }
 
 constexpr const char* kCallDoc =
@@ -102,8 +160,13 @@ PyResult<void> add_private_hooks(PyObject* module) {
     VZ_TRY(set_private(module, "_warn", make_function<&warn_hook>(kWarnDoc, module)));
     VZ_TRY(set_private(module, "_stats", make_function<&stats_hook>(kStatsDoc, module)));
     VZ_TRY(set_private(module, "_bbox", make_function<&bbox_hook>(kBBoxDoc, module)));
+    VZ_TRY(set_private(module, "_surface_intersection", make_function<&hit_hook>(kHitDoc, module)));
+    VZ_TRY(set_private(module, "_surface_intersection_value",
+                       make_function<&hit_value_hook>(kHitValueDoc, module)));
     VZ_TRY(set_private(module, "_bytes", make_function<&bytes_hook>(kBytesDoc, module)));
     VZ_TRY(set_private(module, "_optional_texts", make_function<&optional_texts_hook>(kOptionalTextsDoc, module)));
+    VZ_TRY(set_private(module, "_cutoffs", make_function<&cutoffs_hook>(kCutoffsDoc, module)));
+    VZ_TRY(set_private(module, "_ingest_spec_value", make_function<&ingest_hook>(kIngestDoc, module)));
     VZ_TRY(set_private(module, "_call_attr", make_function<&call_hook>(kCallDoc, module)));
     return {};
 }
