@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "bbox.hpp"
+#include "frame/builders.hpp"
 #include "foundation/format.hpp"
 #include "sources.hpp"
 
@@ -35,18 +36,12 @@ PyResult<vz::GridGeometry> lattice(PyObject* self) {
     return p->lattice;
 }
 
-PyResult<Ref> pair(double a, double b) {
-    VZ_ASSIGN_OR_RETURN(Ref x, to_py(a));
-    VZ_ASSIGN_OR_RETURN(Ref y, to_py(b));
-    return checked(PyTuple_Pack(2, x.get(), y.get()));
-}
-
 PyResult<Ref> node_xy(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(std::uint64_t i, a.get<std::uint64_t>("i"));
     VZ_ASSIGN_OR_RETURN(std::uint64_t j, a.get<std::uint64_t>("j"));
     VZ_ASSIGN_OR_RETURN(vz::GridGeometry g, lattice(self));
     const auto [x, y] = g.node_xy(i, j);
-    return pair(x, y);
+    return py_tuple(x, y);
 }
 
 PyResult<Ref> xy_to_ij(PyObject* self, const Args& a) {
@@ -55,7 +50,7 @@ PyResult<Ref> xy_to_ij(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(vz::GridGeometry g, lattice(self));
     const auto ij = g.xy_to_ij(x, y);
     if (!ij) return Ref::none();
-    return pair(ij->first, ij->second);
+    return py_tuple(ij->first, ij->second);
 }
 
 PyResult<Ref> bbox(PyObject* self, const Args&) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "frame/builders.hpp"
+#include "frame/escape.hpp"
 #include "frame/frame.hpp"
 
 namespace vz::py {
@@ -26,9 +28,7 @@ PyResult<std::string> id(PyObject* self) {
 PyResult<Ref> head(PyObject* self) {
     VZ_ASSIGN_OR_RETURN(auto h, well_handle(self));
     VZ_ASSIGN_OR_RETURN(auto xy, with_well(*h, [](const vz::Well& w) { return w.head; }));
-    VZ_ASSIGN_OR_RETURN(Ref x, to_py(xy[0]));
-    VZ_ASSIGN_OR_RETURN(Ref y, to_py(xy[1]));
-    return checked(PyTuple_Pack(2, x.get(), y.get()));
+    return py_tuple(xy[0], xy[1]);
 }
 
 PyResult<double> kb(PyObject* self) {
@@ -92,6 +92,14 @@ PyResult<void> set_default_bore(PyObject* self, const Args& a) {
     return from_core(std::move(r));
 }
 
+// The id as a quoted, escaped literal; the project is not touched, so a
+// handle whose well is gone still prints.
+PyResult<std::string> repr(PyObject* self) {
+    VZ_ASSIGN_OR_RETURN(auto h, well_handle(self));
+    VZ_ASSIGN_OR_RETURN(std::string id, escape_literal(h->id));
+    return fmt::format("Well(id={})", id);
+}
+
 // ---- attribute fallback -------------------------------------------------------
 
 // An attribute that no member answers names a formation top on the accessor
@@ -123,6 +131,7 @@ ClassDef define() {
             "Select the bore the top-level accessors resolve through (`\"\"` = main bore).\n"
             "Raises `ValueError` if no such bore exists. Overrides the single-trajectory\n"
             "rule; the natural way to work a multi-bore well through the well-level API.")
+        .repr<&repr>()
         .getattr_fallback<&top_attribute>();
     // The accessors, top mutators, zone table, intersection calls and the
     // viewer call add themselves here, each through one `add_well_…(def)`.

@@ -102,30 +102,6 @@ PyResult<bool> FromPy<bool>::convert(PyObject* obj) {
 
 namespace {
 
-// A sequence argument: refuses a str (which is a sequence of characters) and
-// non-sequences, then converts each item of the object's iteration.
-template <class T>
-PyResult<std::vector<T>> convert_sequence(PyObject* obj) {
-    if (PyUnicode_Check(obj)) return raise(PyErr::type_error("Can't extract `str` to `Vec`"));
-    if (!PySequence_Check(obj)) return raise(not_instance(obj, "Sequence"));
-    std::vector<T> out;
-    const Py_ssize_t n = PySequence_Size(obj);
-    if (n < 0) PyErr_Clear();
-    else out.reserve(static_cast<std::size_t>(n));
-    VZ_ASSIGN_OR_RETURN(Ref it, checked(PyObject_GetIter(obj)));
-    while (PyObject* raw = PyIter_Next(it.get())) {
-        Ref item = Ref::steal(raw);
-        VZ_ASSIGN_OR_RETURN(T v, FromPy<T>::convert(item.get()));
-        out.push_back(std::move(v));
-    }
-    if (PyErr_Occurred()) return raise_pending();
-    return out;
-}
-
-}  // namespace
-
-namespace {
-
 // The buffer fast path for numeric sequences. An object that exports a
 // one-dimensional buffer of plain numbers in native byte order (a numpy
 // array, array.array, a memoryview) is read straight from its memory: no
@@ -246,16 +222,16 @@ std::optional<std::vector<std::vector<double>>> buffer_rows(PyObject* obj, int n
 
 PyResult<std::vector<double>> FromPy<std::vector<double>>::convert(PyObject* obj) {
     if (auto rows = buffer_rows(obj, 1)) return std::move(rows->front());
-    return convert_sequence<double>(obj);
+    return sequence_of<double>(obj);
 }
 
 PyResult<std::vector<std::vector<double>>> FromPy<std::vector<std::vector<double>>>::convert(PyObject* obj) {
     if (auto rows = buffer_rows(obj, 2)) return std::move(*rows);
-    return convert_sequence<std::vector<double>>(obj);
+    return sequence_of<std::vector<double>>(obj);
 }
 
 PyResult<std::vector<std::string>> FromPy<std::vector<std::string>>::convert(PyObject* obj) {
-    return convert_sequence<std::string>(obj);
+    return sequence_of<std::string>(obj);
 }
 
 PyResult<Dict> FromPy<Dict>::convert(PyObject* obj) {

@@ -136,6 +136,28 @@ struct FromPy<std::optional<T>> {
     }
 };
 
+/// A sequence argument of T items: refuses a `str` (a sequence of characters,
+/// never taken as one of items) with TypeError "Can't extract `str` to
+/// `Vec`" and non-sequences with the binding's TypeError naming "Sequence",
+/// then converts each item of the object's iteration with `FromPy<T>`.
+template <class T>
+PyResult<std::vector<T>> sequence_of(PyObject* obj) {
+    if (PyUnicode_Check(obj)) return raise(PyErr::type_error("Can't extract `str` to `Vec`"));
+    if (!PySequence_Check(obj)) return raise(not_instance(obj, "Sequence"));
+    std::vector<T> out;
+    const Py_ssize_t n = PySequence_Size(obj);
+    if (n < 0) PyErr_Clear();
+    else out.reserve(static_cast<std::size_t>(n));
+    VZ_ASSIGN_OR_RETURN(Ref it, checked(PyObject_GetIter(obj)));
+    while (PyObject* raw = PyIter_Next(it.get())) {
+        Ref item = Ref::steal(raw);
+        VZ_ASSIGN_OR_RETURN(T v, FromPy<T>::convert(item.get()));
+        out.push_back(std::move(v));
+    }
+    if (PyErr_Occurred()) return raise_pending();
+    return out;
+}
+
 /// Converts `obj` to T (no parameter note).
 template <class T>
 PyResult<T> from_py(PyObject* obj) {

@@ -30,23 +30,7 @@ PyResult<Bytes> FromPy<Bytes>::convert(PyObject* obj) {
 
 PyResult<std::vector<std::optional<std::string>>> FromPy<std::vector<std::optional<std::string>>>::convert(
     PyObject* obj) {
-    // The same refusals as the other sequence arguments: a str is a sequence
-    // of characters, not of texts.
-    if (PyUnicode_Check(obj)) return raise(PyErr::type_error("Can't extract `str` to `Vec`"));
-    if (!PySequence_Check(obj)) return raise(not_instance(obj, "Sequence"));
-    std::vector<std::optional<std::string>> out;
-    VZ_ASSIGN_OR_RETURN(Ref it, checked(PyObject_GetIter(obj)));
-    while (PyObject* raw = PyIter_Next(it.get())) {
-        Ref item = Ref::steal(raw);
-        if (item.get() == Py_None) {
-            out.emplace_back();
-            continue;
-        }
-        VZ_ASSIGN_OR_RETURN(std::string text, from_py<std::string>(item.get()));
-        out.emplace_back(std::move(text));
-    }
-    if (PyErr_Occurred()) return raise_pending();
-    return out;
+    return sequence_of<std::optional<std::string>>(obj);
 }
 
 PyResult<Ref> dict_lookup(const Dict& d, std::string_view key) {
