@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "foundation/memory.hpp"
 #include "io/text.hpp"
 
 namespace vz::las {
@@ -101,8 +102,17 @@ Result<LasData> read_v3(const std::vector<LasSection>& sections, const LasSectio
     }
     if (!data) return fail(Error::format("LAS 3.0: no curve-definition + data section pair found"));
 
+    // Every column gets one value per row and the section holds at most one
+    // row per line: the table is sized once from what the file holds.
     const std::size_t n = defs->size();
     std::vector<std::vector<double>> cols(n);
+    try {
+        for (auto& c : cols) c.reserve(data->lines.size());
+    } catch (const std::bad_alloc&) {
+        cols.clear();
+        cols.shrink_to_fit();
+        return fail(memory_error(fmt::format("LAS 3.0: a table of {} rows × {} curves", data->lines.size(), n)));
+    }
     for (std::string_view line : data->lines) {
         if (line.front() == '#') continue;
         auto toks = split_row(line, dlm);
@@ -135,11 +145,71 @@ Result<LasData> read_v3(const std::vector<LasSection>& sections, const LasSectio
 
 constexpr bool ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// Lines of a LAS 2.0 file: a line ends at a line feed, a carriage return
+// with a line feed, or a lone carriage return, so old Macintosh files and
+// files that mix those ends keep every header line apart. A carriage return
+// is looked for only up to the next line feed, which is remembered, so every
+// byte is looked at a bounded number of times whatever the line ends.
+class V2Lines {
+public:
+    explicit V2Lines(std::string_view text) : t_(text), nl_(find('\n', 0, text.size())) {}
+
+    /// The next line (untrimmed) in `line`; false at the end.
+    bool next(std::string_view& line) {
+        if (pos_ >= t_.size()) return false;
+        if (nl_ < pos_) nl_ = find('\n', pos_, t_.size());
+        const std::size_t end = find('\r', pos_, nl_);  // the line feed when no carriage return comes first
+        line = t_.substr(pos_, end - pos_);
+        pos_ = end + 1;
+        if (pos_ == nl_ && end != nl_) ++pos_;  // "\r\n" ends one line
+        return true;
+    }
+
+    /// Where the next line starts.
+    std::size_t position() const { return pos_; }
+
+private:
+    // The first `c` in [from, to), or `to`.
+    std::size_t find(char c, std::size_t from, std::size_t to) const {
+        if (from >= to) return to;
+        const void* p = std::memchr(t_.data() + from, c, to - from);
+        return p ? static_cast<std::size_t>(static_cast<const char*>(p) - t_.data()) : to;
+    }
+
+    std::string_view t_;
+    std::size_t pos_ = 0;
+    std::size_t nl_;
+};
+
 std::string_view trim_ascii(std::string_view s) {
     std::size_t b = 0, e = s.size();
     while (b < e && ascii_space(s[b])) ++b;
     while (e > b && ascii_space(s[e - 1])) --e;
     return s.substr(b, e - b);
+}
+
+// Data lines (neither empty nor "#") from the start of `text` up to its next
+// section line: at most one row each when the data are not wrapped. Only the
+// first character of each line is looked at.
+std::size_t count_data_lines(std::string_view text) {
+    const char* p = text.data();
+    const std::size_t size = text.size();
+    auto find = [&](char c, std::size_t from, std::size_t to) {
+        const void* q = from < to ? std::memchr(p + from, c, to - from) : nullptr;
+        return q ? static_cast<std::size_t>(static_cast<const char*>(q) - p) : to;
+    };
+    std::size_t n = 0, i = 0, nl = find('\n', 0, size);
+    while (i < size) {
+        std::size_t b = i;
+        while (b < size && (p[b] == ' ' || p[b] == '\t' || p[b] == '\v' || p[b] == '\f')) ++b;
+        if (b < size && p[b] != '\n' && p[b] != '\r') {
+            if (p[b] == '~') break;
+            if (p[b] != '#') ++n;
+        }
+        if (nl < b) nl = find('\n', b, size);
+        i = find('\r', b, nl) + 1;
+    }
+    return n;
 }
 
 void put_utf8(std::string& out, char32_t cp) { utf8::append(out, cp); }
@@ -341,7 +411,8 @@ std::vector<LasSection> scan_sections(std::string_view bytes) {
     return out;
 }
 
-Result<LasData> read_file(const std::filesystem::path& path) {
+// `read_file` without its guard against memory exhaustion.
+static Result<LasData> read_file_unguarded(const std::filesystem::path& path) {
     VZ_ASSIGN_OR_RETURN(std::string bytes, text::read_file(path));
     // Only the first version section decides the path; a file below 3.0 is
     // handed to the LAS 2.0 reader without scanning the rest.
@@ -367,6 +438,13 @@ Result<LasData> read_file(const std::filesystem::path& path) {
     return read_v3(sections, *first_version);
 }
 
+Result<LasData> read_file(const std::filesystem::path& path) {
+    // The tables are sized from what the file holds; what still cannot be
+    // held (the sections of a huge file, their copies) is refused too.
+    return guard_memory([&] { return read_file_unguarded(path); },
+                        [&] { return memory_error(fmt::format("LAS: {}", text::display_path(path))); });
+}
+
 Result<std::vector<Log>> curves_to_logs(const LasData& data) {
     std::vector<Log> logs;
     logs.reserve(data.curves.size());
@@ -379,7 +457,12 @@ Result<std::vector<Log>> curves_to_logs(const LasData& data) {
 
 Result<std::vector<Log>> read_logs(const std::filesystem::path& path) {
     VZ_ASSIGN_OR_RETURN(LasData data, read_file(path));
-    return curves_to_logs(data);
+    // Every log gets its own copy of the depth column.
+    return guard_memory([&] { return curves_to_logs(data); },
+                        [&] {
+                            return memory_error(fmt::format("LAS: {} logs of {} samples", data.curves.size(),
+                                                            data.depth.size()));
+                        });
 }
 
 Result<LasV2> read_v2(const std::filesystem::path& path) {
@@ -406,20 +489,18 @@ struct V2Settings {
 // leaves NaN in the curves it omits.
 class V2Data {
 public:
-    explicit V2Data(const V2Settings& s) : s_(s), cols_(s.curves) {}
+    /// `rows`: the data lines the file holds for this section. Unwrapped data
+    /// have at most one row per line, so the columns are sized once from it
+    /// (a file cannot make the table larger than its own lines describe).
+    V2Data(const V2Settings& s, std::size_t rows) : s_(s), cols_(s.curves), row_(s.curves) {
+        if (!s_.wrapped)
+            for (auto& c : cols_) c.reserve(rows);
+    }
 
-    /// `rest`: the text from this line to the end, for sizing the columns.
-    void line(std::string_view l, std::string_view rest) {
+    void line(std::string_view l) {
         ++lines_;
         const std::size_t n = s_.curves;
         if (n == 0) return;
-        if (!reserved_) {
-            // About one row per line of this length, with room to spare for
-            // longer lines further on.
-            std::size_t rows = rest.size() / (l.size() + 1) + rest.size() / (4 * (l.size() + 1)) + 16;
-            for (auto& c : cols_) c.reserve(s_.wrapped ? rows / n + 16 : rows);
-            reserved_ = true;
-        }
         if (s_.wrapped) {
             data_tokens(l, s_.delim, toks_);
             for (auto t : toks_) {
@@ -440,8 +521,13 @@ public:
         }
         // The common case, without a token list: a number that ends at white
         // space is taken as parsed; anything else goes through the full
-        // token rules.
+        // token rules. The row is gathered first, because a short row with a
+        // token that does not parse is most likely two numbers written
+        // without a blank between them (old fixed-width writers): from that
+        // token on the row's values cannot be told apart, so they are NaN
+        // rather than moved into the curves to their left.
         std::size_t k = 0, i = 0, len = l.size();
+        std::size_t bad = n;  // the first token that did not parse
         const char* base = l.data();
         while (k < n) {
             while (i < len && ascii_space(base[i])) ++i;
@@ -452,7 +538,7 @@ public:
                 auto r = fast_float::from_chars(base + i, base + len, v);
                 if (r.ec == std::errc() && (r.ptr == base + len || ascii_space(*r.ptr)) && r.ptr[-1] != ')') {
                     i = static_cast<std::size_t>(r.ptr - base);
-                    store(k++, v);
+                    row_[k++] = v;
                     continue;
                 }
             }
@@ -461,9 +547,13 @@ public:
                 i = close == std::string_view::npos ? len : close + 1;
             }
             while (i < len && !ascii_space(base[i])) ++i;
-            store(k++, value_of(l.substr(b, i - b)));
+            auto v = text::parse_number(l.substr(b, i - b));
+            if (!v && bad == n) bad = k;
+            row_[k++] = v ? *v : kNaN;
         }
-        for (; k < n; ++k) cols_[k].push_back(kNaN);
+        const std::size_t valid = k < n ? std::min(bad, k) : n;
+        for (std::size_t j = 0; j < valid; ++j) store(j, row_[j]);
+        for (std::size_t j = valid; j < n; ++j) cols_[j].push_back(kNaN);
     }
 
     std::size_t lines() const { return lines_; }
@@ -478,15 +568,20 @@ private:
 
     V2Settings s_;
     std::vector<std::vector<double>> cols_;
+    std::vector<double> row_;
     std::vector<std::string_view> toks_;
     std::size_t pos_ = 0;
     std::size_t lines_ = 0;
-    bool reserved_ = false;
 };
 
-}  // namespace
+// The size of the data table being built, for the message when it does not
+// fit in memory (zero rows: no table yet).
+struct TableSize {
+    std::size_t rows = 0;
+    std::size_t curves = 0;
+};
 
-Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path) {
+Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path& path, TableSize& table) {
     if (bytes.size() > 3 && bytes.substr(0, 4) == "LASF")
         return fail(Error::parse(v2_failure(fmt::format(
             "LAS data error: {}: is a binary LiDAR LAS file, not a Log ASCII Standard file", text::display_path(path)))));
@@ -541,7 +636,7 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
     };
     auto is_data_line = [](std::string_view l) { return !l.empty() && l.front() != '#'; };
 
-    text::Lines lines(txt);
+    V2Lines lines(txt);
     std::string_view raw;
     while (lines.next(raw)) {
         std::string_view l = trim_ascii(raw);
@@ -554,13 +649,16 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
             sec = c == 'V' ? Sec::Version : c == 'W' ? Sec::Well : c == 'C' ? Sec::Curve : c == 'A' ? Sec::Data : Sec::Other;
             if (sec == Sec::Data) {
                 out.has_data = true;
-                span_begin = raw.data() + raw.size();
+                span_begin = txt.data() + lines.position();
                 if (!data && !stale) {
                     auto s = settings();
-                    if (s)
-                        data.emplace(*s);
-                    else
+                    if (s) {
+                        std::size_t rows = s->wrapped ? 0 : count_data_lines(txt.substr(lines.position()));
+                        table = {rows, s->curves};
+                        data.emplace(*s, rows);
+                    } else {
                         stale = true;  // decided, with its message, at the end
+                    }
                 }
             }
             continue;
@@ -568,8 +666,7 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
         if (l.front() == '#') continue;
         switch (sec) {
             case Sec::Data:
-                if (data && !stale)
-                    data->line(l, std::string_view(l.data(), static_cast<std::size_t>(txt.data() + txt.size() - l.data())));
+                if (data && !stale) data->line(l);
                 break;
             case Sec::Version:
                 if (auto h = header_line_v2(l)) {
@@ -596,14 +693,18 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
 
     VZ_ASSIGN_OR_RETURN(V2Settings final_settings, settings());
     if (!data || stale) {
-        data.emplace(final_settings);
+        std::size_t rows = 0;
+        if (!final_settings.wrapped)
+            for (auto span : data_spans) rows += count_data_lines(span);
+        table = {rows, final_settings.curves};
+        data.reset();
+        data.emplace(final_settings, rows);
         for (auto span : data_spans) {
-            text::Lines ls(span);
+            V2Lines ls(span);
             std::string_view r;
             while (ls.next(r)) {
                 std::string_view l = trim_ascii(r);
-                if (is_data_line(l))
-                    data->line(l, std::string_view(l.data(), static_cast<std::size_t>(span.data() + span.size() - l.data())));
+                if (is_data_line(l)) data->line(l);
             }
         }
     }
@@ -616,6 +717,19 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
     out.index = final_settings.index;
     for (std::size_t k = 0; k < n; ++k) out.curves[k].data = std::move(data->columns()[k]);
     return out;
+}
+
+}  // namespace
+
+Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path) {
+    TableSize table;
+    return guard_memory([&] { return parse_v2_text(bytes, path, table); },
+                        [&] {
+                            if (table.rows > 0 && table.curves > 0)
+                                return memory_error(
+                                    fmt::format("LAS: a table of {} rows × {} curves", table.rows, table.curves));
+                            return memory_error(fmt::format("LAS: {}", text::display_path(path)));
+                        });
 }
 
 Result<LasData> v2_to_data(LasV2 v2) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 #include <cstdint>
 #include <cstring>
 
@@ -68,9 +69,16 @@ Result<std::string> read_upto(const std::filesystem::path& path, std::size_t lim
     std::size_t used = 0;
     while (used < limit) {
         if (buf.size() - used == 0) {
-            // Grow without zero-filling: the read overwrites the new room.
+            // Grow without zero-filling: the read overwrites the new room. A
+            // file larger than the memory available is the system's "cannot
+            // allocate memory", like any other failed read.
             std::size_t want = std::min(limit, used + std::max<std::size_t>(chunk, buf.size()));
-            buf.resize_and_overwrite(want, [](char*, std::size_t n) { return n; });
+            try {
+                buf.resize_and_overwrite(want, [](char*, std::size_t n) { return n; });
+            } catch (const std::bad_alloc&) {
+                buf = std::string();
+                return fail(Error::io_errno(ENOMEM));
+            }
         }
         ssize_t n = ::read(f.fd, buf.data() + used, buf.size() - used);
         if (n < 0) {

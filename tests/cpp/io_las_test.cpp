@@ -7,6 +7,7 @@
 
 #include "io/las.hpp"
 #include "io_test_util.hpp"
+#include "memory_limit.hpp"
 
 namespace vz {
 namespace {
@@ -287,6 +288,148 @@ TEST(LasRead, V2HeaderAfterData) {
     EXPECT_EQ(r->curves[0].values[1], 3);
     EXPECT_EQ(r->curves[1].values[0], 7);
     EXPECT_TRUE(std::isnan(r->curves[1].values[1]));
+}
+
+// A short row whose token does not parse (two numbers written without a
+// blank, "ERR"): from that token to the end of the row every value is NaN,
+// so no value moves into the curve to its left. Full rows and delimited rows
+// keep every value that parses in its own column.
+TEST(LasRead, V2ShortRowWithUnreadableTokenKeepsAlignment) {
+    const double N = -1e300;
+    struct Case {
+        const char* row;
+        std::vector<double> values;  // N: NaN
+    };
+    const Case cases[] = {
+        {"1 10 20 30 40", {1, 10, 20, 30, 40}},
+        {"2 10 20.5-30 40", {2, 10, N, N, N}},          // glued: 40 is not C's
+        {"3 10 7.020101130.188 40", {3, 10, N, N, N}},  // the real files' kind
+        {"4 10 7.020101130.188 40 50", {4, 10, N, 40, 50}},  // full row: only the token
+        {"5 10 20", {5, 10, 20, N, N}},                // short row, every token read
+        {"6 ERR 20 30", {6, N, N, N, N}},
+        {"7 -999.25 20.5-30", {7, N, N, N, N}},        // a null before it is still a null
+    };
+    std::string file = "~V\n VERS. 2.0\n~W\n NULL. -999.25\n~C\nDEPT.M\nA.U\nB.U\nC.U\nD.U\n~A\n";
+    for (const auto& c : cases) file += std::string(c.row) + "\n";
+    ScratchDir dir;
+    auto r = las::read_file(dir.write("a.las", file));
+    ASSERT_TRUE(r) << r.error().display();
+    ASSERT_EQ(r->curves.size(), 4u);
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        std::vector<double> got{r->depth[k]};
+        for (const auto& c : r->curves) got.push_back(std::isnan(c.values[k]) ? N : c.values[k]);
+        EXPECT_EQ(got, cases[k].values) << cases[k].row;
+    }
+
+    // Delimited fields cannot run together: a short comma row keeps its
+    // readable values where they stand.
+    auto comma = las::read_file(dir.write("b.las", "~V\n VERS. 2.0\n DLM. COMMA\n~C\nD.M\nA.U\nB.U\nC.U\n~A\n1,ERR,3\n"));
+    ASSERT_TRUE(comma) << comma.error().display();
+    EXPECT_TRUE(std::isnan(comma->curves[0].values[0]));
+    EXPECT_EQ(comma->curves[1].values[0], 3);
+    EXPECT_TRUE(std::isnan(comma->curves[2].values[0]));
+}
+
+// The real file with run-on numbers: the rows at 7685.5, 7685 and 7684.5
+// hold a glued token in C04's place; C04 to C06 are NaN there and C06 never
+// receives C05's value.
+TEST(LasRead, V2RunOnNumbersRealFile) {
+    VZ_SHARED_OR_SKIP(path, "las/lasio_null_runon_numbers.las");
+    auto r = las::read_file(path);
+    ASSERT_TRUE(r) << r.error().display();
+    ASSERT_EQ(r->depth, (std::vector<double>{7686, 7685.5, 7685, 7684.5, 7684}));
+    ASSERT_EQ(r->curves.size(), 6u);
+    const double N = -1e300;
+    const std::vector<std::vector<double>> rows = {
+        {67.354, 0.140, 0.415, 9.207, 4648.011, 10.609}, {69.004, 0.151, 0.412, N, N, N},
+        {68.809, 0.150, 0.411, N, N, N},                 {68.633, 0.149, 0.402, N, N, N},
+        {68.008, 0.144, 0.386, 7.682, 4182.679, 10.515},
+    };
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        std::vector<double> got;
+        for (const auto& c : r->curves) got.push_back(std::isnan(c.values[k]) ? N : c.values[k]);
+        EXPECT_EQ(got, rows[k]) << "row at " << r->depth[k];
+    }
+}
+
+// In the LAS 2.0 path a lone carriage return ends a line too (old Macintosh
+// files, and files that mix such ends with CR LF): every header line stays
+// apart, so the NULL value is read and applied.
+TEST(LasRead, V2LoneCarriageReturnEndsALine) {
+    struct Case {
+        const char* name;
+        std::string eol_header;  // after the well section's STRT and STOP lines
+        std::string eol;         // every other line end
+    };
+    const Case cases[] = {
+        {"line feeds", "\n", "\n"},
+        {"carriage returns only", "\r", "\r"},
+        {"mixed CR and CR LF", "\r", "\r\n"},
+        {"CR LF", "\r\n", "\r\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string& e = c.eol;
+        const std::string file = "~VERSION" + e + " VERS. 2.0 : v" + e + " WRAP. NO" + e + "~WELL" + e +
+                                 " STRT.M 1 : start" + c.eol_header + " STOP.M 2 : stop" + c.eol_header +
+                                 " NULL. -9999 : null" + e + "~CURVE" + e + " DEPT.M : d" + e + " GR.API : g" + e +
+                                 "~A" + e + "1 -9999" + e + "2 5" + e;
+        ScratchDir dir;
+        auto r = las::read_file(dir.write("a.las", file));
+        ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+        EXPECT_EQ(r->depth, (std::vector<double>{1, 2})) << c.name;
+        ASSERT_EQ(r->curves.size(), 1u) << c.name;
+        EXPECT_EQ(r->curves[0].mnemonic, "GR") << c.name;
+        EXPECT_TRUE(std::isnan(r->curves[0].values[0])) << c.name;
+        EXPECT_EQ(r->curves[0].values[1], 5) << c.name;
+    }
+}
+
+// The real file with mixed CR and CR LF line ends reads every curve and row.
+TEST(LasRead, V2MixedLineEndsRealFile) {
+    VZ_SHARED_OR_SKIP(path, "las/lasio_2.0_mixed_cr_crlf.las");
+    auto v2 = las::read_v2(path);
+    ASSERT_TRUE(v2) << v2.error().display();
+    ASSERT_EQ(v2->curves.size(), 8u);
+    EXPECT_EQ(v2->curves[0].mnemonic, "DEPT");
+    EXPECT_EQ(v2->curves[7].mnemonic, "ILD");
+    EXPECT_EQ(v2->curves[0].data, (std::vector<double>{1670, 1669.875, 1669.75}));
+    EXPECT_EQ(v2->curves[7].data, (std::vector<double>{105.6, 105.6, 105.6}));
+}
+
+// A small file can describe a table far beyond memory: 5,000 curves and
+// 50,000 one-value rows are 250 million values once the missing ones are
+// NaN. Under an address-space limit both paths refuse it with its size
+// instead of letting the allocation failure escape; a table that fits reads.
+TEST(LasRead, TableBeyondMemoryIsRefusedWithItsSize) {
+    VZ_SKIP_WITHOUT_ADDRESS_LIMIT();
+    auto file = [](bool v3, std::size_t curves, std::size_t rows) {
+        std::string f = v3 ? "~Version\n VERS. 3.0\n~Curve\n" : "~Version\n VERS. 2.0\n~Curve\n";
+        for (std::size_t k = 0; k < curves; ++k) f += "C" + std::to_string(k) + ".U\n";
+        f += v3 ? "~Log_Data\n" : "~A\n";
+        for (std::size_t k = 0; k < rows; ++k) f += std::to_string(k) + "\n";
+        return f;
+    };
+    struct Case {
+        bool v3;
+        std::size_t curves;
+        const char* error;  // nullptr: reads
+    };
+    const Case cases[] = {
+        {false, 5000, "out of range: LAS: a table of 50000 rows × 5000 curves does not fit in memory"},
+        {true, 5000, "out of range: LAS 3.0: a table of 50000 rows × 5000 curves does not fit in memory"},
+        {false, 50, nullptr},
+        {true, 50, nullptr},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const auto path = dir.write("big.las", file(c.v3, c.curves, 50000));
+        const std::string report = testing::run_with_memory_budget(std::size_t{256} << 20, [&]() -> std::string {
+            auto r = las::read_logs(path);
+            if (!c.error) return r ? (r->size() == c.curves - 1 ? "" : "wrong log count") : r.error().display();
+            return r ? "read a table beyond the limit" : (r.error().display() == c.error ? "" : r.error().display());
+        });
+        EXPECT_EQ(report, "") << (c.v3 ? "3.0, " : "2.0, ") << c.curves << " curves";
+    }
 }
 
 // Every prefix of a file (a file cut short anywhere) reads or fails with a
