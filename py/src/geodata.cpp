@@ -8,6 +8,9 @@
 #include <type_traits>
 
 #include "frame/frame.hpp"
+#include "geodata_edits.hpp"
+#include "geodata_elements.hpp"
+#include "geodata_loaders.hpp"
 
 namespace vz::py {
 
@@ -94,6 +97,9 @@ ClassDef define() {
     // The other method families (element handles and listings, loaders,
     // wells and tops, project files, renames and tags, assets) add
     // themselves here, each through one `add_geodata_…(def)` call.
+    add_geodata_elements(def);
+    add_geodata_loaders(def);
+    add_geodata_edits(def);
     return def;
 }
 
