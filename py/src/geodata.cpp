@@ -8,9 +8,12 @@
 #include <type_traits>
 
 #include "frame/frame.hpp"
+#include "geodata_assets.hpp"
 #include "geodata_edits.hpp"
 #include "geodata_elements.hpp"
+#include "geodata_files.hpp"
 #include "geodata_loaders.hpp"
+#include "geodata_wells.hpp"
 
 namespace vz::py {
 
@@ -99,7 +102,10 @@ ClassDef define() {
     // themselves here, each through one `add_geodata_…(def)` call.
     add_geodata_elements(def);
     add_geodata_loaders(def);
+    add_geodata_wells(def);
+    add_geodata_files(def);
     add_geodata_edits(def);
+    add_geodata_assets(def);
     return def;
 }
 
