@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "frame/builders.hpp"
 #include "geodata.hpp"
 #include "sources.hpp"
 #include "well.hpp"
@@ -98,17 +99,13 @@ PyResult<Ref> surfaces(PyObject* self, const Args&) {
         for (const auto& [name, value] : project.tri_surfaces)
             triangulated.push_back({name, std::make_shared<const vz::TriSurface>(value)});
     }
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(0)));
-    auto append = [&](PyResult<Ref> item) -> PyResult<void> {
-        if (!item) return raise(std::move(item.error()));
-        if (PyList_Append(list.get(), item->get()) < 0) return raise_pending();
-        return {};
-    };
-    for (std::string& name : regular) VZ_TRY(append(new_surface_view(std::move(name), Ref::borrow(self))));
+    std::vector<PyResult<Ref>> items;
+    items.reserve(regular.size() + structured.size() + triangulated.size());
+    for (std::string& name : regular) items.push_back(new_surface_view(std::move(name), Ref::borrow(self)));
     for (std::string& name : structured)
-        VZ_TRY(append(new_structured_surface_view(std::move(name), Ref::borrow(self))));
-    for (TriCopy& copy : triangulated) VZ_TRY(append(new_tri_copy(std::move(copy))));
-    return list;
+        items.push_back(new_structured_surface_view(std::move(name), Ref::borrow(self)));
+    for (TriCopy& copy : triangulated) items.push_back(new_tri_copy(std::move(copy)));
+    return list_of(std::move(items));
 }
 
 PyResult<Ref> wells(PyObject* self) {

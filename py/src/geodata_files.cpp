@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "container/container.hpp"
+#include "frame/builders.hpp"
 #include "geodata.hpp"
 #include "manager/project.hpp"
 
@@ -45,38 +46,20 @@ PyResult<Ref> open(const Args& a) {
     return new_geodata(std::move(project));
 }
 
-PyResult<void> set_item(PyObject* dict, const char* key, PyResult<Ref> value) {
-    if (!value) return raise(std::move(value.error()));
-    if (PyDict_SetItemString(dict, key, value->get()) < 0) return raise_pending();
-    return {};
-}
-
-/// The (kind, name) pairs of the manifest entries as a list of 2-tuples.
-PyResult<Ref> element_list(const std::vector<std::pair<std::string, std::string>>& elements) {
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(0)));
-    for (const auto& [kind, name] : elements) {
-        VZ_ASSIGN_OR_RETURN(Ref k, to_py(kind));
-        VZ_ASSIGN_OR_RETURN(Ref n, to_py(name));
-        VZ_ASSIGN_OR_RETURN(Ref pair, checked(PyTuple_Pack(2, k.get(), n.get())));
-        if (PyList_Append(list.get(), pair.get()) < 0) return raise_pending();
-    }
-    return list;
-}
-
 PyResult<Ref> inspect(const Args& a) {
     VZ_ASSIGN_OR_RETURN(std::string path, a.get<std::string>("path"));
     Result<project::ManifestSummary> r = allow_threads([&] { return project::inspect(fs::path(path)); });
     VZ_ASSIGN_OR_RETURN(project::ManifestSummary m, from_core(std::move(r)));
-    VZ_ASSIGN_OR_RETURN(Ref dict, checked(PyDict_New()));
-    VZ_TRY(set_item(dict.get(), "owner", to_py(m.owner)));
-    VZ_TRY(set_item(dict.get(), "display_name", to_py(m.display_name)));
-    VZ_TRY(set_item(dict.get(), "crs", to_py(m.crs)));
-    VZ_TRY(set_item(dict.get(), "tags", to_py(m.tags)));
-    VZ_TRY(set_item(dict.get(), "created", to_py(m.created)));
-    VZ_TRY(set_item(dict.get(), "modified", to_py(m.modified)));
-    VZ_TRY(set_item(dict.get(), "unit", to_py(m.unit)));
-    VZ_TRY(set_item(dict.get(), "elements", element_list(m.elements)));
-    return dict;
+    DictBuilder d;
+    d.add("owner", m.owner)
+        .add("display_name", m.display_name)
+        .add("crs", m.crs)
+        .add("tags", m.tags)
+        .add("created", m.created)
+        .add("modified", m.modified)
+        .add("unit", m.unit)
+        .add("elements", list_of_pairs(m.elements));
+    return std::move(d).build();
 }
 
 /// `split` and `export`: a source, a destination and a list of texts (names
