@@ -23,9 +23,12 @@ namespace wells {
 
 /// The stratigraphic column from the picks of every well (wells and picks in
 /// the order first met) and resolved hints. Unrelated tops keep their
-/// first-seen order; cycles are broken at their earliest-seen member. Never
-/// fails.
-std::vector<std::string> infer_strat_order(std::span<const std::vector<DepthPick>> picks_per_well,
+/// first-seen order; cycles are broken at their earliest-seen member. Time
+/// and memory grow with the number of distinct names of a well, not with
+/// its picks. Fails only when the pairs of names cannot be held in memory
+/// (`OutOfRange` "the stratigraphic order of {} tops does not fit in
+/// memory").
+Result<std::vector<std::string>> infer_strat_order(std::span<const std::vector<DepthPick>> picks_per_well,
                                            std::span<const StratHint> hints);
 
 }  // namespace wells

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <system_error>
+#include <unordered_set>
 #include <utility>
 
 #include "algorithms/wells.hpp"
@@ -354,11 +355,11 @@ Result<std::uint64_t> GeoData::load_well_tops(const fs::path& path) {
     // Horizon picks grouped by the row's well text as written.
     OrderedMap<std::string, std::vector<DepthPick>> groups;
     std::vector<std::string> surface_names;
+    std::unordered_set<std::string_view> seen_surfaces;
     for (const auto& row : rows) {
         if (!iequals_ascii(row.kind, "Horizon")) continue;
         groups[row.well].push_back({row.surface, row.md});
-        if (std::find(surface_names.begin(), surface_names.end(), row.surface) == surface_names.end())
-            surface_names.push_back(row.surface);
+        if (seen_surfaces.insert(row.surface).second) surface_names.push_back(row.surface);
     }
 
     std::vector<StratHint> resolved;
@@ -372,7 +373,7 @@ Result<std::uint64_t> GeoData::load_well_tops(const fs::path& path) {
     std::vector<std::vector<DepthPick>> per_well;
     per_well.reserve(groups.size());
     for (const auto& [well_text, picks] : groups) per_well.push_back(picks);
-    std::vector<std::string> column = wells::infer_strat_order(per_well, resolved);
+    VZ_ASSIGN_OR_RETURN(std::vector<std::string> column, wells::infer_strat_order(per_well, resolved));
 
     std::vector<std::string> keys;
     keys.reserve(wells.size());

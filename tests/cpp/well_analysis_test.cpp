@@ -3,7 +3,10 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <random>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "algorithms/wells.hpp"
@@ -12,6 +15,7 @@
 #include "core/log.hpp"
 #include "core/trajectory.hpp"
 #include "core/well.hpp"
+#include "memory_limit.hpp"
 
 namespace vz {
 namespace {
@@ -158,7 +162,117 @@ TEST(StratOrder, InferFromPicksAndHints) {
          {{"A", "B"}, {"B", "C"}, {"C", "A"}},
          {"C", "A", "B"}},
     };
-    for (const auto& c : cases) EXPECT_EQ(wells::infer_strat_order(c.picks, c.hints), c.order) << c.name;
+    for (const auto& c : cases) {
+        auto order = wells::infer_strat_order(c.picks, c.hints);
+        ASSERT_TRUE(order) << c.name << ": " << order.error().display();
+        EXPECT_EQ(*order, c.order) << c.name;
+    }
+}
+
+// The column by the letter of its definition: every two picks of a well
+// compared, edges in an ordered set, the lowest free node placed each round.
+// Slow, but plainly right: the reference for the inference by pairs of names.
+std::vector<std::string> column_by_every_pair_of_picks(const Picks& picks, const std::vector<StratHint>& hints) {
+    std::vector<std::string> names;
+    std::unordered_map<std::string, std::size_t> node;
+    for (const auto& well : picks)
+        for (const auto& p : well)
+            if (node.emplace(p.name, names.size()).second) names.push_back(p.name);
+    std::set<std::pair<std::size_t, std::size_t>> edges;
+    for (const auto& well : picks)
+        for (std::size_t i = 0; i < well.size(); ++i)
+            for (std::size_t j = i + 1; j < well.size(); ++j) {
+                if (well[i].name == well[j].name) continue;
+                if (well[j].md > well[i].md) edges.emplace(node[well[i].name], node[well[j].name]);
+                if (well[j].md < well[i].md) edges.emplace(node[well[j].name], node[well[i].name]);
+            }
+    const auto data = edges;
+    for (const auto& h : hints) {
+        if (!node.contains(h.above) || !node.contains(h.below)) continue;
+        const std::size_t a = node[h.above], b = node[h.below];
+        if (a == b) continue;
+        std::vector<char> seen(names.size());
+        std::vector<std::size_t> stack{b};
+        bool reached = false;
+        while (!stack.empty() && !reached) {
+            std::size_t at = stack.back();
+            stack.pop_back();
+            for (const auto& [from, to] : data)
+                if (from == at) {
+                    if (to == a) reached = true;
+                    if (!seen[to]) seen[to] = 1, stack.push_back(to);
+                }
+        }
+        if (!reached) edges.emplace(a, b);
+    }
+    std::vector<std::size_t> indegree(names.size());
+    for (const auto& [from, to] : edges) ++indegree[to];
+    std::vector<char> placed(names.size());
+    std::vector<std::string> order;
+    for (std::size_t round = 0; round < names.size(); ++round) {
+        std::size_t pick = names.size();
+        for (std::size_t k = 0; k < names.size() && pick == names.size(); ++k)
+            if (!placed[k] && indegree[k] == 0) pick = k;
+        for (std::size_t k = 0; k < names.size() && pick == names.size(); ++k)
+            if (!placed[k]) pick = k;
+        placed[pick] = 1;
+        order.push_back(names[pick]);
+        for (const auto& [from, to] : edges)
+            if (from == pick && !placed[to] && indegree[to] > 0) --indegree[to];
+    }
+    return order;
+}
+
+// Pairs of names give the column that every pair of picks gives, on random
+// wells with repeated names, equal and NaN depths, cycles and hints.
+TEST(StratOrder, PairsOfNamesMatchEveryPairOfPicks) {
+    std::mt19937 rng(20);
+    for (int trial = 0; trial < 400; ++trial) {
+        const int name_count = 1 + static_cast<int>(rng() % 12);
+        const int depth_levels = 1 + static_cast<int>(rng() % 8);  // few levels: many equal depths
+        Picks picks(1 + rng() % 4);
+        for (auto& well : picks) {
+            const std::size_t count = rng() % 10;
+            for (std::size_t k = 0; k < count; ++k) {
+                const double md = rng() % 11 == 0 ? kNaN : 1000.0 + 10.0 * static_cast<double>(rng() % depth_levels);
+                well.push_back({"T" + std::to_string(rng() % name_count), md});
+            }
+        }
+        std::vector<StratHint> hints;
+        for (std::size_t k = rng() % 4; k > 0; --k)
+            hints.push_back({"T" + std::to_string(rng() % (name_count + 1)), "T" + std::to_string(rng() % name_count)});
+        auto order = wells::infer_strat_order(picks, hints);
+        ASSERT_TRUE(order) << order.error().display();
+        ASSERT_EQ(*order, column_by_every_pair_of_picks(picks, hints)) << "trial " << trial;
+    }
+}
+
+// Many picks of few names cost the names, not the picks; a well of 20,000
+// distinct tops is answered within a small memory budget (about 50 MB of
+// pairs). Under an address-space limit neither lets an allocation failure
+// escape.
+TEST(StratOrder, LargeWellsAreAnsweredInBoundedMemory) {
+    VZ_SKIP_WITHOUT_ADDRESS_LIMIT();
+    const std::string report = testing::run_with_memory_budget(std::size_t{512} << 20, []() -> std::string {
+        Picks repeated(1);
+        for (int k = 0; k < 20000; ++k) repeated[0].push_back({"T" + std::to_string(k % 3), 3000.0 - k % 3 * 1000});
+        auto few = wells::infer_strat_order(repeated, {});
+        if (!few) return few.error().display();
+        if (*few != std::vector<std::string>{"T2", "T1", "T0"}) return "wrong order of three names";
+
+        // Distinct tops listed deepest first: the column reverses them.
+        const int n = 20000;
+        Picks distinct(1);
+        for (int k = 0; k < n; ++k) distinct[0].push_back({"T" + std::to_string(k), static_cast<double>(n - k)});
+        const std::vector<StratHint> against_the_data = {{"T0", "T1"}};
+        auto many = wells::infer_strat_order(distinct, against_the_data);
+        if (!many) return many.error().display();
+        if (many->size() != static_cast<std::size_t>(n)) return "wrong size";
+        for (int k = 0; k < n; ++k)
+            if ((*many)[static_cast<std::size_t>(k)] != "T" + std::to_string(n - 1 - k)) return "wrong order";
+        return "";
+    });
+    EXPECT_EQ(report, "");
 }
 
 TEST(StratOrder, RankMap) {
