@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "foundation/memory.hpp"
 #include "io/text.hpp"
 
 namespace vz::geojson {
@@ -164,20 +165,33 @@ std::expected<void, std::string> walk_document(const json& doc, OnFeature&& on_f
 
 }  // namespace
 
-Result<PointColumns> read_points(const std::filesystem::path& path) {
+namespace {
+
+/// The size of the attribute table being built, for the message when it
+/// does not fit in memory (no points: no table yet).
+struct TableSize {
+    std::size_t points = 0;
+    std::size_t columns = 0;
+};
+
+Result<PointColumns> read_points_unguarded(const std::filesystem::path& path, TableSize& table) {
     VZ_ASSIGN_OR_RETURN(std::string text, text::read_file(path));
     auto doc = parse_document(text);
+    text = std::string();
     if (!doc) return fail(Error::parse(fmt::format("GeoJSON points: {}", doc.error())));
 
+    // Each accepted feature keeps its numeric properties as (column, value)
+    // pairs: memory follows the properties the file holds, and the table is
+    // laid out once its size is known.
     struct Accepted {
         Position point;
-        OrderedMap<std::string, double> props;
+        std::vector<std::pair<std::size_t, double>> props;
     };
     std::vector<Accepted> accepted;
-    OrderedMap<std::string, bool> names;  // insertion-ordered set
+    OrderedMap<std::string, std::size_t> columns;  // name -> column, first met first
     auto r = walk_document(*doc, [&](const json& geom, const json& props) -> std::expected<void, std::string> {
         std::optional<Position> pending;
-        OrderedMap<std::string, double> current;
+        std::vector<std::pair<std::size_t, double>> current;
         if (props.is_object()) {
             // The default object keeps its names in ascending byte order.
             for (auto it = props.begin(); it != props.end(); ++it) {
@@ -190,8 +204,9 @@ Result<PointColumns> read_points(const std::filesystem::path& path) {
                 } else {
                     continue;
                 }
-                current.insert_or_assign(it.key(), x);
-                names.insert({it.key(), true});
+                auto [col, fresh] = columns.try_emplace(it.key(), columns.size());
+                (void)fresh;
+                current.emplace_back(col->second, x);
             }
         }
         if (!geom.is_null()) {
@@ -202,23 +217,38 @@ Result<PointColumns> read_points(const std::filesystem::path& path) {
         return {};
     });
     if (!r) return fail(Error::parse(fmt::format("GeoJSON points: {}", r.error())));
+    doc = json();
 
+    // points × columns values, NaN where a feature lacks a property: every
+    // column is allocated before any is filled.
+    table = {accepted.size(), columns.size()};
+    std::vector<std::vector<double>> values(columns.size());
+    for (auto& column : values) column.assign(accepted.size(), std::numeric_limits<double>::quiet_NaN());
     PointColumns out;
     out.points.reserve(accepted.size());
-    for (const auto& a : accepted) out.points.push_back(a.point);
-    for (const auto& [name, unused] : names) {
-        std::vector<double> column;
-        column.reserve(accepted.size());
-        for (const auto& a : accepted) {
-            auto it = a.props.find(name);
-            column.push_back(it == a.props.end() ? std::numeric_limits<double>::quiet_NaN() : it->second);
-        }
-        out.attributes.insert({name, std::move(column)});
+    for (std::size_t i = 0; i < accepted.size(); ++i) {
+        out.points.push_back(accepted[i].point);
+        for (const auto& [col, x] : accepted[i].props) values[col][i] = x;
     }
+    accepted = {};
+    for (const auto& [name, col] : columns) out.attributes.insert({name, std::move(values[col])});
     return out;
 }
 
-Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
+}  // namespace
+
+Result<PointColumns> read_points(const std::filesystem::path& path) {
+    TableSize table;
+    return guard_memory([&] { return read_points_unguarded(path, table); },
+                        [&] {
+                            if (table.points > 0 && table.columns > 0)
+                                return memory_error(fmt::format("GeoJSON points: an attribute table of {} points × {} columns",
+                                                                table.points, table.columns));
+                            return memory_error(fmt::format("GeoJSON points: {}", text::display_path(path)));
+                        });
+}
+
+static Result<PolygonRings> read_polygons_unguarded(const std::filesystem::path& path) {
     VZ_ASSIGN_OR_RETURN(std::string text, text::read_file(path));
     auto doc = parse_document(text);
     if (!doc) return fail(Error::parse(fmt::format("GeoJSON polygons: {}", doc.error())));
@@ -235,6 +265,11 @@ Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
     });
     if (!r) return fail(Error::parse(fmt::format("GeoJSON polygons: {}", r.error())));
     return rings;
+}
+
+Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
+    return guard_memory([&] { return read_polygons_unguarded(path); },
+                        [&] { return memory_error(fmt::format("GeoJSON polygons: {}", text::display_path(path))); });
 }
 
 }  // namespace vz::geojson

@@ -14,6 +14,7 @@
 #include "core/shell/edges.hpp"
 #include "core/shell/structured.hpp"
 #include "expected_macros.hpp"
+#include "foundation/memory.hpp"
 #include "io/earthvision.hpp"
 #include "io/text.hpp"
 
@@ -106,7 +107,7 @@ Result<Placement> place_by_index(const EarthVisionGrid& grid) {
 
 }  // namespace
 
-Result<StructuredMeshSurface> load_earthvision_grid(const std::filesystem::path& path) {
+Result<StructuredMeshSurface> load_earthvision_grid(const std::filesystem::path& path) try {
     VZ_ASSIGN_OR_RETURN(const EarthVisionGrid grid, earthvision::read_grid(path));
     if (grid.nodes.empty()) return fail(Error::geometry_inference("EarthVision grid contains no data nodes"));
 
@@ -156,6 +157,9 @@ Result<StructuredMeshSurface> load_earthvision_grid(const std::filesystem::path&
     surface.history =
         History::make(fmt::format("structured_surface.load_earthvision_grid(path={})", text::display_path(path)));
     return surface;
+} catch (const std::bad_alloc&) {
+    return fail(
+        memory_error(fmt::format("structured_surface.load_earthvision_grid(path={})", text::display_path(path))));
 }
 
 }  // namespace vz::structured_load

@@ -16,6 +16,7 @@
 #include "io/surface_load.hpp"
 #include "expected_macros.hpp"
 #include "foundation/format.hpp"
+#include "foundation/memory.hpp"
 #include "io/crsmeta.hpp"
 #include "io/csv.hpp"
 #include "io/las.hpp"
@@ -244,7 +245,7 @@ std::optional<std::size_t> pick_well(std::span<const std::string> well_ids, std:
 // ---- well loading --------------------------------------------------------------
 
 Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2> head, double kb,
-                                       const fs::path& path) {
+                                       const fs::path& path) try {
     const AliasMap* aliases = curve_aliases ? &*curve_aliases : nullptr;
 
     std::vector<fs::path> files;
@@ -337,6 +338,8 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
     auto [stored, inserted] = wells.insert({std::string(id), std::move(well)});
     (void)inserted;
     return &stored->second;
+} catch (const std::bad_alloc&) {
+    return fail(memory_error(fmt::format("load_well: well '{}' from {}", id, text::display_path(path))));
 }
 
 Result<const Well*> GeoData::load_well_with_aliases(std::string_view id, std::array<double, 2> head, double kb,
@@ -349,7 +352,7 @@ Result<const Well*> GeoData::load_well_with_aliases(std::string_view id, std::ar
 
 // ---- well tops ---------------------------------------------------------------
 
-Result<std::uint64_t> GeoData::load_well_tops(const fs::path& path) {
+Result<std::uint64_t> GeoData::load_well_tops(const fs::path& path) try {
     VZ_ASSIGN_OR_RETURN(auto rows, petrel_tops::read_file(path));
 
     // Horizon picks grouped by the row's well text as written.
@@ -401,6 +404,8 @@ Result<std::uint64_t> GeoData::load_well_tops(const fs::path& path) {
     for (auto it = wells.begin(); it != wells.end(); ++it) it.value().set_strat_order(column);
     strat_order = std::move(column);
     return count;
+} catch (const std::bad_alloc&) {
+    return fail(memory_error(fmt::format("load_well_tops: {}", text::display_path(path))));
 }
 
 // ---- surface, point and polygon loaders -----------------------------------------

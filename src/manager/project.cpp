@@ -8,6 +8,8 @@
 
 #include "container/container.hpp"
 #include "expected_macros.hpp"
+#include "foundation/memory.hpp"
+#include "io/text.hpp"
 #include "manager/asset.hpp"
 #include "manager/element.hpp"
 #include "manager/project_rules.hpp"
@@ -288,7 +290,7 @@ container::Section stamp_element_section(container::Section section, const GeoDa
     return section;
 }
 
-Result<void> save(const GeoData& p, const std::filesystem::path& path) {
+Result<void> save(const GeoData& p, const std::filesystem::path& path) try {
     VZ_TRY(check_optional_name(p.display_name, "display name"));
     VZ_TRY(check_optional_name(p.crs, "CRS"));
     VZ_TRY(check_reserved_prefix(p));
@@ -335,11 +337,13 @@ Result<void> save(const GeoData& p, const std::filesystem::path& path) {
     const ProjectMeta meta = ProjectMeta::from_project(p, now_unix_seconds());
     VZ_TRY(container::save(path, meta.to_json(), kElementSchemaVersion, sections));
     return {};
+} catch (const std::bad_alloc&) {
+    return fail(memory_error(fmt::format("save: the sections of the project for {}", text::display_path(path))));
 }
 
 // ---- open ---------------------------------------------------------------------------
 
-Result<GeoData> open(const std::filesystem::path& path) {
+Result<GeoData> open(const std::filesystem::path& path) try {
     VZ_ASSIGN_OR_RETURN(container::Container c, container::open(path));
     VZ_TRY(check_element_schema(c.element_schema_version));
     const Json app = c.header.app;
@@ -364,6 +368,8 @@ Result<GeoData> open(const std::filesystem::path& path) {
     }
     for (const container::Entry& e : c.header.sections) VZ_TRY(open_section(p, c, e));
     return p;
+} catch (const std::bad_alloc&) {
+    return fail(memory_error(fmt::format("open: the project in {}", text::display_path(path))));
 }
 
 // ---- inspect ------------------------------------------------------------------------

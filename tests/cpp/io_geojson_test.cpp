@@ -5,6 +5,7 @@
 
 #include "io/geojson.hpp"
 #include "io_test_util.hpp"
+#include "memory_limit.hpp"
 
 namespace vz {
 namespace {
@@ -74,6 +75,41 @@ TEST(GeoJsonPoints, Read) {
         EXPECT_EQ(r->points, c.points) << c.name;
         EXPECT_EQ(columns(*r), c.cols) << c.name;
     }
+}
+
+// Every feature with a property of its own makes the attribute table grow
+// with the square of the features: 20,000 such points are 400 million
+// values. Under an address-space limit that table is refused with its size
+// instead of letting the allocation failure escape; a table that fits is
+// read, each value in its feature's row.
+TEST(GeoJsonPoints, AttributeTableBeyondMemoryIsRefusedWithItsSize) {
+    VZ_SKIP_WITHOUT_ADDRESS_LIMIT();
+    auto file = [](int n) {
+        std::string f = "{\"type\":\"FeatureCollection\",\"features\":[";
+        for (int k = 0; k < n; ++k)
+            f += (k ? "," : "") + feature(point(k, 0), "{\"p" + std::to_string(k) + "\":" + std::to_string(k) + "}");
+        return f + "]}";
+    };
+    testing::ScratchDir dir;
+    const auto big = dir.write("big.geojson", file(20000));
+    const auto small = dir.write("small.geojson", file(1000));
+    const std::string report = testing::run_with_memory_budget(std::size_t{256} << 20, [&]() -> std::string {
+        auto r = geojson::read_points(big);
+        if (r) return "read a table beyond the limit";
+        const char* want = "out of range: GeoJSON points: an attribute table of 20000 points × 20000 columns does "
+                           "not fit in memory";
+        if (r.error().display() != want) return r.error().display();
+        auto fits = geojson::read_points(small);
+        if (!fits) return fits.error().display();
+        if (fits->points.size() != 1000 || fits->attributes.size() != 1000) return "wrong table size";
+        for (int k = 0; k < 1000; k += 111) {
+            const auto& column = fits->attributes.at("p" + std::to_string(k));
+            for (int i = 0; i < 1000; ++i)
+                if (i == k ? column[i] != k : !std::isnan(column[i])) return "value in the wrong row";
+        }
+        return "";
+    });
+    EXPECT_EQ(report, "");
 }
 
 TEST(GeoJsonPolygons, Read) {
