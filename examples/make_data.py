@@ -118,7 +118,7 @@ def write_wellpath(path, name, head, positioned):
         f"# WELL HEAD X-COORDINATE: {head[0]:.2f} (m)",
         f"# WELL HEAD Y-COORDINATE: {head[1]:.2f} (m)",
         f"# WELL DATUM (KB, Kelly bushing, from MSL): {KB:.2f} (m)",
-        "# CRS: ED50 / UTM zone 31N",
+        "# ED50 / UTM zone 31N",
         "#=" + "=" * 118,
         "#      MD          X            Y           Z         TVD         DX         DY"
         "       AZIM        INCL       DLS        AZIM_GN",
@@ -334,8 +334,8 @@ def tops_rows(well_label, path, rng, skip=()):
 def write_tops(path, rows, contacts):
     lines = [PETREL_HEADER]
     for x, y, z, md, name, well in rows:
-        lines.append(f'{x:.2f} {y:.2f} {z:.2f} -999 -999 "" {md:.2f} -999 Horizon "{name}" "{well}"')
-    lines += [f'{x:.2f} {y:.2f} {z:.2f} -999 -999 "" {md:.2f} -999 Other "{name}" "{well}"'
+        lines.append(f'{x:.2f} {y:.2f} {z:.2f} -999 -999 "Jurassic" {md:.2f} -999 Horizon "{name}" "{well}"')
+    lines += [f'{x:.2f} {y:.2f} {z:.2f} -999 -999 "Jurassic" {md:.2f} -999 Other "{name}" "{well}"'
               for x, y, z, md, name, well in contacts]
     with open(path, "w", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
