@@ -405,6 +405,53 @@ def test_a_warnings_hook_cannot_reach_the_project_being_changed(tmp_path, reach,
     assert saved(geo, tmp_path)[1]["app"]["strat_hints"] == []
 
 
+# (call made while the project is held exclusively, with a wrong argument:
+# methods that take their access on entry report the access conflict, those
+# that take it in the body report the argument first)
+ACCESS_ORDER = [
+    (lambda g: g.well(5), TypeError, None),
+    (lambda g: g.surface(5), TypeError, None),
+    (lambda g: g.surfaces(), RuntimeError, "Already mutably borrowed"),
+    (lambda g: g.load_surface(5, "x"), TypeError, None),
+    (lambda g: g.load_well(5), TypeError, None),
+    (lambda g: g.load_well_tops(5), RuntimeError, "Already borrowed"),
+    (lambda g: g.delete_well_top(5), RuntimeError, "Already borrowed"),
+    (lambda g: g.well_top_set(5), RuntimeError, "Already mutably borrowed"),
+    (lambda g: g.save(5), RuntimeError, "Already mutably borrowed"),
+    (lambda g: g.rename_surface(1, 2), RuntimeError, "Already borrowed"),
+    (lambda g: g.delete_points(1), RuntimeError, "Already borrowed"),
+    (lambda g: g.set_element_tags(1, "x"), RuntimeError, "Already borrowed"),
+    (lambda g: g.replace_surface(5, None), TypeError, None),
+    (lambda g: g.replace_surface("s", 1.0), TypeError, None),
+    (lambda g: g.put_model_section(1, 1, 1, 1), RuntimeError, "Already borrowed"),
+    (lambda g: g.add_asset(1, 1, 1, 1, 1, 1), RuntimeError, "Already borrowed"),
+    (lambda g: g.model_section(1), RuntimeError, "Already mutably borrowed"),
+    (lambda g: g.asset_names(), RuntimeError, "Already mutably borrowed"),
+    (lambda g: GeoData.inspect(5), TypeError, None),
+]
+
+
+@pytest.mark.parametrize("index", range(len(ACCESS_ORDER)))
+def test_access_is_taken_on_entry_or_after_the_arguments(index):
+    call, error, message = ACCESS_ORDER[index]
+    geo = GeoData()
+    caught = []
+
+    def hook(*args, **kwargs):
+        try:
+            call(geo)
+        except Exception as e:
+            caught.append(e)
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("always")
+        warnings.showwarning = hook
+        geo.strat_hint("A < B")
+    assert len(caught) == 1 and type(caught[0]) is error
+    if message:
+        assert str(caught[0]) == message
+
+
 @pytest.mark.parametrize(
     "method, signature",
     [
