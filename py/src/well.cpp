@@ -11,6 +11,7 @@
 #include "frame/builders.hpp"
 #include "frame/escape.hpp"
 #include "frame/frame.hpp"
+#include "well_accessors.hpp"
 
 namespace vz::py {
 
@@ -135,6 +136,7 @@ ClassDef define() {
         .getattr_fallback<&top_attribute>();
     // The accessors, top mutators, zone table, intersection calls and the
     // viewer call add themselves here, each through one `add_well_…(def)`.
+    add_well_accessors(def);
     return def;
 }
 

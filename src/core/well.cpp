@@ -123,16 +123,18 @@ Sidetrack* Well::sidetrack(std::string_view label) {
     return it == bores.end() ? nullptr : &it.value();
 }
 
+Sidetrack Well::new_bore(std::string_view label) const {
+    Sidetrack bore;
+    bore.label = std::string(label);
+    bore.head = head;
+    bore.kb = kb;
+    return bore;
+}
+
 Sidetrack& Well::sidetrack_entry(std::string_view label) {
     std::string key(label);
     auto it = bores.find(key);
-    if (it == bores.end()) {
-        Sidetrack bore;
-        bore.label = key;
-        bore.head = head;
-        bore.kb = kb;
-        it = bores.emplace(std::move(key), std::move(bore)).first;
-    }
+    if (it == bores.end()) it = bores.emplace(std::move(key), new_bore(label)).first;
     return it.value();
 }
 

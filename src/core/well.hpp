@@ -20,6 +20,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -203,6 +204,24 @@ struct Well {
     /// The bore with exactly this label, first appended (the well's head and
     /// kb, nothing else) when missing. Never fails.
     Sidetrack& sidetrack_entry(std::string_view label);
+    /// Runs `change(Sidetrack&)` (returning a `Result` or another expected
+    /// value) on the bore with exactly this label. When the well has no such
+    /// bore the change runs on a new one made as `sidetrack_entry` makes it,
+    /// which is appended only when the change succeeds: a refused change
+    /// leaves no empty bore behind. Returns the change's result.
+    template <class F>
+    auto change_bore(std::string_view label, F&& change) -> std::invoke_result_t<F, Sidetrack&> {
+        if (Sidetrack* bore = sidetrack(label)) return std::forward<F>(change)(*bore);
+        Sidetrack fresh = new_bore(label);
+        auto result = std::forward<F>(change)(fresh);
+        if (result) {
+            std::string key = fresh.label;
+            bores.emplace(std::move(key), std::move(fresh));
+        }
+        return result;
+    }
+    /// An empty bore of this label with the well's head and kb (not added).
+    Sidetrack new_bore(std::string_view label) const;
     /// The main bore ""; null only for a damaged well without it.
     const Sidetrack* main_bore() const { return sidetrack(""); }
     /// True when at least two bores carry a trajectory.

@@ -174,6 +174,14 @@ TEST(LogView, AtMdOnAClippedViewStaysInsideTheClip) {
     EXPECT_FALSE(v.at_md(100.5).has_value());
     EXPECT_FALSE(v.at_md(102.5).has_value());
     EXPECT_DOUBLE_EQ(*v.at_md(101.5), 15.0);
+
+    // A clip of one sample answers at that sample only, never pairing it
+    // with the stored neighbours outside the clip.
+    const LogView one = Log::clip(log, 101, 102);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one.at_md(101), std::optional<double>(10.0));
+    for (const double at : {100.5, 101.5, 102.0}) EXPECT_FALSE(one.at_md(at).has_value()) << at;
+    expect_same(Log::resample(one, std::vector<double>{100.5, 101, 101.5}), {kNaN, 10, kNaN});
 }
 
 TEST(Log, ResampleOntoTargets) {

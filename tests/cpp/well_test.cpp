@@ -92,6 +92,41 @@ TEST(Well, SidetrackEntryAppendsOnceWithTheWellsHeadAndDatum) {
     EXPECT_EQ(w.named_bore_labels(), (std::vector<std::string_view>{"ST1", "ST2"}));
 }
 
+TEST(Well, ChangeBoreAddsAMissingBoreOnlyWhenTheChangeSucceeds) {
+    Well w = Well::make("W1", 10, 20, 25);
+    push_vertical(w.sidetrack_entry("A"), 0, 1000);
+
+    // A refused change on a missing bore leaves the bores as they were.
+    auto refused = w.change_bore("B", [](Sidetrack& b) { return b.add_top("  ", 100); });
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error(), Error::parse("top name cannot be empty"));
+    EXPECT_EQ(w.sidetrack("B"), nullptr);
+    EXPECT_EQ(w.named_bore_labels(), (std::vector<std::string_view>{"A"}));
+
+    // A successful one appends the bore last, made as `sidetrack_entry` makes
+    // it, with the change applied.
+    auto added = w.change_bore("B", [](Sidetrack& b) { return b.add_top("Brent", 5000); });
+    ASSERT_TRUE(added.has_value()) << added.error().display();
+    EXPECT_EQ(w.named_bore_labels(), (std::vector<std::string_view>{"A", "B"}));
+    const Sidetrack* b = w.sidetrack("B");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->label, "B");
+    EXPECT_EQ(b->head, (std::array<double, 2>{10, 20}));
+    EXPECT_EQ(b->kb, 25.0);
+    EXPECT_FALSE(b->has_trajectory());
+    EXPECT_EQ(b->tops, (std::vector<DepthPick>{{"Brent", 5000}}));
+
+    // An existing bore is changed in place; its failure changes nothing.
+    auto in_place = w.change_bore("A", [](Sidetrack& a) { return a.add_top("Ness", 1001); });
+    ASSERT_FALSE(in_place.has_value());
+    EXPECT_EQ(in_place.error().kind(), ErrorKind::OutOfRange);
+    EXPECT_TRUE(w.sidetrack("A")->tops.empty());
+    auto removed = w.change_bore("B", [](Sidetrack& bore) { return bore.remove_top("brent"); });
+    ASSERT_TRUE(removed.has_value());
+    EXPECT_EQ(*removed, (DepthPick{"Brent", 5000}));
+    EXPECT_EQ(w.bores.size(), 3u);
+}
+
 TEST(Well, BoreChoice) {
     struct Case {
         const char* name;
