@@ -27,6 +27,13 @@ double interpolate(std::span<const double> md, std::span<const double> values, s
                    double x) {
     const double delta = md[b] - md[a];
     if (delta <= 0.0) return values[a];
+    // At the upper sample itself the answer is that sample's own value: the
+    // general form can miss it by a rounding step, and a curve read at its
+    // own depths (a conditioning curve sampled with the curve it conditions)
+    // must give back exactly what it stores, so that a value equal to a
+    // cutoff stays equal to it. A NaN or infinite left sample still spoils
+    // the value through the general form.
+    if (x == md[b] && std::isfinite(values[a])) return values[b];
     return values[a] + (values[b] - values[a]) * ((x - md[a]) / delta);
 }
 

@@ -168,6 +168,24 @@ TEST(LogView, AtMdInterpolatesInsideTheSampledRangeOnly) {
     }
 }
 
+TEST(Log, ReadingAtASampleDepthGivesThatSamplesValueExactly) {
+    // 0.5 + (0.08 - 0.5) is not 0.08 in binary floating point; a curve read
+    // at its own depths must still give back 0.08, or a value equal to a
+    // cutoff would fall on the wrong side of it.
+    const Log log = make_log({100, 101, 102, 103}, {0.5, 0.08, 0.1, 0.45});
+    const std::vector<double> own(log.md.begin(), log.md.end());
+    const auto resampled = Log::resample(log.view(), own);
+    for (std::size_t k = 0; k < own.size(); ++k) {
+        EXPECT_EQ(resampled[k], log.values[k]) << own[k];
+        EXPECT_EQ(log.view().at_md(own[k]), std::optional<double>(log.values[k])) << own[k];
+    }
+    // A NaN or infinite neighbour below still spoils the sample's value.
+    const Log spoiled = make_log({100, 101, 102}, {kNaN, 2, 3});
+    EXPECT_TRUE(std::isnan(*spoiled.view().at_md(101)));
+    const Log infinite = make_log({100, 101}, {kInf, 2});
+    EXPECT_TRUE(std::isnan(*infinite.view().at_md(101)));
+}
+
 TEST(LogView, AtMdOnAClippedViewStaysInsideTheClip) {
     const Log log = make_log({100, 101, 102, 103}, {0, 10, 20, 30});
     const LogView v = Log::clip(log, 101, 103);
