@@ -4,11 +4,13 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include <fmt/format.h>
 
 #include "foundation/format.hpp"
+#include "frame/escape.hpp"
 #include "stats.hpp"
 #include "well.hpp"
 
@@ -59,9 +61,11 @@ PyResult<Ref> log(PyObject* self, const Args& a) {
 }
 
 PyResult<std::string> repr(PyObject* self) {
-    return with_zone(self, [](const vz::Zone& z) {
-        return fmt::format("Interval(name={}, top_md={}, base_md={})", z.name, num(z.top_md), num(z.base_md));
-    });
+    using Row = std::tuple<std::string, double, double>;
+    VZ_ASSIGN_OR_RETURN(Row zone, with_zone(self, [](const vz::Zone& z) { return Row(z.name, z.top_md, z.base_md); }));
+    VZ_ASSIGN_OR_RETURN(std::string name, escape_literal(std::get<0>(zone)));
+    return fmt::format("Interval(name={}, top_md={}, base_md={})", name, num(std::get<1>(zone)),
+                       num(std::get<2>(zone)));
 }
 
 /// An attribute that no member answers: the statistics of that log within

@@ -10,6 +10,8 @@
 
 #include <fmt/format.h>
 
+#include "frame/builders.hpp"
+#include "frame/escape.hpp"
 #include "stats.hpp"
 #include "well.hpp"
 
@@ -97,12 +99,7 @@ PyResult<Ref> at_md_many(PyObject* self, const Args& a) {
                             for (const double d : depths) out.push_back(v.at_md(d));
                             return out;
                         }));
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(static_cast<Py_ssize_t>(answers.size()))));
-    for (std::size_t k = 0; k < answers.size(); ++k) {
-        VZ_ASSIGN_OR_RETURN(Ref item, to_py(answers[k]));
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), item.release());
-    }
-    return list;
+    return list_map(answers, [](const std::optional<double>& v) { return to_py(v); });
 }
 
 PyResult<Ref> values_md(PyObject* self, const Args&) {
@@ -111,9 +108,7 @@ PyResult<Ref> values_md(PyObject* self, const Args&) {
     VZ_ASSIGN_OR_RETURN(Arrays arrays, with_view(*p, [](const vz::LogView& v) {
                             return Arrays(copy(v.values()), copy(v.md()));
                         }));
-    VZ_ASSIGN_OR_RETURN(Ref vals, to_py(arrays.first));
-    VZ_ASSIGN_OR_RETURN(Ref mds, to_py(arrays.second));
-    return checked(PyTuple_Pack(2, vals.get(), mds.get()));
+    return py_tuple(arrays.first, arrays.second);
 }
 
 PyResult<std::size_t> length(PyObject* self) {
@@ -124,7 +119,8 @@ PyResult<std::size_t> length(PyObject* self) {
 PyResult<std::string> repr(PyObject* self) {
     VZ_ASSIGN_OR_RETURN(auto p, view_handle(self));
     VZ_ASSIGN_OR_RETURN(std::size_t n, with_view(*p, [](const vz::LogView& v) { return v.size(); }));
-    return fmt::format("LogView(mnemonic={}, n={})", p->mnemonic, n);
+    VZ_ASSIGN_OR_RETURN(std::string mnemonic, escape_literal(p->mnemonic));
+    return fmt::format("LogView(mnemonic={}, n={})", mnemonic, n);
 }
 
 ClassDef define() {

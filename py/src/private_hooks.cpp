@@ -14,6 +14,7 @@
 #include "frame/convert_more.hpp"
 #include "frame/frame.hpp"
 #include "frame/pycall.hpp"
+#include "geodata.hpp"
 #include "ingest_spec.hpp"
 #include "net_settings.hpp"
 #include "stats.hpp"
@@ -69,6 +70,15 @@ PyResult<Ref> hit_hook(const Args& a) {
     VZ_ASSIGN_OR_RETURN(hit.surface, a.opt<std::string>("surface"));
     VZ_ASSIGN_OR_RETURN(std::optional<std::uint64_t> project, a.opt<std::uint64_t>("project"));
     return new_surface_intersection(project, std::move(hit));
+}
+
+constexpr const char* kSerialDoc =
+    "_project_serial(geo)\n--\n\n"
+    "The serial a crossing of the `GeoData` object `geo` carries as its project.";
+
+PyResult<std::uint64_t> serial_hook(const Args& a) {
+    VZ_ASSIGN_OR_RETURN(auto geo, (a.get<ObjectOf<GeoDataPayload, &geodata_type>>("geo")));
+    return geo->serial;
 }
 
 constexpr const char* kHitValueDoc =
@@ -161,6 +171,7 @@ PyResult<void> add_private_hooks(PyObject* module) {
     VZ_TRY(set_private(module, "_stats", make_function<&stats_hook>(kStatsDoc, module)));
     VZ_TRY(set_private(module, "_bbox", make_function<&bbox_hook>(kBBoxDoc, module)));
     VZ_TRY(set_private(module, "_surface_intersection", make_function<&hit_hook>(kHitDoc, module)));
+    VZ_TRY(set_private(module, "_project_serial", make_function<&serial_hook>(kSerialDoc, module)));
     VZ_TRY(set_private(module, "_surface_intersection_value",
                        make_function<&hit_value_hook>(kHitValueDoc, module)));
     VZ_TRY(set_private(module, "_bytes", make_function<&bytes_hook>(kBytesDoc, module)));

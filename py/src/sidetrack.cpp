@@ -12,6 +12,9 @@
 #include <fmt/format.h>
 
 #include "analysis/interpret.hpp"
+#include "frame/builders.hpp"
+#include "frame/escape.hpp"
+#include "net_settings.hpp"
 #include "stats.hpp"
 #include "well_accessors.hpp"
 
@@ -72,9 +75,7 @@ PyResult<Ref> md_range(PyObject* self, const Args&) {
                             return std::make_pair(t->first_md(), t->last_md());
                         }));
     if (!span) return Ref::none();
-    VZ_ASSIGN_OR_RETURN(Ref first, to_py(span->first));
-    VZ_ASSIGN_OR_RETURN(Ref last, to_py(span->second));
-    return checked(PyTuple_Pack(2, first.get(), last.get()));
+    return py_tuple(span->first, span->second);
 }
 
 PyResult<Ref> contacts(PyObject* self, const Args&) {
@@ -106,15 +107,7 @@ PyResult<Ref> zones(PyObject* self, const Args&) {
                             for (vz::Zone& z : b.zones()) out.push_back({std::move(z.name), z.top_md, z.base_md});
                             return out;
                         }));
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(static_cast<Py_ssize_t>(rows.size()))));
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-        VZ_ASSIGN_OR_RETURN(Ref name, to_py(rows[k].name));
-        VZ_ASSIGN_OR_RETURN(Ref top, to_py(rows[k].top_md));
-        VZ_ASSIGN_OR_RETURN(Ref base, to_py(rows[k].base_md));
-        VZ_ASSIGN_OR_RETURN(Ref row, checked(PyTuple_Pack(3, name.get(), top.get(), base.get())));
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), row.release());
-    }
-    return list;
+    return list_map(rows, [](const ZoneRow& z) { return py_tuple(z.name, z.top_md, z.base_md); });
 }
 
 PyResult<Ref> log(PyObject* self, const Args& a) {
@@ -183,15 +176,8 @@ PyResult<Ref> log_stats(PyObject* self, const Args& a) {
 
 /// A list of (zone name, result) tuples; `item` makes each result.
 template <class T, class Make>
-PyResult<Ref> zone_rows(std::vector<std::pair<std::string, T>>& rows, Make&& item) {
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(static_cast<Py_ssize_t>(rows.size()))));
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-        VZ_ASSIGN_OR_RETURN(Ref name, to_py(rows[k].first));
-        VZ_ASSIGN_OR_RETURN(Ref value, item(std::move(rows[k].second)));
-        VZ_ASSIGN_OR_RETURN(Ref row, checked(PyTuple_Pack(2, name.get(), value.get())));
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), row.release());
-    }
-    return list;
+PyResult<Ref> zone_rows(const std::vector<std::pair<std::string, T>>& rows, Make&& item) {
+    return list_map(rows, [&](const std::pair<std::string, T>& row) { return py_tuple(row.first, item(row.second)); });
 }
 
 PyResult<Ref> zone_stats(PyObject* self, const Args& a) {
@@ -201,7 +187,7 @@ PyResult<Ref> zone_stats(PyObject* self, const Args& a) {
     // The result is built while the bore is held.
     return with_bore(*st, [&](const vz::Sidetrack& b) -> PyResult<Ref> {
             auto rows = b.zone_stats(mnemonic);
-        if (!zone) return zone_rows(rows, [](vz::Stats s) { return new_stats(std::move(s)); });
+        if (!zone) return zone_rows(rows, [](const vz::Stats& s) { return new_stats(s); });
         for (auto& [name, stats] : rows)
             if (iequals_ascii(name, *zone)) return new_stats(std::move(stats));
         return Ref::none();
@@ -226,6 +212,8 @@ PyResult<NetArguments> net_arguments(const Args& a) {
     VZ_ASSIGN_OR_RETURN(n.vsh, a.opt<std::string>("vsh"));
     // Each cutoff: the explicit keyword, else the settings' field, else the
     // default.
+    VZ_ASSIGN_OR_RETURN(std::optional<vz::Cutoffs> cut, a.opt<vz::Cutoffs>("cut"));
+    if (cut) n.cutoffs = *cut;
     VZ_ASSIGN_OR_RETURN(std::optional<double> phi_min, a.opt<double>("phi_min"));
     VZ_ASSIGN_OR_RETURN(std::optional<double> sw_max, a.opt<double>("sw_max"));
     VZ_ASSIGN_OR_RETURN(std::optional<double> vsh_max, a.opt<double>("vsh_max"));
@@ -247,8 +235,8 @@ PyResult<Ref> net_zone_stats(PyObject* self, const Args& a) {
         auto rows = allow_threads(
             [&] { return vz::well_tables::net_zone_stats(b, n.value, n.phi, n.sw, vsh, n.cutoffs); });
         if (n.geomean)
-            return zone_rows(rows, [](std::vector<double> net) { return to_py(vz::Stats::geomean(net)); });
-        return zone_rows(rows, [](std::vector<double> net) { return new_stats(vz::Stats::from_values(net)); });
+            return zone_rows(rows, [](const std::vector<double>& net) { return to_py(vz::Stats::geomean(net)); });
+        return zone_rows(rows, [](const std::vector<double>& net) { return new_stats(vz::Stats::from_values(net)); });
     });
 }
 
@@ -277,7 +265,8 @@ PyResult<void> assign_log(PyObject* self, const Args& a) {
 
 PyResult<std::string> repr(PyObject* self) {
     VZ_ASSIGN_OR_RETURN(auto st, sidetrack_handle(self));
-    return fmt::format("Sidetrack(label={})", st->label);
+    VZ_ASSIGN_OR_RETURN(std::string label, escape_literal(st->label));
+    return fmt::format("Sidetrack(label={})", label);
 }
 
 ClassDef define() {

@@ -8,7 +8,9 @@
 #include <string>
 #include <utility>
 
+#include "frame/builders.hpp"
 #include "geodata.hpp"
+#include "surface_intersection.hpp"
 #include "well.hpp"
 
 // The second help-text line of the guarded accessors.
@@ -18,27 +20,13 @@ namespace vz::py {
 
 // ---- shared Python forms ----------------------------------------------------
 
-PyResult<Ref> pick_to_py(const vz::DepthPick& pick) {
-    VZ_ASSIGN_OR_RETURN(Ref name, to_py(pick.name));
-    VZ_ASSIGN_OR_RETURN(Ref md, to_py(pick.md));
-    return checked(PyTuple_Pack(2, name.get(), md.get()));
-}
+PyResult<Ref> pick_to_py(const vz::DepthPick& pick) { return py_tuple(pick.name, pick.md); }
 
-PyResult<Ref> picks_to_py(const std::vector<vz::DepthPick>& picks) {
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(static_cast<Py_ssize_t>(picks.size()))));
-    for (std::size_t k = 0; k < picks.size(); ++k) {
-        VZ_ASSIGN_OR_RETURN(Ref row, pick_to_py(picks[k]));
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), row.release());
-    }
-    return list;
-}
+PyResult<Ref> picks_to_py(const std::vector<vz::DepthPick>& picks) { return list_map(picks, pick_to_py); }
 
 PyResult<Ref> xyz_to_py(const std::optional<vz::Xyz>& xyz) {
     if (!xyz) return Ref::none();
-    VZ_ASSIGN_OR_RETURN(Ref x, to_py((*xyz)[0]));
-    VZ_ASSIGN_OR_RETURN(Ref y, to_py((*xyz)[1]));
-    VZ_ASSIGN_OR_RETURN(Ref z, to_py((*xyz)[2]));
-    return checked(PyTuple_Pack(3, x.get(), y.get(), z.get()));
+    return tuple_from(*xyz);
 }
 
 // ---- the depth argument -----------------------------------------------------
@@ -47,7 +35,11 @@ PyResult<MdOrHit> MdOrHit::extract(PyObject* value) {
     const double md = PyFloat_AsDouble(value);
     if (!(md == -1.0 && PyErr_Occurred())) return MdOrHit{md, std::nullopt, std::nullopt};
     PyErr_Clear();  // not a number: a crossing is the only other form
-    return raise(PyErr::type_error("top depth must be a finite MD number or SurfaceIntersection"));
+    VZ_ASSIGN_OR_RETURN(PyTypeObject * crossing, surface_intersection_type());
+    if (!is_instance(value, crossing))
+        return raise(PyErr::type_error("top depth must be a finite MD number or SurfaceIntersection"));
+    VZ_ASSIGN_OR_RETURN(SurfaceIntersectionValue v, surface_intersection_value(value));
+    return MdOrHit{v.hit.md, std::move(v.hit), v.project};
 }
 
 PyResult<void> MdOrHit::check_project(PyObject* project) const {

@@ -6,7 +6,7 @@ import math
 import pytest
 
 from voridez import _voridez
-from well_fixtures import DEPTHS, delete_well, make_well, multibore_well, standard_well
+from well_fixtures import DEPTHS, make_well, multibore_well, standard_well
 
 
 @pytest.fixture
@@ -98,7 +98,7 @@ def test_a_removed_top_or_well_fails_every_member(geo, tmp_path, call):
     w.remove_top("A")
     with pytest.raises(ValueError, match=r"^top 'a' no longer present$"):
         call(interval)
-    delete_well(geo, "W")
+    geo.delete_well("W")
     with pytest.raises(ValueError, match=r"^no well 'W'$"):
         call(interval)
 

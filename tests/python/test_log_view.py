@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 from voridez import _voridez
-from well_fixtures import DEPTHS, delete_well, make_well, multibore_well, standard_well
+from well_fixtures import DEPTHS, make_well, multibore_well, standard_well
 
 
 @pytest.fixture
@@ -128,7 +128,7 @@ def test_a_gone_curve_fails_every_member(geo, tmp_path, member):
     w = standard_well(geo, tmp_path)
     whole, clipped, on_bore = w.log("gr"), w.A.log("gr"), w.sidetrack("").log("gr")
     # The well loaded again without the curve.
-    delete_well(geo, "W")
+    geo.delete_well("W")
     make_well(geo, tmp_path, bores={"": [(0.0, 0.0), (200.0, 200.0)]}, tops=[("A", 100.0)])
     for view in (whole, clipped, on_bore):
         with pytest.raises(ValueError, match=r"^log 'gr' no longer present$"):
@@ -139,7 +139,7 @@ def test_a_gone_curve_fails_every_member(geo, tmp_path, member):
     w.remove_top("A")
     with pytest.raises(ValueError, match=r"^log 'gr' no longer present$"):
         member(clipped)
-    delete_well(geo, "W")
+    geo.delete_well("W")
     with pytest.raises(ValueError, match=r"^no well 'W'$"):
         member(whole)
 
@@ -147,7 +147,7 @@ def test_a_gone_curve_fails_every_member(geo, tmp_path, member):
 def test_a_well_loaded_again_serves_old_views(geo, tmp_path):
     w = standard_well(geo, tmp_path)
     view = w.log("GR")
-    delete_well(geo, "W")
+    geo.delete_well("W")
     with pytest.raises(ValueError, match=r"^no well 'W'$"):
         view.values()
     standard_well(geo, tmp_path)

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 from voridez import _voridez
-from well_fixtures import delete_well, load_contacts, make_well, multibore_well, standard_well
+from well_fixtures import load_contacts, make_well, multibore_well, standard_well
 
 
 @pytest.fixture
@@ -56,7 +56,7 @@ def test_help_texts_carry_the_signatures():
 def test_label_and_representation_never_touch_the_project(geo, tmp_path):
     w = multibore_well(geo, tmp_path, labels=("", 'S"T\\2'))
     main, other = w.sidetracks()
-    delete_well(geo, "W")
+    geo.delete_well("W")
     assert (main.label, other.label) == ("", 'S"T\\2')
     assert repr(main) == 'Sidetrack(label="")'
     assert repr(other) == 'Sidetrack(label="S\\"T\\\\2")'
@@ -172,6 +172,22 @@ def test_net_cutoffs(net_bore, kwargs, count_a):
     assert rows[0][1].count == count_a
 
 
+@pytest.mark.parametrize(
+    "kwargs, count_a",
+    [
+        ({"cut": _voridez.NetSettings(phi_min=0.1)}, 6),  # 101 and 104 drop out on porosity
+        ({"cut": _voridez.NetSettings(phi_min=0.1), "phi_min": 0.08}, 8),  # the keyword wins
+        # Porosity from the keyword, the others from the settings: 102, 104 and
+        # 106 fail sw <= 0.4.
+        ({"cut": _voridez.NetSettings(phi_min=0.1, sw_max=0.4, vsh_max=0.05), "phi_min": 0.0}, 7),
+        ({"cut": _voridez.NetSettings(vsh_max=0.05), "vsh": "VSH"}, 0),
+        ({"cut": None, "phi_min": None}, 8),  # None is no choice at all
+    ],
+)
+def test_cutoffs_from_settings_and_keywords(net_bore, kwargs, count_a):
+    assert net_bore.net_zone_stats("PERM", **kwargs)[0][1].count == count_a
+
+
 def test_missing_value_curve_and_bore_without_tops(geo, tmp_path, net_bore):
     rows = net_bore.net_zone_stats("GR")
     assert [(z, s.count, s.sum) for z, s in rows] == [("A", 0, 0.0), ("B", 0, 0.0)]
@@ -198,6 +214,7 @@ def test_net_geometric_means(net_bore):
         ({"value": "PERM", "vsh": 1}, "'int' object is not an instance of 'str'"),
         ({"value": "PERM", "phi_min": "0.1"}, None),
         ({"value": "PERM", "geomean": 1}, "'int' object is not an instance of 'bool'"),
+        ({"value": "PERM", "cut": {"phi_min": 0.1}}, "'dict' object is not an instance of 'NetSettings'"),
     ],
 )
 def test_net_argument_errors(net_bore, kwargs, message):

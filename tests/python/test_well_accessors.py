@@ -6,16 +6,7 @@ import math
 import pytest
 
 from voridez import _voridez
-from well_fixtures import (
-    delete_well,
-    load_contacts,
-    make_well,
-    multibore_well,
-    rename_well,
-    standard_well,
-    write_well,
-    load_well,
-)
+from well_fixtures import load_contacts, load_well, make_well, multibore_well, standard_well, write_well
 
 GUARD_ADVICE = (
     " \u2014 a top-level accessor can't pick one; use .sidetrack(name) for a specific bore or "
@@ -123,7 +114,7 @@ def test_guard_counts_named_bores_without_a_trajectory(geo, tmp_path):
     # guard lists it with the others.
     w = multibore_well(geo, tmp_path, labels=("A", "B", "C"))
     c = w.sidetrack("C")
-    delete_well(geo, "W")
+    geo.delete_well("W")
     folder = write_well(
         tmp_path / "again", bores={"A": [(0.0, 0.0), (10.0, 10.0)], "B": [(0.0, 0.0), (10.0, 10.0)]}
     )
@@ -202,7 +193,7 @@ def test_attribute_fallback_runs_without_the_guard(geo, tmp_path):
 
 def test_a_deleted_well_fails_every_member_but_id(geo, tmp_path):
     w = standard_well(geo, tmp_path)
-    delete_well(geo, "W")
+    geo.delete_well("W")
     assert w.id == "W"
     calls = [
         lambda: w.head,
@@ -225,11 +216,11 @@ def test_a_deleted_well_fails_every_member_but_id(geo, tmp_path):
 def test_a_renamed_well_is_gone_under_the_old_identifier(geo, tmp_path):
     w = standard_well(geo, tmp_path)
     top = w.A
-    rename_well(geo, "W", "W-2")
+    geo.rename_well("W", "W-2")
     for call in (w.tops, lambda: top.top_md):
         with pytest.raises(ValueError, match=r"^no well 'W'$"):
             call()
-    rename_well(geo, "W-2", "W")
+    geo.rename_well("W-2", "W")
     assert top.top_md == 100.0
 
 

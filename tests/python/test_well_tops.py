@@ -6,7 +6,7 @@ import math
 import pytest
 
 from voridez import _voridez
-from well_fixtures import delete_well, load_well, make_well, multibore_well, standard_well, write_well
+from well_fixtures import load_well, make_well, multibore_well, standard_well, write_well
 
 DEPTH_TYPE_ERROR = "top depth must be a finite MD number or SurfaceIntersection"
 
@@ -115,7 +115,7 @@ def lost_bore(geo, tmp_path):
     """A handle on bore B of a well that was loaded again without it."""
     w = multibore_well(geo, tmp_path, labels=("A", "B"))
     b = w.sidetrack("B")
-    delete_well(geo, "W")
+    geo.delete_well("W")
     load_well(geo, "W", write_well(tmp_path / "again", bores={"A": [(0.0, 0.0), (10.0, 10.0)], "C": [(0.0, 0.0), (10.0, 10.0)]}))
     return w, b
 
@@ -180,3 +180,79 @@ def test_sidetrack_mutators_ignore_the_wells_default_and_guard(geo, tmp_path):
     assert w.sidetrack("").tops() == [("A", 100.0)]
     with pytest.raises(ValueError, match=r"^parse error: top 'Ness' already exists on bore 'A'$"):
         a.add_top("Ness", 10)
+
+
+# ---- tops from crossings -------------------------------------------------------------
+
+
+def crossing(md, xyz, project=None, well=None, bore=None):
+    return _voridez._surface_intersection(md, *xyz, well=well, bore=bore, surface="S", project=project)
+
+
+def serial(geo):
+    return _voridez._project_serial(geo)
+
+
+def test_a_crossing_of_this_project_or_of_no_project_gives_its_depth(geo, tmp_path, target):
+    # The main bore sits under (1000, 2000) with datum 25: at md 150 the
+    # elevation is -125.
+    own = crossing(150.0, (1000.0, 2000.0, -125.0), project=serial(geo), well="W", bore="")
+    target.add_top("C", own)
+    free = crossing(160.0, (1000.0, 2000.0, -135.0))
+    target.replace_top("c", free)
+    assert target.tops()[-1] == ("c", 160.0)
+
+
+def test_a_crossing_of_another_project_is_refused_even_when_it_matches(geo, tmp_path, target):
+    other = _voridez.GeoData()
+    hits = [crossing(150.0, (1000.0, 2000.0, -125.0), project=serial(other), well="W", bore="")]
+    # A project that is gone: its serial is never given to a later project.
+    gone = _voridez.GeoData()
+    hits.append(crossing(150.0, (1000.0, 2000.0, -125.0), project=serial(gone), well="W", bore=""))
+    del gone
+    hits.append(crossing(150.0, (1000.0, 2000.0, -125.0), project=serial(_voridez.GeoData())))
+    for hit in hits:
+        for call in (lambda: target.add_top("C", hit), lambda: target.replace_top("A", hit)):
+            with pytest.raises(ValueError, match=r"^intersection belongs to a different project$"):
+                call()
+    assert target.tops() == [("A", 100.0), ("B", 110.0)]
+
+
+@pytest.mark.parametrize(
+    "hit, message",
+    [
+        (
+            dict(md=150.0, xyz=(1000.0, 2000.0, -125.0), bore="A"),
+            "geometry mismatch: intersection belongs to bore 'A', not ''",
+        ),
+        (dict(md=250.0, xyz=(1000.0, 2000.0, -225.0)), "out of range: intersection MD 250 is outside bore ''"),
+        (
+            dict(md=150.0, xyz=(1000.0, 2000.5, -125.0)),
+            "geometry mismatch: intersection XYZ does not match bore '' at MD 150 (difference 0.5)",
+        ),
+    ],
+)
+def test_a_crossing_must_lie_on_the_bore(geo, target, hit, message):
+    with pytest.raises(ValueError) as info:
+        target.add_top("C", crossing(project=serial(geo), **hit))
+    assert str(info.value) == message
+    assert target.tops() == [("A", 100.0), ("B", 110.0)]
+
+
+def test_a_crossing_of_another_well_is_refused_by_the_well_only(geo, tmp_path):
+    w = standard_well(geo, tmp_path)
+    hit = crossing(150.0, (1000.0, 2000.0, -125.0), project=serial(geo), well="W2", bore="")
+    with pytest.raises(ValueError) as info:
+        w.add_top("C", hit)
+    assert str(info.value) == "geometry mismatch: intersection belongs to well 'W2', not 'W'"
+    # A bore handle checks the bore and the position, not the well.
+    w.sidetrack("").add_top("C", hit)
+    assert w.tops()[-1] == ("C", 150.0)
+
+
+def test_the_guard_comes_before_the_depth_argument(geo, tmp_path):
+    w = multibore_well(geo, tmp_path, labels=("", "A"))
+    with pytest.raises(ValueError, match="has 1 bores"):
+        w.add_top("C", "not a depth")
+    with pytest.raises(TypeError):
+        w.add_top(5, "not a depth")

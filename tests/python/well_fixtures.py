@@ -4,8 +4,6 @@ main bore, and Petrel well-tops files for contacts."""
 
 import math
 
-from voridez import _voridez
-
 
 def wellpath_text(stations, head=(0.0, 0.0), kb=0.0):
     """A survey: `stations` are (md, tvd) for a vertical hole under `head`, or
@@ -63,10 +61,8 @@ def write_well(folder, bores=None, logs=None, tops=None, head=(0.0, 0.0), kb=0.0
 
 
 def load_well(geo, well_id, folder):
-    """The project's `load_well`, loading `folder` under `well_id`."""
-    if hasattr(geo, "load_well"):
-        return geo.load_well(well_id, files=str(folder))
-    return _voridez._dev_load_well(geo, well_id, str(folder))
+    """Loads `folder` into `geo` under `well_id`."""
+    return geo.load_well(well_id, files=str(folder))
 
 
 def load_contacts(geo, path, picks):
@@ -75,27 +71,13 @@ def load_contacts(geo, path, picks):
     lines = ["# Petrel well tops", "VERSION 2", "BEGIN HEADER", "X", "Y", "END HEADER"]
     lines += [f'1 2 3 4 5 6 {md!r} 7 Other "{name}" "{well}"' for well, name, md in picks]
     path.write_text("\n".join(lines) + "\n")
-    if hasattr(geo, "load_well_tops"):
-        return geo.load_well_tops(str(path))
-    return _voridez._dev_load_well_tops(geo, str(path))
+    return geo.load_well_tops(str(path))
 
 
 def make_well(geo, tmp_path, well_id="W", **files):
     """Writes a well (see `write_well`) under its own folder and loads it."""
     folder = write_well(tmp_path / f"well_{len(list(tmp_path.glob('well_*')))}", **files)
     return load_well(geo, well_id, folder)
-
-
-def delete_well(geo, well_id):
-    if hasattr(geo, "delete_well"):
-        return geo.delete_well(well_id)
-    return _voridez._dev_delete_well(geo, well_id)
-
-
-def rename_well(geo, old, new):
-    if hasattr(geo, "rename_well"):
-        return geo.rename_well(old, new)
-    return _voridez._dev_rename_well(geo, old, new)
 
 
 # Curves sampled every 0.5 from 95 to 120 (51 samples).
