@@ -6,7 +6,7 @@ import math
 import pytest
 
 from voridez import _voridez
-from well_fixtures import DEPTHS, make_well, multibore_well, standard_well
+from well_fixtures import make_well, multibore_well, standard_well
 
 
 @pytest.fixture
@@ -108,7 +108,7 @@ def test_resolves_on_the_accessor_bore_without_a_guard(geo, tmp_path):
     w.sidetrack("A").add_top("A", 95)
     interval = w.A
     assert interval.top_md == 100.0  # the main bore's top: no default bore
-    assert interval.GR.min == 100.0
+    assert interval.GR.min == 10.0
     w.set_default_bore("A")
     assert interval.top_md == 95.0
-    assert interval.GR.min == 96.0
+    assert interval.GR.min == 10.5

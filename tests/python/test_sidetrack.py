@@ -79,8 +79,8 @@ def test_each_bore_answers_for_itself(geo, tmp_path):
     w = multibore_well(geo, tmp_path, labels=("", "A"))
     main, a = w.sidetrack(""), w.sidetrack("A")
     assert (main.tops(), a.tops()) == ([("A", 100.0)], [])
-    assert main.log("gr").values()[0] == 90.0
-    assert a.log("gr").values()[0] == 91.0
+    assert main.log("gr").values()[0] == 9.0
+    assert a.log("gr").values()[0] == 10.0
     assert a.log("PHIE") is None
     assert a.mnemonics() == ["GR"]
 

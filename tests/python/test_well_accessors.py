@@ -148,13 +148,13 @@ def test_argument_errors_come_before_the_guard(geo, tmp_path, method, args, para
 def test_a_default_bore_lifts_the_guard(geo, tmp_path):
     w = multibore_well(geo, tmp_path, labels=("", "A"))
     w.set_default_bore("A")
-    assert w.log("GR").values()[0] == 91.0  # bore A's curve
+    assert w.log("GR").values()[0] == 10.0  # bore A's curve
     assert w.tops() == []
     w.add_top("C", 500)
     assert w.sidetrack("A").tops() == [("C", 500.0)]
     assert w.sidetrack("").tops() == [("A", 100.0)]
     w.set_default_bore("")
-    assert w.log("GR").values()[0] == 90.0
+    assert w.log("GR").values()[0] == 9.0
     assert w.tops() == [("A", 100.0)]
 
 

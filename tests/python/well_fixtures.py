@@ -2,49 +2,18 @@
 data arrives: one `.wellpath` survey per bore, LAS curves, a tops CSV for the
 main bore, and Petrel well-tops files for contacts."""
 
-import math
-
-
-def wellpath_text(stations, head=(0.0, 0.0), kb=0.0):
-    """A survey: `stations` are (md, tvd) for a vertical hole under `head`, or
-    (md, x, y, tvd)."""
-    lines = [
-        "# WELL TRACE FROM PETREL",
-        f"# WELL HEAD X-COORDINATE: {head[0]!r} (m)",
-        f"# WELL HEAD Y-COORDINATE: {head[1]!r} (m)",
-        f"# WELL DATUM (KB, Kelly bushing, from MSL): {kb!r} (m)",
-        "# MD X Y Z TVD DX DY TWT INCL DLS AZIM",
-        "# ======================================",
-    ]
-    for s in stations:
-        md, x, y, tvd = (s[0], head[0], head[1], s[1]) if len(s) == 2 else s
-        lines.append(f"{md!r} {x!r} {y!r} {-tvd!r} {tvd!r} 0 0 0 0 0 0")
-    return "\n".join(lines) + "\n"
-
-
-def las_text(depths, curves):
-    """A LAS 2.0 file: `curves` maps mnemonic -> values (NaN written as the
-    null value)."""
-    names = list(curves)
-    out = ["~Version", " VERS. 2.0 : v", " WRAP. NO : w", "~Well", " NULL. -999.25 : n", "~Curve", "DEPT.M : depth"]
-    out += [f"{n}.U : c" for n in names]
-    out.append("~A")
-    for k, d in enumerate(depths):
-        row = [repr(float(d))]
-        for n in names:
-            v = float(curves[n][k])
-            row.append("-999.25" if math.isnan(v) else repr(v))
-        out.append(" ".join(row))
-    return "\n".join(out) + "\n"
+from project_files import las, petrel_tops, wellpath, write
 
 
 def write_well(folder, bores=None, logs=None, tops=None, head=(0.0, 0.0), kb=0.0):
     """Writes the files of one well into `folder`.
 
-    bores: label -> stations (see `wellpath_text`); "" is the main bore. One
-        bore gives one survey; several are told apart by their file names.
-    logs: file stem -> (depths, {mnemonic: values}); a stem naming a bore
-        label (e.g. "w_A") puts its curves on that bore.
+    bores: label -> (md, tvd) stations of a vertical hole; "" is the main
+        bore. One bore gives one survey; several are told apart by their
+        file names.
+    logs: file stem -> (mnemonics, depths, offset): curve k at depth d holds
+        d / 10 + k + offset; a stem naming a bore label (e.g. "w_A") puts its
+        curves on that bore.
     tops: (name, md) rows for the main bore.
     head, kb: the wellhead and datum every survey's header gives.
     """
@@ -52,11 +21,11 @@ def write_well(folder, bores=None, logs=None, tops=None, head=(0.0, 0.0), kb=0.0
     bores = bores or {}
     for label, stations in bores.items():
         stem = "w" if len(bores) == 1 else f"w_{label}"
-        (folder / f"{stem}.wellpath").write_text(wellpath_text(stations, head, kb))
-    for stem, (depths, curves) in (logs or {}).items():
-        (folder / f"{stem}.las").write_text(las_text(depths, curves))
+        wellpath(folder / f"{stem}.wellpath", head[0], head[1], kb, stations)
+    for stem, (curves, depths, offset) in (logs or {}).items():
+        las(folder / f"{stem}.las", curves, depths, offset)
     if tops:
-        (folder / "w_tops.csv").write_text("name,md\n" + "".join(f"{n},{md!r}\n" for n, md in tops))
+        write(folder / "w_tops.csv", "name,md\n" + "".join(f"{n},{md!r}\n" for n, md in tops))
     return folder
 
 
@@ -68,10 +37,7 @@ def load_well(geo, well_id, folder):
 def load_contacts(geo, path, picks):
     """Writes a Petrel well-tops file of (well, name, md) fluid-contact picks
     and loads it into `geo`."""
-    lines = ["# Petrel well tops", "VERSION 2", "BEGIN HEADER", "X", "Y", "END HEADER"]
-    lines += [f'1 2 3 4 5 6 {md!r} 7 Other "{name}" "{well}"' for well, name, md in picks]
-    path.write_text("\n".join(lines) + "\n")
-    return geo.load_well_tops(str(path))
+    return geo.load_well_tops(petrel_tops(path, [("Other", name, well, md) for well, name, md in picks]))
 
 
 def make_well(geo, tmp_path, well_id="W", **files):
@@ -91,8 +57,8 @@ MAIN_PATH = [(0.0, 0.0), (200.0, 200.0)]
 
 
 def standard_well(geo, tmp_path, well_id="W"):
-    """One bore on the path above, the curves GR (= md / 10) and PHIE,
-    and the tops A at 100 and B at 110."""
+    """One bore on the path above, the curves GR (= md / 10) and PHIE
+    (= md / 10 + 1), and the tops A at 100 and B at 110."""
     return make_well(
         geo,
         tmp_path,
@@ -100,20 +66,20 @@ def standard_well(geo, tmp_path, well_id="W"):
         bores={"": MAIN_PATH},
         head=HEAD,
         kb=KB,
-        logs={"w": (DEPTHS, {"GR": [d / 10 for d in DEPTHS], "PHIE": [0.2] * len(DEPTHS)})},
+        logs={"w": (["GR", "PHIE"], DEPTHS, 0.0)},
         tops=[("A", 100.0), ("B", 110.0)],
     )
 
 
 def multibore_well(geo, tmp_path, well_id="W", labels=("", "A"), tops=(("A", 100.0),)):
-    """Bores `labels`, each vertical from 0 to 1000 and carrying GR = md +
-    its position in `labels` (so the bore a read came from shows); the main
-    bore also carries the tops."""
+    """Bores `labels`, each vertical from 0 to 1000 and carrying GR = md / 10
+    + its position in `labels` from md 90 to 129 (so the bore a read came
+    from shows); the main bore also carries the tops."""
     depths = [90.0 + k for k in range(40)]
     logs = {}
     for k, label in enumerate(labels):
         stem = f"w_{label}" if label else "w"
-        logs[stem] = (depths, {"GR": [d + k for d in depths]})
+        logs[stem] = (["GR"], depths, float(k))
     return make_well(
         geo,
         tmp_path,
