@@ -186,7 +186,7 @@ PyResult<Ref> zone_stats(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(std::optional<std::string> zone, a.opt<std::string>("zone"));
     // The result is built while the bore is held.
     return with_bore(*st, [&](const vz::Sidetrack& b) -> PyResult<Ref> {
-            auto rows = b.zone_stats(mnemonic);
+        auto rows = b.zone_stats(mnemonic);
         if (!zone) return zone_rows(rows, [](const vz::Stats& s) { return new_stats(s); });
         for (auto& [name, stats] : rows)
             if (iequals_ascii(name, *zone)) return new_stats(std::move(stats));

@@ -101,8 +101,9 @@ PyResult<Ref> tops(PyObject* self, const Args&) {
 }
 
 PyResult<Ref> contacts(PyObject* self, const Args&) {
-    VZ_ASSIGN_OR_RETURN(std::vector<vz::DepthPick> rows,
-                        read_guarded(self, [](const vz::Well& w) -> std::vector<vz::DepthPick> { return w.contacts(); }));
+    VZ_ASSIGN_OR_RETURN(
+        std::vector<vz::DepthPick> rows,
+        read_guarded(self, [](const vz::Well& w) -> std::vector<vz::DepthPick> { return w.contacts(); }));
     return picks_to_py(rows);
 }
 
