@@ -2,6 +2,7 @@
 attribute fallback to formation tops, and handles whose well went away."""
 
 import math
+import warnings
 
 import pytest
 
@@ -231,3 +232,46 @@ def test_accessors_see_changes_made_through_other_handles(geo, tmp_path):
     assert w.tops() == [("a", 105.0), ("B", 110.0)]
     other.assign_log("GR", [1.0], [2.0], overwrite=True)
     assert w.log("GR").values() == [2.0]
+
+
+def test_every_handle_fails_at_once_while_the_project_is_being_changed(geo, tmp_path):
+    """`strat_hint` warns under exclusive access to the project: handles used
+    from the warnings hook fail at once and change nothing."""
+    w = standard_well(geo, tmp_path)
+    st, interval, view = w.sidetrack(""), w.A, w.log("GR")
+    calls = {
+        "well read": lambda: w.tops(),
+        "well change": lambda: w.add_top("C", 150),  # the guard's read comes first
+        "bore read": lambda: st.tops(),
+        "bore statistics": lambda: st.net_zone_stats("GR"),
+        "bore change": lambda: st.add_top("C", 150),
+        "log assignment": lambda: st.assign_log("X", [1.0], [2.0]),
+        "interval": lambda: interval.top_md,
+        "log view": lambda: len(view),
+    }
+    seen = {}
+
+    def hook(*args, **kwargs):
+        for name, call in calls.items():
+            try:
+                call()
+            except RuntimeError as e:
+                seen[name] = str(e)
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("always")
+        warnings.showwarning = hook
+        geo.strat_hint("A < B")
+    read, change = "Already mutably borrowed", "Already borrowed"
+    assert seen == {
+        "well read": read,
+        "well change": read,
+        "bore read": read,
+        "bore statistics": read,
+        "bore change": change,
+        "log assignment": change,
+        "interval": read,
+        "log view": read,
+    }
+    assert w.tops() == [("A", 100.0), ("B", 110.0)]
+    assert st.mnemonics() == ["GR", "PHIE"]
