@@ -1,4 +1,6 @@
-// The class object of this family; its methods are added by the files that build its behaviour.
+// The `PointColumn` class. It has no constructor and no docstring of its
+// own: columns come from attribute access on a point set and from column
+// arithmetic.
 
 #include "point_column.hpp"
 
@@ -6,7 +8,11 @@ namespace vz::py {
 
 namespace {
 
-ClassDef define() { return ClassDef::of<PointColumnPayload>("PointColumn", nullptr); }
+ClassDef define() {
+    ClassDef def = ClassDef::of<PointColumnPayload>("PointColumn", nullptr);
+    add_column_members<PointColumnPayload, &point_column_type>(def);
+    return def;
+}
 
 }  // namespace
 
@@ -15,9 +21,9 @@ PyResult<PyTypeObject*> point_column_type() {
     return cell.get(define);
 }
 
-PyResult<Ref> new_point_column(Ref owner, std::string name) {
+PyResult<Ref> new_point_column(std::string name, std::vector<double> values) {
     VZ_ASSIGN_OR_RETURN(PyTypeObject * type, point_column_type());
-    return create_instance(type, PointColumnPayload{std::move(owner), std::move(name)});
+    return create_instance(type, PointColumnPayload{std::move(name), std::move(values)});
 }
 
 }  // namespace vz::py

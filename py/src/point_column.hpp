@@ -1,21 +1,34 @@
 #pragma once
-/// The `PointColumn` class: its payload and the making of its objects.
+/// The `PointColumn` class: a detached, named numeric column of a point set
+/// (one value per point), with `values`, `stats`, len(), repr() and the
+/// arithmetic operators.
 
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "attribute_columns.hpp"
 #include "frame/frame.hpp"
 
 namespace vz::py {
 
-/// `PointColumn`: the `PointSet` object and the column name.
+/// `PointColumn`: the name it was requested under (a coordinate letter, or
+/// the column operand's name for an arithmetic result) and its own copy of
+/// the values.
 struct PointColumnPayload {
-    Ref owner;
     std::string name;
+    std::vector<double> values;
 };
 
 PyResult<PyTypeObject*> point_column_type();
-PyResult<Ref> new_point_column(Ref owner, std::string name);
+/// A new `PointColumn` holding `values` under `name`.
+PyResult<Ref> new_point_column(std::string name, std::vector<double> values);
+
+template <>
+struct ColumnClass<PointColumnPayload> {
+    static constexpr const char* kName = "PointColumn";
+    static PyResult<Ref> make(const std::string& name, std::vector<double> values) {
+        return new_point_column(name, std::move(values));
+    }
+};
 
 }  // namespace vz::py

@@ -1,9 +1,6 @@
 #pragma once
-/// The `TopologyReport` class: its payload and the making of its objects.
-
-#include <optional>
-#include <string>
-#include <vector>
+/// The `TopologyReport` class: what a point set's topology detection learned,
+/// as an immutable value made only by `PointSet.detect_topology`.
 
 #include "core/topology.hpp"
 #include "frame/frame.hpp"
@@ -11,6 +8,7 @@
 namespace vz::py {
 
 PyResult<PyTypeObject*> topology_report_type();
+/// A new `TopologyReport` holding a copy of `report`.
 PyResult<Ref> new_topology_report(vz::TopologyReport report);
 
 }  // namespace vz::py
