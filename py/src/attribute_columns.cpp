@@ -37,13 +37,11 @@ const std::vector<double>* column_values_of(PyObject* obj) {
     return nullptr;
 }
 
-std::optional<double> as_scalar(PyObject* obj) {
-    const double v = PyFloat_AsDouble(obj);
-    if (v == -1.0 && PyErr_Occurred()) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    return v;
+PyResult<std::optional<double>> as_scalar(PyObject* obj) {
+    auto v = from_py<double>(obj);
+    if (v) return std::optional<double>(*v);
+    if (v.error().matches(PyExc_TypeError)) return std::optional<double>();
+    return raise(std::move(v.error()));
 }
 
 PyResult<Ref> stats_of(const std::vector<double>& values) { return new_stats(vz::Stats::from_values(values)); }
@@ -61,15 +59,19 @@ PyResult<std::vector<double>> extract_column_operand(PyObject* value, std::size_
     if (const std::vector<double>* column = column_values_of(value)) {
         values = *column;
     } else if (!PyUnicode_Check(value) && PySequence_Check(value)) {
-        // A sequence whose items do not all convert is no column; it may
-        // still be a single number (a one-element array, say).
-        if (auto seq = from_py<std::vector<double>>(value)) values = std::move(*seq);
+        // A sequence whose items are not all numbers is no column (it may
+        // still be a number itself); a conversion that fails otherwise, say
+        // by reaching back into the set being written, ends the call.
+        auto seq = from_py<std::vector<double>>(value);
+        if (seq) values = std::move(*seq);
+        else if (!seq.error().matches(PyExc_TypeError)) return raise(std::move(seq.error()));
     }
     if (values) {
         if (values->size() != expected) return raise(rows_mismatch(label, values->size(), expected));
         return std::move(*values);
     }
-    if (const std::optional<double> s = as_scalar(value)) return std::vector<double>(expected, *s);
+    VZ_ASSIGN_OR_RETURN(const std::optional<double> s, as_scalar(value));
+    if (s) return std::vector<double>(expected, *s);
     return raise(PyErr::type_error(
         fmt::format("{}: expected a numeric column, a same-length list[float], or a scalar", label)));
 }

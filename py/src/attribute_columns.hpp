@@ -34,7 +34,9 @@ std::optional<std::vector<double>> find_column(const AttributeColumns& columns, 
 /// The values a Python object gives for a column of `expected` rows, tried in
 /// this order: a `PointColumn` or `PolygonColumn` (its values), a sequence
 /// whose every item converts to a float (a `str` never counts as one), a
-/// single number broadcast to `expected` rows. Anything else: TypeError
+/// single number broadcast to `expected` rows. A conversion that refuses a
+/// type (TypeError) only moves on to the next form; any other failure of a
+/// conversion is the result. Anything else: TypeError
 /// "{label}: expected a numeric column, a same-length list[float], or a
 /// scalar"; a column or sequence of another length: ValueError "{label}:
 /// column has {} rows, expected {}". May run Python code (item conversions).
@@ -80,9 +82,11 @@ std::string column_op_label(std::string_view class_name, ColumnOp op);
 const std::vector<double>* column_values_of(PyObject* obj);
 
 /// `obj` as a float when Python's float conversion takes it (float, int,
-/// bool, objects with a float or index conversion); absent, with no error
-/// left pending, otherwise.
-std::optional<double> as_scalar(PyObject* obj);
+/// bool, objects with a float or index conversion); absent when the
+/// conversion refuses the object's type (a TypeError, which is dropped). Any
+/// other failure of the conversion (an access conflict met by a `__float__`,
+/// an integer too large for a float) is the result.
+PyResult<std::optional<double>> as_scalar(PyObject* obj);
 
 /// The element operation of `op` (plain IEEE arithmetic).
 inline double apply_column_op(ColumnOp op, double left, double right) {
@@ -112,13 +116,14 @@ PyResult<Ref> column_binary(PyObject* self, PyObject* other, bool reflected) {
         if constexpr (Op == ColumnOp::Div) {
             return not_implemented();
         } else {
-            const std::optional<double> s = as_scalar(other);
+            VZ_ASSIGN_OR_RETURN(const std::optional<double> s, as_scalar(other));
             if (!s) return not_implemented();
             for (std::size_t i = 0; i < v.size(); ++i) out[i] = apply_column_op(Op, *s, v[i]);
             return C::make(col->name, std::move(out));
         }
     }
-    if (const std::optional<double> s = as_scalar(other)) {
+    VZ_ASSIGN_OR_RETURN(const std::optional<double> scalar, as_scalar(other));
+    if (const std::optional<double>& s = scalar) {
         for (std::size_t i = 0; i < v.size(); ++i) out[i] = apply_column_op(Op, v[i], *s);
         return C::make(col->name, std::move(out));
     }

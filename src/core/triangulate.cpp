@@ -17,6 +17,7 @@
 
 #include <fmt/format.h>
 
+#include "core/geometry/predicates.hpp"
 #include "core/shell/boundary.hpp"
 #include "foundation/format.hpp"
 
@@ -121,8 +122,15 @@ Result<TriSurface> triangulate_detection(const TopologyDetection& detection, dou
     const std::span<const NodeLabel> labels = detection.labels;
     const std::optional<double> bridge2 =
         max_bridge ? std::optional<double>(*max_bridge * *max_bridge) : std::nullopt;
+    // The triangulation ran in cell units; rounding there can leave a
+    // triangle whose corners are collinear, or even clockwise, in world XY
+    // (a flat sliver along a straight outer row that the bridge length
+    // admits). Such a triangle has no area in the mesh it would join and
+    // breaks the counter-clockwise order every mesh keeps, so it goes.
+    const auto& xy = detection.points;
     std::erase_if(triangles, [&](const geometry::Triangle& t) {
-        return !tri_surface::keep_triangle(t, uv, refused, labels, max_link * max_link, bridge2);
+        return !tri_surface::keep_triangle(t, uv, refused, labels, max_link * max_link, bridge2) ||
+               !(geometry::orient2d(xy[t[0]], xy[t[1]], xy[t[2]]) > 0.0);
     });
     if (triangles.empty())
         return fail(Error::geometry_inference("triangulation retained no triangles at the requested max_link"));

@@ -67,11 +67,10 @@ double twice_area(const MeshShell& shell, const MeshTriangle& t) {
     return (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
 }
 
-/// Structural checks every result must pass: counter-clockwise triangles
-/// (flat bridge slivers excepted when `strictly_ccw` is false),
+/// Structural checks every result must pass: counter-clockwise triangles,
 /// one value per node equal to the z of the input point at the node's XY,
 /// every node used by a triangle.
-void expect_sound(const TriSurface& s, const PointSet& input, bool strictly_ccw = true) {
+void expect_sound(const TriSurface& s, const PointSet& input) {
     const MeshShell& shell = *s.shell;
     ASSERT_EQ(s.values.size(), shell.node_count());
     ASSERT_EQ(shell.labels().size(), shell.node_count());
@@ -85,9 +84,7 @@ void expect_sound(const TriSurface& s, const PointSet& input, bool strictly_ccw 
     std::vector<bool> used(shell.node_count(), false);
     std::uint32_t next_new = 0;
     for (const auto& t : shell.triangles()) {
-        if (strictly_ccw) {
-            EXPECT_GT(twice_area(shell, t), 0.0);
-        }
+        EXPECT_GT(twice_area(shell, t), 0.0);
         for (const auto v : t) {
             if (!used[v]) {
                 EXPECT_EQ(v, next_new) << "nodes are numbered by first use";
@@ -242,7 +239,7 @@ TEST(TriangulateFault, BridgeLengthJoinsTheSides) {
     const auto r = points::to_tri_surface(input, std::nullopt, 3.4);
     ASSERT_TRUE(r) << error_of(r);
     const MeshShell& shell = *r->shell;
-    expect_sound(*r, input, false);
+    expect_sound(*r, input);
     EXPECT_EQ(shell.node_count(), 120u);
     const std::vector<int> column = node_columns(shell, input);
     const double cell = 30.0;
@@ -265,7 +262,8 @@ TEST(TriangulateFault, BridgeLengthJoinsTheSides) {
         } else {
             // Along a straight outer row the bridge length also admits the
             // flat slivers that the triangulation puts between nearly
-            // collinear boundary points (their cell units are rounded).
+            // collinear boundary points (their cell units are rounded); only
+            // those that stay counter-clockwise in XY are kept.
             EXPECT_LT(std::abs(twice_area(shell, t)), 1e-9 * cell * cell);
         }
     }
@@ -275,6 +273,28 @@ TEST(TriangulateFault, BridgeLengthJoinsTheSides) {
     EXPECT_EQ(cell_triangles, 180u);
     EXPECT_EQ(shell.components(), 1u);
     EXPECT_EQ(shell.edge().size(), 1u);
+}
+
+// An axis-aligned fault whose sides keep straight outer rows of exactly
+// collinear points: the bridge length admits the flat triangles that the
+// rounded cell units put along those rows, and none of them may reach the
+// mesh (zero area, no counter-clockwise order).
+TEST(TriangulateFault, BridgeKeepsNoFlatTriangleAlongAStraightRow) {
+    const PointSet input = lattice_points(12, 12, 0.0, 25.0, 25.0, {0.0, 0.0}, [](int i, int j) {
+        return std::array<double, 2>{double(i), j + (i >= 6 ? 0.45 : 0.0)};
+    });
+    const auto r = points::to_tri_surface(input, std::nullopt, 3.4);
+    ASSERT_TRUE(r) << error_of(r);
+    expect_sound(*r, input);
+    const MeshShell& shell = *r->shell;
+    EXPECT_EQ(shell.node_count(), 144u);
+    EXPECT_EQ(shell.components(), 1u);
+    for (const auto& t : shell.triangles()) {
+        const auto& a = shell.nodes()[t[0]];
+        const bool one_row = shell.nodes()[t[1]][1] == a[1] && shell.nodes()[t[2]][1] == a[1];
+        const bool one_column = shell.nodes()[t[1]][0] == a[0] && shell.nodes()[t[2]][0] == a[0];
+        EXPECT_FALSE(one_row || one_column);
+    }
 }
 
 // ---- islands ------------------------------------------------------------------
