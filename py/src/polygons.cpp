@@ -12,7 +12,6 @@
 #include "attribute_columns.hpp"
 #include "bbox.hpp"
 #include "frame/builders.hpp"
-#include "frame/convert_nested.hpp"
 #include "io/points_load.hpp"
 #include "polygon_column.hpp"
 #include "sources.hpp"
@@ -39,8 +38,8 @@ auto with_polygons(PyObject* self, F&& f) -> ResolvedResult<vz::PolygonSet, F> {
 // vertex without both x and y refuses the call, even in a ring too short to
 // keep.
 PyResult<Ref> from_rings(const Args& a) {
-    using Rings = std::vector<std::vector<std::vector<double>>>;
-    VZ_ASSIGN_OR_RETURN(Rings given, a.get<Rings>("rings"));
+    using Ring = std::vector<std::vector<double>>;
+    VZ_ASSIGN_OR_RETURN(std::vector<Ring> given, Args::noted("rings", sequence_of<Ring>(a.raw("rings"))));
     std::vector<std::vector<std::array<double, 3>>> rings;
     rings.reserve(given.size());
     for (const auto& ring : given) {
