@@ -76,41 +76,40 @@ def test_edge_option_chooses_the_outline_of_an_inferred_lattice(edge, ring):
         assert got == [(float(x), float(y)) for x, y in ring]
 
 
+REMOVED = (
+    "geometry edge '{}' has been removed; use 'occupied' for the data footprint, 'full_rect' for the bounding "
+    "lattice rectangle, or 'convex_hull'"
+)
+UNKNOWN = "unknown geometry edge '{}' (expected 'occupied', 'convex_hull', or 'full_rect')"
+
+
 @pytest.mark.parametrize(
-    "edge, quoted",
+    "edge, message",
     [
-        ("tin", "tin"),
-        ("Alpha", "alpha"),
-        ("outer", "outer"),
-        ("concave", "concave"),
-        ("default", "default"),
-        ("TriMesh", "trimesh"),
-        ("concavehull", "concavehull"),
-        ("alpha shape", "alpha_shape"),
-        ("concave hull", "concave_hull"),
-        ("concave-hull", "concave_hull"),
-        ("triangulated", "triangulated"),
-        (" Triangulated Mesh ", "triangulated_mesh"),
+        ("tin", REMOVED.format("tin")),
+        ("Alpha", REMOVED.format("alpha")),
+        ("outer", REMOVED.format("outer")),
+        ("concave", REMOVED.format("concave")),
+        ("default", REMOVED.format("default")),
+        ("TriMesh", REMOVED.format("trimesh")),
+        ("concavehull", REMOVED.format("concavehull")),
+        ("alpha shape", REMOVED.format("alpha_shape")),
+        ("concave hull", REMOVED.format("concave_hull")),
+        ("concave-hull", REMOVED.format("concave_hull")),
+        ("triangulated", REMOVED.format("triangulated")),
+        (" Triangulated Mesh ", REMOVED.format("triangulated_mesh")),
+        ("", UNKNOWN.format("")),
+        ("  ", UNKNOWN.format("")),
+        ("bogus", UNKNOWN.format("bogus")),
+        ("Full Rect!", UNKNOWN.format("full_rect!")),
     ],
 )
-def test_removed_edges(edge, quoted):
-    for method in ("infer_geometry", "to_structured_surface"):
-        with pytest.raises(ValueError) as info:
-            getattr(curvilinear(), method)(edge=edge)
-        assert str(info.value) == (
-            f"geometry edge '{quoted}' has been removed; use 'occupied' for the data footprint, 'full_rect' for the "
-            "bounding lattice rectangle, or 'convex_hull'"
-        )
-
-
-@pytest.mark.parametrize("edge, quoted", [("", ""), ("  ", ""), ("bogus", "bogus"), ("Full Rect!", "full_rect!")])
-def test_unknown_edges(edge, quoted):
-    for method in ("infer_geometry", "to_structured_surface"):
-        with pytest.raises(ValueError) as info:
-            getattr(lattice(), method)(edge=edge)
-        assert str(info.value) == (
-            f"unknown geometry edge '{quoted}' (expected 'occupied', 'convex_hull', or 'full_rect')"
-        )
+def test_edges_that_do_not_parse(edge, message):
+    for points in (curvilinear(), lattice()):
+        for method in ("infer_geometry", "to_structured_surface"):
+            with pytest.raises(ValueError) as info:
+                getattr(points, method)(edge=edge)
+            assert str(info.value) == message
 
 
 @pytest.mark.parametrize("fallback", ["mesh", "Mesh_Shell", " MESHSHELL ", "error", "RAISE"])
