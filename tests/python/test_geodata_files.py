@@ -46,6 +46,15 @@ def test_inspect_reads_the_manifest_only(tmp_path, grids):
     assert geo.inspect(path) == info
 
 
+@pytest.mark.parametrize("unit, stored", [("m", "Metres"), ("metres", "Metres"), ("ft", "Feet"), ("FOOT", "Feet")])
+def test_inspect_shows_the_unit_as_the_file_spells_it(tmp_path, unit, stored):
+    geo = GeoData(unit)
+    path = str(tmp_path / "u.zedod")
+    geo.save(path)
+    assert GeoData.inspect(path)["unit"] == stored
+    assert GeoData.open(path).unit == geo.unit == {"Metres": "m", "Feet": "ft"}[stored]
+
+
 @pytest.mark.parametrize(
     "app, expected",
     [
