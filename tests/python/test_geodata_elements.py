@@ -96,6 +96,29 @@ def test_a_view_of_a_deleted_surface_is_stale_on_next_use(grid):
 
 
 @pytest.mark.parametrize(
+    "loader, rel, delete, rename, message",
+    [
+        ("load_points", "points_xyz/xtgeo_pointset2.poi", "delete_points", "rename_points", "no point set 'set/a'"),
+        ("load_polygons", "polygons_irap/xtgeo_polset2.pol", "delete_polygons", "rename_polygons", "no polygon set 'set/a'"),
+    ],
+)
+def test_point_and_polygon_views_go_stale_and_see_their_replacement(loader, rel, delete, rename, message):
+    geo = GeoData()
+    view = getattr(geo, loader)("set/a", shared(rel))
+    assert view.bbox() is not None
+    getattr(geo, rename)("set/a", "set/b")
+    with pytest.raises(ValueError) as info:
+        view.history()
+    assert str(info.value) == message
+    # A new element under the old name is what the old view sees next.
+    getattr(geo, loader)("set/a", shared(rel))
+    assert view.history() == getattr(geo, loader.replace("load_", ""))("set/b").history()
+    getattr(geo, delete)("set/a")
+    with pytest.raises(ValueError, match=f"^{message}$"):
+        view.bbox()
+
+
+@pytest.mark.parametrize(
     "method, param",
     [("well", "id"), ("surface", "name"), ("points", "name"), ("polygons", "name")],
 )

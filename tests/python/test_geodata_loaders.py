@@ -4,6 +4,7 @@ names that are already taken, and failures that leave the project as it
 was."""
 
 import inspect
+import warnings
 
 import pytest
 
@@ -50,6 +51,41 @@ def test_real_files_load_into_their_namespace_and_save(tmp_path, loader, rel, cl
     assert GeoData.inspect(str(tmp_path / "p.zedod"))["elements"] == [(SECTION_KIND[loader], "set/" + rel.split("/")[-1])]
 
 
+# (project loader, shared file, the class's own reader that the content
+# calls for)
+DISPATCH = [
+    ("load_points", "points_xyz/xtgeo_pointset2.poi", "PointSet", "load_irap_points"),
+    ("load_points", "points_xyz/resinsight_tiny_space.dat", "PointSet", "load_irap_points"),
+    ("load_points", "earthvision/resinsight_norne_test.ptl", "PointSet", "load_earthvision_grid"),
+    ("load_points", "geojson/fiona_single_point_tz.geojson", "PointSet", "load_geojson"),
+    ("load_polygons", "polygons_irap/xtgeo_reek_faultpolys.pol", "PolygonSet", "load_irap_polygons"),
+    ("load_polygons", "polygons_irap/resdata_pol8_noend_intz.xyz", "PolygonSet", "load_irap_polygons"),
+    ("load_polygons", "shapefile/coutwildrnp.shp", "PolygonSet", "load_shapefile"),
+    ("load_polygons", "geojson/fiona_rmnp_multipolygon_noprops.geojson", "PolygonSet", "load_geojson"),
+]
+
+
+@pytest.mark.parametrize("loader, rel, cls, reader", DISPATCH)
+def test_the_loader_reads_what_the_file_holds(loader, rel, cls, reader):
+    path = shared(rel)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # the reader's own deprecation
+        direct = getattr(getattr(voridez, cls), reader)(path)
+    view = getattr(GeoData(), loader)("x", path)
+    assert view.history() == direct.history() and len(direct.history()) == 1
+    assert view.attr_names() == direct.attr_names()
+    if cls == "PointSet":
+        assert view.xyz() == direct.xyz() and len(view.xyz()) > 0
+    else:
+        assert view.rings() == direct.rings() and len(view.rings()) > 0
+
+
+def test_points_csv_takes_the_x_y_z_columns(tmp_path):
+    path = write(tmp_path / "p.csv", "x,y,z,porosity\n1,2,3,0.1\n4,5,6,0.2\n")
+    view = GeoData().load_points("p", path)
+    assert view.xyz() == [(1.0, 2.0, 3.0), (4.0, 5.0, 6.0)]
+
+
 def test_cps3_grid_loads_as_a_regular_surface():
     geo = GeoData()
     view = geo.load_surface("brent", fixture("cps3/top_brent.cps3grid"))
@@ -64,6 +100,8 @@ def test_points_with_topology_take_their_column_and_row_from_the_export(tmp_path
     geo = GeoData()
     view = geo.load_points_with_topology("pts", points, ev)
     assert isinstance(view, voridez.PointSet) and view.name == "pts"
+    assert view.attr_names() == ["column", "row"]
+    assert [(c, r) for c, r in zip(view.attr("column"), view.attr("row"))] == [(float(r[3]), float(r[4])) for r in rows]
     assert geo.points("pts") is not None and geo.surface("pts") is None
 
 
@@ -174,6 +212,20 @@ def test_a_taken_name_keeps_the_stored_element_but_still_reads_the_file(tmp_path
     _, _, one = read_container(tmp_path / "one.zedod")
     _, _, two = read_container(tmp_path / "both.zedod")
     assert one == two
+
+
+@pytest.mark.parametrize(
+    "loader, first, second, content",
+    [
+        ("load_points", "points_xyz/xtgeo_pointset2.poi", "points_xyz/resinsight_tiny_space.dat", "xyz"),
+        ("load_polygons", "polygons_irap/xtgeo_polset2.pol", "shapefile/gre.shp", "rings"),
+    ],
+)
+def test_a_taken_point_or_polygon_name_keeps_the_first_set(loader, first, second, content):
+    geo = GeoData()
+    kept = getattr(getattr(geo, loader)("n", shared(first)), content)()
+    again = getattr(geo, loader)("n", shared(second))
+    assert getattr(again, content)() == kept
 
 
 def test_a_failed_load_leaves_the_project_as_it_was(tmp_path):

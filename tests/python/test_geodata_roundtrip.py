@@ -72,6 +72,13 @@ def add_triangulated_surface(geo, tmp_path):
     geo.replace_surface("tri", regular.to_tri_surface())
 
 
+def exact(values):
+    """Nested lists of floats with NaN made comparable (NaN != NaN)."""
+    if isinstance(values, (list, tuple)):
+        return [exact(v) for v in values]
+    return "NaN" if values != values else values
+
+
 def public_state(geo):
     """What the public accessors show of a project."""
     state = {
@@ -87,12 +94,21 @@ def public_state(geo):
         "models": [(n, geo.model_section(n)) for n in geo.model_section_names()],
         "assets": [(n, geo.asset(n)) for n in geo.asset_names()],
     }
-    for name in ["pts", "json pts", "faults", "outline"]:
-        points, polygons = geo.points(name), geo.polygons(name)
-        state[name] = (points and ("points", points.name)) or (polygons and ("polygons", polygons.name))
+    for name in ["pts", "json pts"]:
+        p = geo.points(name)
+        state[name] = (p.name, exact(p.xyz()), p.attr_names(), p.history())
+    for name in ["faults", "outline"]:
+        p = geo.polygons(name)
+        state[name] = (p.name, exact(p.rings()), p.attr_names(), p.history())
     for well_id in ["W1", "W2", "R"]:
         w = geo.well(well_id)
         state[well_id] = (w.id, w.head, w.kb, w.crs, w.bores(), w.default_bore, w.is_multibore)
+        for bore in w.sidetracks():
+            logs = {}
+            for m in bore.mnemonics():
+                view = bore.log(m)
+                logs[m] = (exact(view.md()), exact(view.values()), view.history())
+            state[(well_id, bore.label)] = (bore.tops(), bore.contacts(), bore.md_range(), logs)
     return state
 
 
@@ -143,6 +159,11 @@ def test_tops_and_bores_survive_with_their_positions(tmp_path):
     opened = GeoData.open(path)
     assert opened.well("W1").bores() == ["", "main", "st1"]
     assert opened.well("W1").default_bore == "st1"
+    w1 = opened.well("W1")
+    assert [w1.sidetrack(b).mnemonics() for b in ["", "main", "st1"]] == [["GR", "PHIE"], [], ["GR"]]
+    assert w1.sidetrack("st1").log("gr").values() == [93.0, 98.0, 103.0]
+    assert opened.well("W2").contacts() == [("OWC", 20.0)]
+    assert opened.well("W2").tops() == [("Top C", 15.0)]
     assert opened.strat_order == ["Top C", "Top B"]
     rows = opened.well_top_set("Top A")
     assert rows == geo.well_top_set("Top A")

@@ -19,10 +19,6 @@ def saved(geo, tmp_path, name="p.zedod"):
     return read_container(path)
 
 
-def well_payload(geo, tmp_path, well_id):
-    return saved(geo, tmp_path)[2][("well", well_id)]
-
-
 def quiet(call, *args, **kwargs):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", DeprecationWarning)
@@ -97,86 +93,83 @@ def test_an_identifier_already_stored_keeps_its_well(tmp_path):
     assert [e["name"] for e in saved(geo, tmp_path)[1]["sections"]] == ["W"]
 
 
+CURVES = ["phie", "gr_2001", "Foo"]
+AS_READ = ["phie", "gr_2001", "Foo"]
+CANONICAL = ["PHIE", "GR", "Foo"]
+
+
 @pytest.fixture
-def log_files(tmp_path):
-    """One path that holds, in turn, a LAS file spelling a curve `phie`, and
-    one spelling it `PHIE`: the two loads differ only in the mnemonic."""
-    path = tmp_path / "logs" / "W.las"
-
-    def write_spelling(mnemonic):
-        las(path, [mnemonic], [100, 110, 120])
-        return str(path)
-
-    return write_spelling
+def logs(tmp_path):
+    return las(tmp_path / "logs" / "W.las", CURVES, [100, 110, 120])
 
 
-def payload_of(log_files, tmp_path, spelling, load):
-    geo = GeoData()
-    load(geo, log_files(spelling))
-    return well_payload(geo, tmp_path, "W")
+def mnemonics(geo, well_id="W"):
+    return geo.well(well_id).sidetrack("").mnemonics()
 
 
-def test_mnemonics_stay_as_read_without_an_alias_map(log_files, tmp_path):
-    as_read = payload_of(log_files, tmp_path, "phie", lambda g, f: g.load_well("W", files=f))
-    canonical = payload_of(log_files, tmp_path, "PHIE", lambda g, f: g.load_well("W", files=f))
-    assert as_read != canonical
+def reload(geo, path, **kwargs):
+    """Loads `path` as well "W", replacing an earlier "W"."""
+    geo.delete_well("W")
+    geo.load_well("W", files=path, **kwargs)
+    return mnemonics(geo)
 
 
-def test_an_empty_alias_dict_warns_and_canonicalises_this_and_later_loads(log_files, tmp_path):
-    canonical = payload_of(log_files, tmp_path, "PHIE", lambda g, f: g.load_well("W", files=f))
+def test_mnemonics_stay_as_read_without_an_alias_map(logs):
+    assert reload(GeoData(), logs) == AS_READ
+
+
+def test_an_empty_alias_dict_warns_and_canonicalises_this_and_later_loads(logs):
     geo = GeoData()
     with pytest.warns(DeprecationWarning) as caught:
-        geo.load_well("W", files=log_files("phie"), aliases={})
-    assert str(caught[0].message) == (
+        geo.load_well("W", files=logs, aliases={})
+    assert [str(w.message) for w in caught] == [
         "load_well(aliases=...) is deprecated and mutates sticky project state; pass "
         "ingest=IngestSpec(aliases=...) instead (removal in a future minor)."
-    )
+    ]
     assert caught[0].filename == __file__
-    assert well_payload(geo, tmp_path, "W") == canonical
+    assert mnemonics(geo) == CANONICAL
     # The map stays on the project: a later plain load canonicalises too.
-    later = GeoData()
-    quiet(later.load_well, "X", files=log_files("phie"), aliases={})
-    later.delete_well("X")
-    later.load_well("W", files=log_files("phie"))
-    assert well_payload(later, tmp_path, "W") == canonical
+    assert reload(geo, logs) == CANONICAL
 
 
-def test_alias_keys_are_trimmed_and_lower_cased(log_files, tmp_path):
-    renamed = payload_of(log_files, tmp_path, "POROSITY", lambda g, f: g.load_well("W", files=f))
+def test_alias_keys_are_trimmed_and_lower_cased(logs):
     geo = GeoData()
-    quiet(geo.load_well, "W", files=log_files("phie"), aliases={"  PhIe ": "POROSITY"})
-    assert well_payload(geo, tmp_path, "W") == renamed
+    quiet(geo.load_well, "W", files=logs, aliases={"  PhIe ": "POROSITY", "FOO": "Bar"})
+    assert mnemonics(geo) == ["POROSITY", "GR", "Bar"]
 
 
-def test_ingest_sets_the_sticky_aliases_aside_for_one_load(log_files, tmp_path):
-    as_read = payload_of(log_files, tmp_path, "phie", lambda g, f: g.load_well("W", files=f))
-    canonical = payload_of(log_files, tmp_path, "PHIE", lambda g, f: g.load_well("W", files=f))
-    renamed = payload_of(log_files, tmp_path, "RENAMED", lambda g, f: g.load_well("W", files=f))
-
+def test_a_new_alias_dict_replaces_the_old_one_whole(logs):
     geo = GeoData()
-    quiet(geo.load_well, "S", files=log_files("phie"), aliases={"phie": "RENAMED"})
-    geo.delete_well("S")
-    # An IngestSpec without aliases loads with no alias map at all.
-    geo.load_well("W", files=log_files("phie"), ingest=IngestSpec())
-    assert well_payload(geo, tmp_path, "W") == as_read
+    quiet(geo.load_well, "W", files=logs, aliases={"phie": "POROSITY"})
     geo.delete_well("W")
-    # One with aliases uses them (then the built-in table).
-    geo.load_well("W", files=log_files("phie"), ingest=IngestSpec(aliases={"x": "Y"}))
-    assert well_payload(geo, tmp_path, "W") == canonical
-    geo.delete_well("W")
-    # The sticky map came back unchanged.
-    geo.load_well("W", files=log_files("phie"))
-    assert well_payload(geo, tmp_path, "W") == renamed
+    quiet(geo.load_well, "W", files=logs, aliases={"foo": "BAR"})
+    assert mnemonics(geo) == ["PHIE", "GR", "BAR"]
 
 
-def test_a_failed_load_keeps_the_aliases_it_was_given(log_files, tmp_path):
-    renamed = payload_of(log_files, tmp_path, "RENAMED", lambda g, f: g.load_well("W", files=f))
+def test_ingest_sets_the_sticky_aliases_aside_for_one_load(logs):
+    geo = GeoData()
+    quiet(geo.load_well, "S", files=logs, aliases={"phie": "RENAMED"})
+    assert mnemonics(geo, "S") == ["RENAMED", "GR", "Foo"]
+    # An IngestSpec without aliases loads with no alias map at all ...
+    assert reload(geo, logs, ingest=IngestSpec()) == AS_READ
+    assert reload(geo, logs, ingest=IngestSpec(unit="m", strat_hints=["a < b"])) == AS_READ
+    # ... one with aliases uses them, then the built-in table ...
+    assert reload(geo, logs, ingest=IngestSpec(aliases={"Foo ": "BAR"})) == ["PHIE", "GR", "BAR"]
+    # ... and the sticky map comes back unchanged.
+    assert reload(geo, logs) == ["RENAMED", "GR", "Foo"]
+
+
+def test_a_failed_load_keeps_the_aliases_it_was_given(tmp_path, logs):
     broken = write(tmp_path / "bad" / "B.wellpath", "not a survey\n")
     geo = GeoData()
     with pytest.raises(ValueError):
         quiet(geo.load_well, "B", files=broken, aliases={"phie": "RENAMED"})
-    geo.load_well("W", files=log_files("phie"))
-    assert well_payload(geo, tmp_path, "W") == renamed
+    assert geo.well("B") is None
+    assert reload(geo, logs) == ["RENAMED", "GR", "Foo"]
+    # A failed load with ingest leaves the sticky map as it was, too.
+    with pytest.raises(ValueError):
+        geo.load_well("B", files=broken, ingest=IngestSpec(aliases={"phie": "OTHER"}))
+    assert reload(geo, logs) == ["RENAMED", "GR", "Foo"]
 
 
 @pytest.mark.parametrize(
@@ -201,17 +194,21 @@ def test_ingest_unit_must_agree_with_the_project(tmp_path, project_unit, spec_un
     assert geo.well("W 1") is None
 
 
-def test_real_las_files_load_as_logs_of_one_well(tmp_path):
+def test_real_las_files_load_as_logs_of_one_well_in_path_order(tmp_path):
     folder = tmp_path / "real"
     folder.mkdir()
-    for rel in ["las/lasio_2.0_sample.las", "las/lasio_3.0_single_section.las", "las/kgs_2.0_wrapped_1001178549.las"]:
-        (folder / rel.split("/")[-1]).write_bytes(open(shared(rel), "rb").read())
+    names = ["lasio_3.0_single_section.las", "kgs_2.0_wrapped_1001178549.las", "lasio_2.0_sample.las"]
+    for name in names:
+        (folder / name).write_bytes(open(shared("las/" + name), "rb").read())
     # An unreadable LAS file among them contributes nothing and fails nothing.
-    (folder / "zz_broken.las").write_bytes(open(shared("las/lasio_not_a_las_file.las"), "rb").read())
+    (folder / "a_broken.las").write_bytes(open(shared("las/lasio_not_a_las_file.las"), "rb").read())
     geo = GeoData()
     well = geo.load_well("R", files=str(folder))
     assert well.bores() == [""]
-    assert geo.well("R") is not None
+    expected = []
+    for name in sorted(names):
+        expected += GeoData().load_well("x", files=str(folder / name)).sidetrack("").mnemonics()
+    assert well.sidetrack("").mnemonics() == expected and "DT" in expected
 
 
 # ---- load_well_tops ---------------------------------------------------------------
@@ -354,6 +351,7 @@ def test_top_rows_carry_elevations_positive_up(tmp_path):
     # sea level, an elevation of -475. "Base" lies below the survey; B has
     # no trajectory at all.
     assert geo.well_top_set("top a") == [("A", "", 500.0, (100.0, 200.0, -475.0)), ("B", "", 40.0, None)]
+    assert geo.well_top_set("top a")[0][3] == geo.well("A").xyz(500.0)  # the same sign as Well.xyz
     assert geo.well_top_set("Base") == [("A", "", 2000.0, None)]
     assert geo.well_top_set("nothing") == []
     assert geo.well_top_names() == ["Top A", "Base"]
