@@ -105,12 +105,12 @@ PyResult<std::vector<std::string>> history(PyObject* self, const Args&) {
 }
 
 PyResult<Ref> xy(PyObject* self, const Args&) {
-    auto xy_r = with_points(self, [](const vz::PointSet& s) {
-                            std::vector<std::array<double, 2>> out(s.points.size());
-                            for (std::size_t i = 0; i < out.size(); ++i) out[i] = {s.points[i][0], s.points[i][1]};
-                            return out;
-                        });
-    VZ_ASSIGN_OR_RETURN(auto xy, std::move(xy_r));
+    auto xy_result = with_points(self, [](const vz::PointSet& s) {
+        std::vector<std::array<double, 2>> out(s.points.size());
+        for (std::size_t i = 0; i < out.size(); ++i) out[i] = {s.points[i][0], s.points[i][1]};
+        return out;
+    });
+    VZ_ASSIGN_OR_RETURN(auto xy, std::move(xy_result));
     return list_map(xy, [](const std::array<double, 2>& p) { return tuple_from(p); });
 }
 
@@ -205,16 +205,16 @@ PyResult<void> set_attr(PyObject* self, const Args& a) {
 // A coordinate letter ("x", "y", "z", lower case only) comes before every
 // attribute; then the exact name, then the first attribute of the same key.
 PyResult<Ref> column_attribute(PyObject* self, std::string_view requested) {
-    auto values_r = with_points(self, [&](const vz::PointSet& s) -> std::optional<std::vector<double>> {
-                            if (requested == "x" || requested == "y" || requested == "z") {
-                                const std::size_t axis = static_cast<std::size_t>(requested[0] - 'x');
-                                std::vector<double> out(s.points.size());
-                                for (std::size_t i = 0; i < out.size(); ++i) out[i] = s.points[i][axis];
-                                return out;
-                            }
-                            return find_column(s.attributes, requested);
-                        });
-    VZ_ASSIGN_OR_RETURN(auto values, std::move(values_r));
+    auto values_result = with_points(self, [&](const vz::PointSet& s) -> std::optional<std::vector<double>> {
+        if (requested == "x" || requested == "y" || requested == "z") {
+            const std::size_t axis = static_cast<std::size_t>(requested[0] - 'x');
+            std::vector<double> out(s.points.size());
+            for (std::size_t i = 0; i < out.size(); ++i) out[i] = s.points[i][axis];
+            return out;
+        }
+        return find_column(s.attributes, requested);
+    });
+    VZ_ASSIGN_OR_RETURN(auto values, std::move(values_result));
     if (!values)
         return raise(
             PyErr::attribute_error(fmt::format("'PointSet' object has no attribute or column '{}'", requested)));

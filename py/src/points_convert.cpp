@@ -66,25 +66,25 @@ PyResult<Ref> to_surface(PyObject* self, const Args& a) {
 
     // Inference holds the lock; gridding releases it. Without a lattice that
     // fits there is no surface: gridding onto a bounding box would invent one.
-    auto surface_r = with_resolved(p->source, [&](const vz::PointSet& set) -> PyResult<vz::Surface> {
-                            vz::GridGeometry lattice;
-                            if (given) {
-                                lattice = *given;
-                            } else {
-                                auto inferred = points::infer_grid_geometry(set, tolerance);
-                                if (!inferred)
-                                    return raise(PyErr::value_error(fmt::format(
-                                        "to_surface: no regular lattice fits these points ({}) \xe2\x80\x94 the points "
-                                        "are not lattice-regular; pass an explicit GridGeometry or use "
-                                        "to_tri_surface()",
-                                        inferred.error().display())));
-                                lattice = *inferred;
-                            }
-                            Result<vz::Surface> gridded =
-                                allow_threads([&] { return set.to_surface(lattice, method); });
-                            return from_core(std::move(gridded));
-                        });
-    VZ_ASSIGN_OR_RETURN(vz::Surface surface, std::move(surface_r));
+    auto surface_result = with_resolved(p->source, [&](const vz::PointSet& set) -> PyResult<vz::Surface> {
+        vz::GridGeometry lattice;
+        if (given) {
+            lattice = *given;
+        } else {
+            auto inferred = points::infer_grid_geometry(set, tolerance);
+            if (!inferred)
+                return raise(PyErr::value_error(fmt::format(
+                    "to_surface: no regular lattice fits these points ({}) \xe2\x80\x94 the points "
+                    "are not lattice-regular; pass an explicit GridGeometry or use "
+                    "to_tri_surface()",
+                    inferred.error().display())));
+            lattice = *inferred;
+        }
+        Result<vz::Surface> gridded =
+            allow_threads([&] { return set.to_surface(lattice, method); });
+        return from_core(std::move(gridded));
+    });
+    VZ_ASSIGN_OR_RETURN(vz::Surface surface, std::move(surface_result));
     return new_owned_surface(std::move(surface), p->name);
 }
 
@@ -92,23 +92,23 @@ PyResult<Ref> to_tri_surface(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(std::optional<double> max_link, a.opt<double>("max_link"));
     VZ_ASSIGN_OR_RETURN(std::optional<double> max_bridge, a.opt<double>("max_bridge"));
     VZ_ASSIGN_OR_RETURN(auto p, borrow<PointSetPayload>(self));
-    auto tri_r = with_resolved(p->source, [&](const vz::PointSet& set) {
-                            Result<vz::TriSurface> r =
-                                allow_threads([&] { return points::to_tri_surface(set, max_link, max_bridge); });
-                            return from_core(std::move(r));
-                        });
-    VZ_ASSIGN_OR_RETURN(vz::TriSurface tri, std::move(tri_r));
+    auto tri_result = with_resolved(p->source, [&](const vz::PointSet& set) {
+        Result<vz::TriSurface> r =
+            allow_threads([&] { return points::to_tri_surface(set, max_link, max_bridge); });
+        return from_core(std::move(r));
+    });
+    VZ_ASSIGN_OR_RETURN(vz::TriSurface tri, std::move(tri_result));
     return new_tri_surface(TriSurfacePayload{p->name, std::make_shared<const vz::TriSurface>(std::move(tri))});
 }
 
 PyResult<Ref> detect_topology(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(std::optional<double> nominal_cell, a.opt<double>("nominal_cell"));
     VZ_ASSIGN_OR_RETURN(auto p, borrow<PointSetPayload>(self));
-    auto detected_r = with_resolved(p->source, [&](const vz::PointSet& set) {
-                            auto r = allow_threads([&] { return points::detect_topology(set, nominal_cell); });
-                            return from_core(std::move(r));
-                        });
-    VZ_ASSIGN_OR_RETURN(auto detected, std::move(detected_r));
+    auto detected_result = with_resolved(p->source, [&](const vz::PointSet& set) {
+        auto r = allow_threads([&] { return points::detect_topology(set, nominal_cell); });
+        return from_core(std::move(r));
+    });
+    VZ_ASSIGN_OR_RETURN(auto detected, std::move(detected_result));
     auto& [labelled, report] = detected;
     PyResult<Ref> points = labelled ? new_owned_point_set(std::move(*labelled), p->name) : PyResult<Ref>(Ref::none());
     return py_tuple(std::move(points), new_topology_report(report));

@@ -101,42 +101,42 @@ PyResult<Ref> infer_geometry(PyObject* self, const Args& a) {
         return raise(PyErr::value_error("geometry inference failed: tolerance must be a finite positive number"));
     const std::optional<std::string> name = geometry_name(p->name);
 
-    auto inferred_r = with_resolved(p->source, [&](const vz::PointSet& set) -> PyResult<Inferred> {
-                            auto fit = points::infer_geometry(set, tolerance, mode);
-                            if (fit) return GridGeometryPayload{std::move(fit->second), name, fit->first};
-                            const std::string lattice_error = fit.error().display();
-                            if (fallback == Fallback::Error)
-                                return raise(PyErr::value_error(fmt::format(
-                                    "geometry inference failed: no regular lattice fits these points ({}) and "
-                                    "fallback=\"error\" was requested \xe2\x80\x94 pass an explicit GridGeometry or "
-                                    "use an explicit value-bearing conversion",
-                                    lattice_error)));
+    auto inferred_result = with_resolved(p->source, [&](const vz::PointSet& set) -> PyResult<Inferred> {
+        auto fit = points::infer_geometry(set, tolerance, mode);
+        if (fit) return GridGeometryPayload{std::move(fit->second), name, fit->first};
+        const std::string lattice_error = fit.error().display();
+        if (fallback == Fallback::Error)
+            return raise(PyErr::value_error(fmt::format(
+                "geometry inference failed: no regular lattice fits these points ({}) and "
+                "fallback=\"error\" was requested \xe2\x80\x94 pass an explicit GridGeometry or "
+                "use an explicit value-bearing conversion",
+                lattice_error)));
 
-                            // A curvilinear shell has no nominal rectangle to draw.
-                            const EdgeMode shell_mode = mode == EdgeMode::FullRect ? EdgeMode::Occupied : mode;
-                            if (auto structured = points::to_structured_surface(set, tolerance, shell_mode)) {
-                                VZ_TRY(warn_user(fmt::format(
-                                    "infer_geometry: no regular lattice fits these points ({}); returning "
-                                    "StructuredShell geometry (pass fallback=\"error\" to raise instead)",
-                                    lattice_error)));
-                                return StructuredShellPayload{name, structured->shell};
-                            }
+        // A curvilinear shell has no nominal rectangle to draw.
+        const EdgeMode shell_mode = mode == EdgeMode::FullRect ? EdgeMode::Occupied : mode;
+        if (auto structured = points::to_structured_surface(set, tolerance, shell_mode)) {
+            VZ_TRY(warn_user(fmt::format(
+                "infer_geometry: no regular lattice fits these points ({}); returning "
+                "StructuredShell geometry (pass fallback=\"error\" to raise instead)",
+                lattice_error)));
+            return StructuredShellPayload{name, structured->shell};
+        }
 
-                            Result<vz::TriSurface> tri = allow_threads(
-                                [&] { return points::to_tri_surface(set, std::nullopt, max_bridge); });
-                            if (!tri)
-                                return raise(PyErr::value_error(fmt::format(
-                                    "geometry inference failed: no regular lattice fits these points ({}); the "
-                                    "MeshShell fallback also failed ({}) \xe2\x80\x94 pass an explicit GridGeometry "
-                                    "or fix the input cloud",
-                                    lattice_error, tri.error().display())));
-                            VZ_TRY(warn_user(fmt::format(
-                                "infer_geometry: no regular lattice fits these points ({}); returning the MeshShell "
-                                "fallback (pass fallback=\"error\" to raise instead)",
-                                lattice_error)));
-                            return MeshShellPayload{name, tri->shell};
-                        });
-    VZ_ASSIGN_OR_RETURN(Inferred inferred, std::move(inferred_r));
+        Result<vz::TriSurface> tri = allow_threads(
+            [&] { return points::to_tri_surface(set, std::nullopt, max_bridge); });
+        if (!tri)
+            return raise(PyErr::value_error(fmt::format(
+                "geometry inference failed: no regular lattice fits these points ({}); the "
+                "MeshShell fallback also failed ({}) \xe2\x80\x94 pass an explicit GridGeometry "
+                "or fix the input cloud",
+                lattice_error, tri.error().display())));
+        VZ_TRY(warn_user(fmt::format(
+            "infer_geometry: no regular lattice fits these points ({}); returning the MeshShell "
+            "fallback (pass fallback=\"error\" to raise instead)",
+            lattice_error)));
+        return MeshShellPayload{name, tri->shell};
+    });
+    VZ_ASSIGN_OR_RETURN(Inferred inferred, std::move(inferred_result));
     return hand_out(std::move(inferred));
 }
 
@@ -145,10 +145,10 @@ PyResult<Ref> to_structured_surface(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(std::string edge_text, a.get_or<std::string>("edge", "occupied"));
     VZ_ASSIGN_OR_RETURN(auto p, borrow<PointSetPayload>(self));
     VZ_ASSIGN_OR_RETURN(const EdgeMode mode, parse_edge(edge_text));
-    auto surface_r = with_resolved(p->source, [&](const vz::PointSet& set) {
-                            return from_core(points::to_structured_surface(set, tolerance, mode));
-                        });
-    VZ_ASSIGN_OR_RETURN(vz::StructuredMeshSurface surface, std::move(surface_r));
+    auto surface_result = with_resolved(p->source, [&](const vz::PointSet& set) {
+        return from_core(points::to_structured_surface(set, tolerance, mode));
+    });
+    VZ_ASSIGN_OR_RETURN(vz::StructuredMeshSurface surface, std::move(surface_result));
     return new_owned_structured_surface(std::move(surface), p->name);
 }
 

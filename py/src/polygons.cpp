@@ -75,10 +75,10 @@ PyResult<const char*> kind(PyObject* self) {
 
 // Computed afresh on every access; "area" is not a stored column.
 PyResult<Ref> area(PyObject* self) {
-    auto areas_r = with_polygons(self, [](const vz::PolygonSet& s) {
-                            return std::make_pair(s.areas(), s.total_area());
-                        });
-    VZ_ASSIGN_OR_RETURN(auto areas, std::move(areas_r));
+    auto areas_result = with_polygons(self, [](const vz::PolygonSet& s) {
+        return std::make_pair(s.areas(), s.total_area());
+    });
+    VZ_ASSIGN_OR_RETURN(auto areas, std::move(areas_result));
     return new_polygon_column(areas.second, "area", std::move(areas.first));
 }
 
@@ -130,11 +130,11 @@ PyResult<bool> contains(PyObject* self, const Args& a) {
 PyResult<Ref> clip(PyObject* self, const Args& a) {
     using SurfaceArg = ObjectOf<SurfacePayload, &surface_type>;
     VZ_ASSIGN_OR_RETURN(SurfaceArg surface, a.get<SurfaceArg>("surface"));
-    auto masked_r = with_polygons(self, [&](const vz::PolygonSet& polygons) {
-                            return with_resolved(surface->source,
-                                                 [&](const vz::Surface& s) { return polygons.clip(s); });
-                        });
-    VZ_ASSIGN_OR_RETURN(vz::Surface masked, std::move(masked_r));
+    auto masked_result = with_polygons(self, [&](const vz::PolygonSet& polygons) {
+        return with_resolved(surface->source,
+                             [&](const vz::Surface& s) { return polygons.clip(s); });
+    });
+    VZ_ASSIGN_OR_RETURN(vz::Surface masked, std::move(masked_result));
     return new_owned_surface(std::move(masked));
 }
 
@@ -158,10 +158,10 @@ PyResult<void> set_attr(PyObject* self, const Args& a) {
 }
 
 PyResult<Ref> column_attribute(PyObject* self, std::string_view requested) {
-    auto values_r = with_polygons(self, [&](const vz::PolygonSet& s) {
-                            return find_column(s.attributes, requested);
-                        });
-    VZ_ASSIGN_OR_RETURN(auto values, std::move(values_r));
+    auto values_result = with_polygons(self, [&](const vz::PolygonSet& s) {
+        return find_column(s.attributes, requested);
+    });
+    VZ_ASSIGN_OR_RETURN(auto values, std::move(values_result));
     if (!values)
         return raise(
             PyErr::attribute_error(fmt::format("'PolygonSet' object has no attribute or column '{}'", requested)));
