@@ -7,7 +7,7 @@ import warnings
 import pytest
 
 import voridez as vz
-from points_helpers import faulted, lattice_xyz
+from points_helpers import faulted, lattice_xyz, shared_file
 
 RING = "0 0 0\n40 0 0\n40 30 0\n0 30 0\n999.0 999.0 999.0\n"
 
@@ -195,3 +195,18 @@ def test_the_project_stays_held_while_inference_warns(project):
         shell = fault.infer_geometry()
     assert seen == ["Already borrowed"]
     assert shell.kind == "mesh_shell" and len(fault) == 144
+
+
+def test_clip_with_surface_views(project):
+    path = shared_file("irap_grid/resdata_small_30x20_rotm65.irap")
+    surface = project.load_surface("maps/Top", path)
+    assert surface.name == "Top"
+    lease = project.polygons("areas/ Lease ")
+    clipped = lease.clip(surface)  # both views of one project, held at once
+    assert clipped.kind == "surface" and clipped.name is None
+    project.delete_surface("maps/Top")
+    with pytest.raises(ValueError, match=r"^no surface 'maps/Top'$"):
+        lease.clip(surface)
+    project.delete_polygons("areas/ Lease ")
+    with pytest.raises(ValueError, match=r"^no polygon set 'areas/ Lease '$"):
+        lease.clip(surface)  # the polygon set is resolved first
