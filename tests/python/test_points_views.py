@@ -210,3 +210,20 @@ def test_clip_with_surface_views(project):
     project.delete_polygons("areas/ Lease ")
     with pytest.raises(ValueError, match=r"^no polygon set 'areas/ Lease '$"):
         lease.clip(surface)  # the polygon set is resolved first
+
+
+def test_element_replaced_while_the_value_is_read(project, tmp_path):
+    top = project.points("maps/ Top ")
+    small = write_points(tmp_path / "small.xyz", ([1.0, 2.0], [3.0, 4.0], [5.0, 6.0]))
+
+    class Swap:
+        def __float__(self):
+            project.delete_points("maps/ Top ")
+            project.load_points("maps/ Top ", small)
+            return 1.0
+
+    with pytest.raises(ValueError) as info:
+        top.set_attr("a", Swap())
+    assert str(info.value) == "parse error: point attribute 'a' has 30 rows, expected 2"
+    project.delete_points("maps/ Top ")
+    assert len(top) == 2 and top.attr_names() == []  # detached, without the column
