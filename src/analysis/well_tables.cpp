@@ -70,6 +70,22 @@ double stat_by_name(const Stats& s, std::string_view name) {
     return kNaN;
 }
 
+std::vector<std::string> order_by_column(std::span<const std::string> zones, std::span<const std::string> column) {
+    std::unordered_map<std::string, std::size_t> rank;
+    for (std::size_t k = 0; k < column.size(); ++k) rank.try_emplace(ascii_lower(column[k]), k);
+    std::vector<std::pair<std::size_t, std::string>> ranked;
+    ranked.reserve(zones.size());
+    for (const auto& z : zones) {
+        const auto it = rank.find(ascii_lower(z));
+        ranked.emplace_back(it == rank.end() ? column.size() : it->second, z);
+    }
+    std::ranges::stable_sort(ranked, {}, &std::pair<std::size_t, std::string>::first);
+    std::vector<std::string> out;
+    out.reserve(ranked.size());
+    for (auto& [r, z] : ranked) out.push_back(std::move(z));
+    return out;
+}
+
 std::vector<double> thickness_weights(std::span<const double> md) {
     const std::size_t n = md.size();
     if (n < 2) return std::vector<double>(n, 1.0);

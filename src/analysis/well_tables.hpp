@@ -56,6 +56,11 @@ ZoneTable zone_table(std::span<const BoreRow> bores, std::string_view curve, std
                      const std::optional<std::vector<std::string>>& zone_filter, bool include_empty, bool aggregate,
                      bool weighted, const std::optional<NetConditioning>& net);
 
+/// The zone order re-ranked by a stratigraphic column (shallow to deep):
+/// zones the column names (ASCII case-insensitively) come first, in column
+/// order; the others follow in their given order. Never fails.
+std::vector<std::string> order_by_column(std::span<const std::string> zones, std::span<const std::string> column);
+
 /// One field of `stats` by name ("count" and "samples" both give the count);
 /// NaN for any other name, "gross" included.
 double stat_by_name(const Stats& stats, std::string_view name);
