@@ -11,7 +11,10 @@
 #include "frame/builders.hpp"
 #include "frame/escape.hpp"
 #include "frame/frame.hpp"
+#include "bundle.hpp"
+#include "intersection.hpp"
 #include "well_accessors.hpp"
+#include "zone_table.hpp"
 
 namespace vz::py {
 
@@ -137,6 +140,9 @@ ClassDef define() {
     // The accessors, top mutators, zone table, intersection calls and the
     // viewer call add themselves here, each through one `add_well_…(def)`.
     add_well_accessors(def);
+    add_well_zone_table(def);
+    add_well_intersections(def);
+    add_well_view(def);
     return def;
 }
 

@@ -117,6 +117,13 @@ std::vector<ZoneRow> zone_rows(const Sidetrack& bore, double kb) {
     return rows;
 }
 
+std::vector<const Sidetrack*> bores_with_logs(const Well& well) {
+    std::vector<const Sidetrack*> out;
+    for (const auto& [label, bore] : well.bores)
+        if (!bore.logs.empty()) out.push_back(&bore);
+    return out;
+}
+
 BoreData gather(const Sidetrack& bore, double kb, const CurveSelection& selection) {
     BoreData data;
     const std::vector<const Log*> logs = select_logs(bore, selection);

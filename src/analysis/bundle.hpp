@@ -85,6 +85,9 @@ std::vector<CurveRow> resample_logs(std::span<const Log* const> logs, std::span<
 /// The zones of the bore (`Sidetrack::zones` order) with their depths.
 std::vector<ZoneRow> zone_rows(const Sidetrack& bore, double kb);
 
+/// The bores of a well that carry at least one log, in bore order.
+std::vector<const Sidetrack*> bores_with_logs(const Well& well);
+
 /// The bundle of one bore with the well's datum `kb` and the selection.
 /// Never fails.
 BoreData gather(const Sidetrack& bore, double kb, const CurveSelection& selection);

@@ -86,6 +86,43 @@ std::vector<std::string> order_by_column(std::span<const std::string> zones, std
     return out;
 }
 
+void order_table_by_column(ZoneTable& table, std::span<const std::string> column) {
+    if (table.zone_order) {
+        table.zone_order = order_by_column(*table.zone_order, column);
+        return;
+    }
+    // Aggregate rows come in one contiguous block per zone.
+    std::vector<std::string> zones;
+    std::vector<std::pair<std::size_t, std::size_t>> blocks;  // [begin, end) per zone, in that order
+    for (std::size_t r = 0; r < table.zone.size(); ++r) {
+        if (r == 0 || table.zone[r] != table.zone[r - 1]) {
+            zones.push_back(table.zone[r]);
+            blocks.emplace_back(r, r);
+        }
+        blocks.back().second = r + 1;
+    }
+    const std::vector<std::string> ordered = order_by_column(zones, column);
+    std::vector<std::size_t> rows;
+    rows.reserve(table.zone.size());
+    std::vector<bool> used(blocks.size(), false);
+    for (const auto& z : ordered)
+        for (std::size_t b = 0; b < blocks.size(); ++b)
+            if (!used[b] && zones[b] == z) {
+                used[b] = true;
+                for (std::size_t r = blocks[b].first; r < blocks[b].second; ++r) rows.push_back(r);
+                break;
+            }
+    const auto permute = [&](auto& values) {
+        std::remove_reference_t<decltype(values)> out;
+        out.reserve(values.size());
+        for (std::size_t r : rows) out.push_back(std::move(values[r]));
+        values = std::move(out);
+    };
+    permute(table.zone);
+    permute(table.bore);
+    for (auto& column_values : table.stats) permute(column_values);
+}
+
 std::vector<double> thickness_weights(std::span<const double> md) {
     const std::size_t n = md.size();
     if (n < 2) return std::vector<double>(n, 1.0);

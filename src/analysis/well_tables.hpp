@@ -61,6 +61,11 @@ ZoneTable zone_table(std::span<const BoreRow> bores, std::string_view curve, std
 /// order; the others follow in their given order. Never fails.
 std::vector<std::string> order_by_column(std::span<const std::string> zones, std::span<const std::string> column);
 
+/// A table ordered by a stratigraphic column: the tidy form's zone order
+/// (its rows stay bore by bore), or the aggregate form's per-zone row blocks
+/// (each still opened by its pooled row), by `order_by_column`. Never fails.
+void order_table_by_column(ZoneTable& table, std::span<const std::string> column);
+
 /// One field of `stats` by name ("count" and "samples" both give the count);
 /// NaN for any other name, "gross" included.
 double stat_by_name(const Stats& stats, std::string_view name);

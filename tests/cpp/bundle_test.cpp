@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "analysis/bundle.hpp"
-#include "analysis/well_tables.hpp"
 #include "core/log.hpp"
 #include "core/trajectory.hpp"
 #include "core/well.hpp"
@@ -174,22 +173,6 @@ TEST(Bundle, EmptySelectionKeepsTheZones) {
     const auto rows = bundle::resample_logs(logs, std::vector<double>{1});
     EXPECT_TRUE(rows[0].core);
     EXPECT_EQ(rows[0].unit, "v/v");
-}
-
-TEST(ZoneOrder, ByStratigraphicColumn) {
-    struct Case {
-        std::vector<std::string> zones, column, want;
-    };
-    const Case cases[] = {
-        // First met over bores B, C then A; the column puts A first.
-        {{"B", "C", "A"}, {"A", "B", "C"}, {"A", "B", "C"}},
-        // Unknown zones follow, in the order given; names match ASCII
-        // case-insensitively and keep their own spelling.
-        {{"X", "c", "Y", "a"}, {"A", "B", "C"}, {"a", "c", "X", "Y"}},
-        {{"B", "A"}, {}, {"B", "A"}},
-        {{}, {"A"}, {}},
-    };
-    for (const auto& c : cases) EXPECT_EQ(well_tables::order_by_column(c.zones, c.column), c.want);
 }
 
 }  // namespace
