@@ -14,6 +14,7 @@
 #include "frame/exception_text.hpp"
 #include "frame/pycall.hpp"
 #include "geodata.hpp"
+#include "sidetrack.hpp"
 #include "well.hpp"
 #include "wells_view.hpp"
 
@@ -45,6 +46,11 @@ const char* const kWellViewDoc = VZ_VIEW_SIGNATURE
 const char* const kWellsViewViewDoc = VZ_VIEW_SIGNATURE
     "Open a logs-only multi-well correlation panel over every well of this view\n"
     "(each well's default bore, else its only bore carrying logs).\n\n" VZ_VIEW_OPTIONS;
+
+const char* const kSidetrackViewRawDoc =
+    "_view_raw($self, curves=None)\n--\n\n"
+    "Private producer hook used by the lazy project workspace. It gathers\n"
+    "this exact bore without changing the parent well's default bore.";
 
 #undef VZ_VIEW_SIGNATURE
 #undef VZ_VIEW_OPTIONS
@@ -214,6 +220,17 @@ PyResult<Ref> wells_view_view(PyObject* self, const Args& a) {
         }
     }
     return render(std::move(payload), o);
+}
+
+PyResult<Ref> sidetrack_view_raw(PyObject* self, const Args& a) {
+    VZ_ASSIGN_OR_RETURN(auto st, sidetrack_handle(self));
+    VZ_ASSIGN_OR_RETURN(auto curves, a.opt<std::vector<std::string>>("curves"));
+    VZ_ASSIGN_OR_RETURN(auto well, well_handle(st->well.get()));
+    return with_well(*well, [&](const vz::Well& w) -> PyResult<Ref> {
+        const vz::Sidetrack* bore = w.sidetrack(st->label);
+        if (!bore) return raise(no_bore(st->label));
+        return well_dict(w, *bore, curves);
+    });
 }
 
 void add_well_view(ClassDef& def) { def.method<&well_view>(kWellViewDoc); }

@@ -17,6 +17,8 @@ namespace vz::py {
 /// The text signature and help text of `Well.view` and `WellsView.view`.
 extern const char* const kWellViewDoc;
 extern const char* const kWellsViewViewDoc;
+/// The text signature and help text of `Sidetrack._view_raw`.
+extern const char* const kSidetrackViewRawDoc;
 
 /// `Well.view`: the dictionary of the well's bore (the default bore, else
 /// the only bore carrying logs, else the main bore), rendered.
@@ -24,6 +26,9 @@ PyResult<Ref> well_view(PyObject* self, const Args& a);
 /// `WellsView.view`: the list of the dictionaries of every well still
 /// stored, in view order, rendered.
 PyResult<Ref> wells_view_view(PyObject* self, const Args& a);
+/// `Sidetrack._view_raw`: the dictionary of exactly this bore, whatever the
+/// well's default bore; imports nothing.
+PyResult<Ref> sidetrack_view_raw(PyObject* self, const Args& a);
 
 /// Adds `view` to the `Well` class.
 void add_well_view(ClassDef& def);

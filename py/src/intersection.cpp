@@ -1,11 +1,14 @@
 // Crossings of a well path with a surface: the shared pieces of the
-// intersection calls and the two calls of `Well`.
+// intersection calls, and the calls of `Well` and `Sidetrack`.
 
 #include "intersection.hpp"
+
+#include <fmt/format.h>
 
 #include "algorithms/intersections.hpp"
 #include "frame/builders.hpp"
 #include "frame/exception_text.hpp"
+#include "sidetrack.hpp"
 #include "surface_intersection.hpp"
 #include "well.hpp"
 
@@ -83,10 +86,61 @@ PyResult<Ref> well_intersection(PyObject* self, const Args& a) {
     return hit_to_py(r.project, std::move(hit), r.surface);
 }
 
+// The crossings of the sidetrack's own bore: the well identifier copied
+// first, then the dispatch, then the search under shared access to the
+// `Well` object and its project, whose failures are wrapped.
+PyResult<WellHits> bore_hits(PyObject* self, const Args& a) {
+    VZ_ASSIGN_OR_RETURN(auto st, sidetrack_handle(self));
+    VZ_ASSIGN_OR_RETURN(double tolerance, a.get_or<double>("tolerance", 1e-3));
+    std::string well_id;
+    {
+        VZ_ASSIGN_OR_RETURN(auto well, well_handle(st->well.get()));
+        well_id = well->id;
+    }
+    VZ_ASSIGN_OR_RETURN(WellHits r,
+                        with_surface(a.raw("surface"), [&](const vz::TriangleMeshSource& view,
+                                                           const std::optional<std::string>& name) -> PyResult<WellHits> {
+                            return wrapped(with_bore(*st, [&](const vz::Sidetrack& bore) -> PyResult<WellHits> {
+                                VZ_ASSIGN_OR_RETURN(
+                                    auto hits, from_core(vz::intersections::bore_intersections(bore, view, tolerance)));
+                                return WellHits{0, std::move(hits), name};
+                            }));
+                        }));
+    for (auto& hit : r.hits) hit.well = well_id;
+    // The project a crossing carries is the one of the sidetrack's `Well`
+    // object; its serial never changes once the project object exists.
+    VZ_ASSIGN_OR_RETURN(auto well, well_handle(st->well.get()));
+    r.project = payload<GeoDataPayload>(well->project.get()).serial;
+    return r;
+}
+
 }  // namespace
 
 void add_well_intersections(ClassDef& def) {
     def.method<&well_intersections>(kIntersectionsDoc).method<&well_intersection>(kIntersectionDoc);
+}
+
+const char* const kSidetrackIntersectionsDoc =
+    "intersections($self, surface, tolerance=1e-3)\n--\n\n"
+    "All crossings of this bore with `surface`, MD ordered.";
+const char* const kSidetrackIntersectionDoc =
+    "intersection($self, surface, tolerance=1e-3)\n--\n\n"
+    "The sole crossing of this bore, or `None`.";
+
+PyResult<Ref> sidetrack_intersections(PyObject* self, const Args& a) {
+    VZ_ASSIGN_OR_RETURN(WellHits r, bore_hits(self, a));
+    return hits_to_py(r.project, std::move(r.hits), r.surface);
+}
+
+PyResult<Ref> sidetrack_intersection(PyObject* self, const Args& a) {
+    VZ_ASSIGN_OR_RETURN(WellHits r, bore_hits(self, a));
+    if (r.hits.size() > 1)
+        return raise(PyErr::value_error(fmt::format(
+            "trajectory crosses the surface {} times; call intersections(...) and select a crossing explicitly",
+            r.hits.size())));
+    std::optional<vz::SurfaceIntersection> hit;
+    if (!r.hits.empty()) hit = std::move(r.hits.front());
+    return hit_to_py(r.project, std::move(hit), r.surface);
 }
 
 }  // namespace vz::py

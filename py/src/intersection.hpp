@@ -97,4 +97,15 @@ PyResult<Ref> hit_to_py(std::optional<std::uint64_t> project, std::optional<vz::
 /// Adds `intersections` and `intersection` to the `Well` class.
 void add_well_intersections(ClassDef& def);
 
+/// `Sidetrack.intersections` and `Sidetrack.intersection` with their text
+/// signatures and help texts: the crossings of exactly this bore, carrying
+/// the well's identifier and the project of the sidetrack's `Well` object.
+/// More than one crossing makes `intersection` fail with the ValueError
+/// "trajectory crosses the surface {} times; call intersections(...) and
+/// select a crossing explicitly" as it stands.
+extern const char* const kSidetrackIntersectionsDoc;
+extern const char* const kSidetrackIntersectionDoc;
+PyResult<Ref> sidetrack_intersections(PyObject* self, const Args& a);
+PyResult<Ref> sidetrack_intersection(PyObject* self, const Args& a);
+
 }  // namespace vz::py

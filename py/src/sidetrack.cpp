@@ -12,8 +12,10 @@
 #include <fmt/format.h>
 
 #include "analysis/interpret.hpp"
+#include "bundle.hpp"
 #include "frame/builders.hpp"
 #include "frame/escape.hpp"
+#include "intersection.hpp"
 #include "net_settings.hpp"
 #include "stats.hpp"
 #include "well_accessors.hpp"
@@ -273,10 +275,11 @@ ClassDef define() {
     ClassDef def = ClassDef::of<SidetrackPayload>("Sidetrack", kDoc);
     def.getter<&label>("label")
         .method<&mnemonics>("mnemonics($self)\n--\n\nThe mnemonics of every curve on this bore, in insertion order.")
-        // `_view_raw` goes here.
+        .method<&sidetrack_view_raw>(kSidetrackViewRawDoc)
         .method<&tvd>("tvd($self, md)\n--\n\nTVD at measured depth `md` on this bore, or `None`.")
         .method<&xyz>("xyz($self, md)\n--\n\nInterpolated position `(x, y, z)` at `md`, or `None`.")
-        // `intersections` and `intersection` go here.
+        .method<&sidetrack_intersections>(kSidetrackIntersectionsDoc)
+        .method<&sidetrack_intersection>(kSidetrackIntersectionDoc)
         .method<&tops>("tops($self)\n--\n\nFormation tops on this bore as `(name, md)` rows.")
         .method<&set_top<&vz::Sidetrack::add_top, &vz::Sidetrack::add_top_hit>>(
             "add_top($self, name, md_or_hit)\n--\n\n")

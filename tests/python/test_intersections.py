@@ -85,12 +85,14 @@ def test_several_crossings_in_md_order(tmp_path):
 
 def test_the_multiple_crossings_failure_is_worded_per_class(tmp_path):
     # The same geometry through each class: the well wraps the core error
-    # raised inside its search, the trajectory shows its display text.
+    # raised inside its search, the bore raises the text as it stands, the
+    # trajectory shows the core error's display text.
     geo = GeoData()
     well = add_path_well(geo, tmp_path, "S", slanted_stations())
     surface = valley(geo, tmp_path)
     cases = [
         (well, "parse error: ValueError: unsupported: " + MULTIPLE),
+        (well.sidetrack(""), MULTIPLE),
         (slanted_trajectory(), "unsupported: " + MULTIPLE),
     ]
     for obj, message in cases:
@@ -108,12 +110,16 @@ def test_a_bad_tolerance_fails_only_when_a_search_runs(tmp_path, tolerance):
         well.intersections(surface, tolerance)
     assert str(info.value) == "parse error: ValueError: out of range: " + TOLERANCE
     with pytest.raises(ValueError) as info:
+        well.sidetrack("").intersection(surface, tolerance)
+    assert str(info.value) == "parse error: ValueError: out of range: " + TOLERANCE
+    with pytest.raises(ValueError) as info:
         slanted_trajectory().intersection(surface, tolerance=tolerance)
     assert str(info.value) == "out of range: " + TOLERANCE
-    # a well without a trajectory runs no search
+    # a bore without a trajectory runs no search
     bare = add_well(geo, tmp_path, "bare")
-    assert bare.intersections(surface, tolerance) == []
-    assert bare.intersection(surface, tolerance) is None
+    for obj in (bare, bare.sidetrack("")):
+        assert obj.intersections(surface, tolerance) == []
+        assert obj.intersection(surface, tolerance) is None
 
 
 def test_tolerance_argument(tmp_path):
@@ -132,8 +138,11 @@ def test_only_surfaces_are_accepted(tmp_path):
     points = geo.load_points("pts", write(tmp_path / "p.xyz", "1000 2000 -500\n1100 2000 -500\n"))
     well = add_well(geo, tmp_path, "W", bores={"": 1000})
     message = "surface must be Surface, StructuredMeshSurface, or TriSurface"
-    for call in (well.intersections, well.intersection, slanted_trajectory().intersections,
-                 geo.wells.intersection, GeoData().wells.intersections):
+    gone = add_well(geo, tmp_path, "G", bores={"": 1000}).sidetrack("")
+    geo.delete_well("G")
+    # a bore handle meets the dispatch before any lookup, even of a gone well
+    for call in (well.intersections, well.intersection, well.sidetrack("").intersections, gone.intersection,
+                 slanted_trajectory().intersections, geo.wells.intersection, GeoData().wells.intersections):
         for bad in (points, "top", None):
             with pytest.raises(TypeError) as info:
                 call(bad)
@@ -157,6 +166,53 @@ def test_the_guard_and_a_missing_well_come_first_and_unwrapped(tmp_path):
     assert [h.bore for h in multi.intersections(surface)] == ["L2"]
 
 
+def test_bore_crossings(tmp_path):
+    geo = GeoData()
+    multi = add_well(geo, tmp_path, "M", bores={"L1": 1000, "L2": 900})
+    surface = flat_surface(geo, tmp_path, "top", -500)
+    # no guard on a bore: each bore of a multi-bore well answers for itself
+    for label in ("L1", "L2"):
+        bore = multi.sidetrack(label)
+        hits = bore.intersections(surface)
+        assert [(h.well, h.bore, h.surface) for h in hits] == [("M", label, "top")]
+        single = bore.intersection(surface)
+        assert single.md == pytest.approx(hits[0].md)
+        # the crossing belongs to the project: it passes as a top depth
+        bore.add_top("Top", single)
+    assert [row[:2] for row in geo.well_top_set("Top")] == [("M", "L1"), ("M", "L2")]
+    assert project_of(hits[0]) == project_of(multi.sidetrack("L1").intersection(surface))
+
+
+def test_stale_bores_are_wrapped(tmp_path):
+    geo = GeoData()
+    surface = flat_surface(geo, tmp_path, "top", -500)
+    bore = add_well(geo, tmp_path, "M", bores={"L1": 1000, "L2": 900}).sidetrack("L2")
+    geo.delete_well("M")
+    with pytest.raises(ValueError) as info:
+        bore.intersections(surface)
+    assert str(info.value) == "parse error: ValueError: no well 'M'"
+    add_well(geo, tmp_path, "M", bores={"": 1000})
+    with pytest.raises(ValueError) as info:
+        bore.intersection(surface)
+    assert str(info.value) == "parse error: ValueError: no bore 'L2'"
+
+
+def test_crossings_pass_as_top_depths_of_their_own_project_only(tmp_path):
+    geo = GeoData()
+    well = add_well(geo, tmp_path, "W", bores={"": 1000})
+    surface = flat_surface(geo, tmp_path, "top", -500)
+    well.add_top("Top", well.intersection(surface))
+    other = GeoData()
+    twin = add_well(other, tmp_path, "W", bores={"": 1000})
+    with pytest.raises(ValueError) as info:
+        twin.add_top("Top", well.intersection(surface))
+    assert str(info.value) == "intersection belongs to a different project"
+    # a free trajectory's crossing has no project and is checked by position only
+    free = Trajectory.from_stations([(0, 0, 0), (1000, 0, 0)], (1000, 2000), 25).intersection(surface)
+    twin.add_top("Top", free)
+    assert [row[2] for row in other.well_top_set("Top")] == pytest.approx([free.md])
+
+
 def test_stale_and_foreign_surfaces(tmp_path):
     geo = GeoData()
     well = add_well(geo, tmp_path, "W", bores={"": 1000})
@@ -168,7 +224,8 @@ def test_stale_and_foreign_surfaces(tmp_path):
     mine = well.intersection(flat_surface(geo, tmp_path, "mine", -500))
     assert project_of(hit) == project_of(mine)
     other.delete_surface("maps/foreign")
-    for call in (well.intersections, slanted_trajectory().intersections, geo.wells.intersections):
+    for call in (well.intersections, well.sidetrack("").intersection, slanted_trajectory().intersections,
+                 geo.wells.intersections):
         with pytest.raises(ValueError) as info:
             call(foreign)
         assert str(info.value) == "no surface 'maps/foreign'"

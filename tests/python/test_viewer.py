@@ -248,6 +248,25 @@ def test_a_missing_viewer_module(geo, monkeypatch):
             target.view()
         assert str(info.value).startswith(
             "voridez._viewer (the WellLogBundle producer) failed to import: ModuleNotFoundError: ")
+    # the producer hook imports nothing
+    assert geo.well("W").sidetrack("")._view_raw()["id"] == "W"
+
+
+def test_the_producer_hook_gathers_exactly_its_bore(multibore, viewer):
+    well = multibore.well("M")
+    assert well.default_bore is None
+    raw = well.sidetrack("L1")._view_raw()
+    assert raw["md"] == [1.0, 2.0] and list(raw)[0] == "id"
+    assert well.sidetrack("L2")._view_raw(curves=["nothing"])["curves"] == []
+    assert well.default_bore is None and viewer.calls == []
+    with pytest.raises(TypeError) as info:
+        well.sidetrack("L1")._view_raw(curves="GR")
+    assert "while processing 'curves'" in info.value.__notes__
+    gone = well.sidetrack("L2")
+    multibore.delete_well("M")
+    with pytest.raises(ValueError) as info:
+        gone._view_raw()
+    assert str(info.value) == "no well 'M'"
 
 
 def test_render_errors_propagate(geo, monkeypatch):
