@@ -148,6 +148,10 @@ struct Surface {
     Surface mul_scalar(double s) const;
     /// v / s; history + "surface.div_scalar(s)".
     Surface div_scalar(double s) const;
+    /// x - v, computed as (v * -1) + x so that a number on the left of a
+    /// subtraction reads in the history as the two steps it takes:
+    /// + "surface.mul_scalar(-1)", + "surface.add_scalar(x)".
+    Surface rsub_scalar(double x) const;
     /// pow(v, s) with the C library's rules; history + "surface.powf_scalar(s)".
     Surface powf_scalar(double s) const;
     /// max(v, lo), NaN kept; history + "surface.clamp_min_scalar(lo)".

@@ -90,6 +90,7 @@ Surface Surface::mul_scalar(double s) const {
 Surface Surface::div_scalar(double s) const {
     return scalar(*this, "div", s, [](double v, double x) { return v / x; });
 }
+Surface Surface::rsub_scalar(double x) const { return mul_scalar(-1.0).add_scalar(x); }
 Surface Surface::powf_scalar(double s) const {
     return scalar(*this, "powf", s, [](double v, double x) { return std::pow(v, x); });
 }
