@@ -8,7 +8,7 @@
 
 #include "bbox.hpp"
 #include "core/surface_convert.hpp"
-#include "frame/path_arg.hpp"
+#include "frame/generate.hpp"
 #include "io/structured_load.hpp"
 #include "stats.hpp"
 #include "surface.hpp"
@@ -42,29 +42,11 @@ PyResult<Structured> derived_copy(const StructuredSurfacePayload& p) {
     return with_resolved(p.source, [](const Structured& s) { return derive_shared(s); });
 }
 
-std::optional<std::string> geometry_name(const std::optional<std::string>& name) {
-    if (!name) return std::nullopt;
-    return fmt::format("{} geometry", *name);
-}
-
 /// A node array as nrow row lists of ncol floats: row j holds (0, j) … (ncol − 1, j).
 PyResult<Ref> node_rows(const Grid2& a) {
-    VZ_ASSIGN_OR_RETURN(Ref rows, checked(PyList_New(static_cast<Py_ssize_t>(a.nrow()))));
-    for (std::size_t j = 0; j < a.nrow(); ++j) {
-        VZ_ASSIGN_OR_RETURN(Ref row, checked(PyList_New(static_cast<Py_ssize_t>(a.ncol()))));
-        for (std::size_t i = 0; i < a.ncol(); ++i) {
-            VZ_ASSIGN_OR_RETURN(Ref v, to_py(a(i, j)));
-            PyList_SetItem(row.get(), static_cast<Py_ssize_t>(i), v.release());
-        }
-        PyList_SetItem(rows.get(), static_cast<Py_ssize_t>(j), row.release());
-    }
-    return rows;
-}
-
-PyResult<Ref> pair_tuple(double a, double b) {
-    VZ_ASSIGN_OR_RETURN(Ref x, to_py(a));
-    VZ_ASSIGN_OR_RETURN(Ref y, to_py(b));
-    return checked(PyTuple_Pack(2, x.get(), y.get()));
+    return list_generate(a.nrow(), [&](std::size_t j) {
+        return list_generate(a.ncol(), [&](std::size_t i) { return to_py(a(i, j)); });
+    });
 }
 
 PyResult<Ref> no_lane(std::string_view name) {
@@ -74,7 +56,8 @@ PyResult<Ref> no_lane(std::string_view name) {
 // ---- static loader -------------------------------------------------------------
 
 PyResult<Ref> load_earthvision_grid(const Args& a) {
-    VZ_ASSIGN_OR_RETURN(std::filesystem::path path, path_arg(a, "path"));
+    VZ_ASSIGN_OR_RETURN(std::string text, a.get<std::string>("path"));
+    const std::filesystem::path path(text);
     auto r = allow_threads([&] { return vz::structured_load::load_earthvision_grid(path); });
     if (!r) return raise(into_py_err(r.error()));
     return new_owned_structured_surface(std::move(*r));
@@ -93,7 +76,7 @@ PyResult<Ref> node_xy(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(std::uint64_t j, a.get<std::uint64_t>("j"));
     VZ_ASSIGN_OR_RETURN(auto r, with_resolved(p->source, [&](const Structured& s) { return s.node_xy(i, j); }));
     VZ_ASSIGN_OR_RETURN(auto xy, from_core(std::move(r)));
-    return pair_tuple(xy.first, xy.second);
+    return py_tuple(xy.first, xy.second);
 }
 
 PyResult<double> z(PyObject* self, const Args& a) {
@@ -168,12 +151,7 @@ PyResult<Ref> set_attr(PyObject* self, const Args& a) {
     Grid2 lane(ncol, nrow);
     for (std::size_t j = 0; j < nrow; ++j)
         for (std::size_t i = 0; i < ncol; ++i) lane(i, j) = rows[j][i];
-    if (metadata) {
-        VZ_ASSIGN_OR_RETURN(vz::AttributeMetadata md, attribute_metadata_from_py_dict(name, *metadata));
-        VZ_TRY(from_core(copy.set_attr_with_metadata(name, std::move(lane), std::move(md))));
-    } else {
-        VZ_TRY(from_core(copy.set_attr(name, std::move(lane))));
-    }
+    VZ_TRY(set_lane_values(copy, name, std::move(lane), metadata));
     return new_owned_structured_surface(std::move(copy), p->name);
 }
 
@@ -199,12 +177,10 @@ PyResult<Ref> infer_grid(PyObject* self, const Args& a) {
 
 PyResult<Ref> resample(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(auto p, shared_of(self));
-    VZ_ASSIGN_OR_RETURN(GridGeometryArg target, a.get<GridGeometryArg>("target"));
-    VZ_ASSIGN_OR_RETURN(std::string text, a.get_or<std::string>("method", "min_curvature"));
-    VZ_ASSIGN_OR_RETURN(GriddingMethod method, parse_gridding_method(text));
-    const vz::GridGeometry lattice = target->lattice;
+    VZ_ASSIGN_OR_RETURN(ResampleArgs args, resample_args(a));
+    const vz::GridGeometry lattice = args.target->lattice;
     VZ_ASSIGN_OR_RETURN(Structured copy, derived_copy(*p));
-    auto r = allow_threads([&] { return vz::surface_convert::resample(copy, lattice, method); });
+    auto r = allow_threads([&] { return vz::surface_convert::resample(copy, lattice, args.method); });
     if (!r) return raise(into_py_err(r.error()));
     return new_owned_surface(std::move(*r), p->name);
 }

@@ -9,7 +9,6 @@
 #include "bbox.hpp"
 #include "core/polygons.hpp"
 #include "core/surface_convert.hpp"
-#include "frame/path_arg.hpp"
 #include "io/surface_load.hpp"
 #include "io/surface_save.hpp"
 #include "stats.hpp"
@@ -26,7 +25,8 @@ constexpr const char* kSurfaceDoc =
 
 template <Result<vz::Surface> (*Load)(const std::filesystem::path&)>
 PyResult<Ref> load(const Args& a) {
-    VZ_ASSIGN_OR_RETURN(std::filesystem::path path, path_arg(a, "path"));
+    VZ_ASSIGN_OR_RETURN(std::string text, a.get<std::string>("path"));
+    const std::filesystem::path path(text);
     return wrap_surface(allow_threads([&] { return Load(path); }));
 }
 
@@ -40,7 +40,8 @@ PyResult<Ref> constant(const Args& a) {
 
 PyResult<void> save_irap_classic(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(auto p, surface_shared(self));
-    VZ_ASSIGN_OR_RETURN(std::filesystem::path path, path_arg(a, "path"));
+    VZ_ASSIGN_OR_RETURN(std::string text, a.get<std::string>("path"));
+    const std::filesystem::path path(text);
     VZ_ASSIGN_OR_RETURN(Result<void> r, with_resolved(p->source, [&](const vz::Surface& s) {
                             return allow_threads([&] { return vz::surface_save::save_irap_classic(s, path); });
                         }));
@@ -136,7 +137,7 @@ PyResult<Ref> geometry(PyObject* self) {
     VZ_ASSIGN_OR_RETURN(GridGeometryPayload g, with_resolved(p->source, [](const vz::Surface& s) {
                             return GridGeometryPayload{edge_of(s), std::nullopt, s.geom};
                         }));
-    if (p->name) g.name = fmt::format("{} geometry", *p->name);
+    g.name = geometry_name(p->name);
     return new_grid_geometry(std::move(g));
 }
 

@@ -52,6 +52,27 @@ inline PyResult<Ref> wrap_surface(PyResult<vz::Surface> r, std::optional<std::st
     return new_owned_surface(std::move(*r), std::move(name));
 }
 
+/// The display name of a geometry or shell handed out by a named object:
+/// "{} geometry"; none for an anonymous object.
+inline std::optional<std::string> geometry_name(const std::optional<std::string>& name) {
+    if (!name) return std::nullopt;
+    return *name + " geometry";
+}
+
+/// The arguments of the mesh surfaces' `resample(target, method=…)`: the
+/// target held under shared access for the whole call, and the parsed
+/// gridding method (an unknown word is a TypeError).
+struct ResampleArgs {
+    GridGeometryArg target;
+    GriddingMethod method;
+};
+inline PyResult<ResampleArgs> resample_args(const Args& a) {
+    VZ_ASSIGN_OR_RETURN(GridGeometryArg target, a.get<GridGeometryArg>("target"));
+    VZ_ASSIGN_OR_RETURN(std::string text, a.get_or<std::string>("method", "min_curvature"));
+    VZ_ASSIGN_OR_RETURN(GriddingMethod method, parse_gridding_method(text));
+    return ResampleArgs{std::move(target), method};
+}
+
 /// The member groups, each defined in its own file.
 void add_surface_ops(ClassDef& def);       // surface_ops.cpp: operators, arithmetic, element functions
 void add_surface_analysis(ClassDef& def);  // surface_analysis.cpp

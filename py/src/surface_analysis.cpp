@@ -4,6 +4,7 @@
 // the receiver is resolved; the long passes run with the interpreter lock
 // released while the receiver and its project stay under shared access.
 
+#include "frame/builders.hpp"
 #include "surface.hpp"
 
 namespace vz::py {
@@ -39,14 +40,7 @@ PyResult<double> volume_between(PyObject* self, const Args& a) {
 
 PyResult<Ref> hypsometry(PyObject* self, const Args&) {
     VZ_ASSIGN_OR_RETURN(auto curve, with_surface(self, [](const vz::Surface& s) { return s.hypsometry(); }));
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(static_cast<Py_ssize_t>(curve.size()))));
-    for (std::size_t k = 0; k < curve.size(); ++k) {
-        VZ_ASSIGN_OR_RETURN(Ref depth, to_py(curve[k].first));
-        VZ_ASSIGN_OR_RETURN(Ref area, to_py(curve[k].second));
-        VZ_ASSIGN_OR_RETURN(Ref pair, checked(PyTuple_Pack(2, depth.get(), area.get())));
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), pair.release());
-    }
-    return list;
+    return list_of_pairs(curve);
 }
 
 template <vz::Surface (vz::Surface::*Fn)() const>

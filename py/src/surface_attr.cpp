@@ -13,6 +13,8 @@
 
 #include <fmt/format.h>
 
+#include "frame/builders.hpp"
+#include "frame/convert_more.hpp"
 #include "surface.hpp"
 
 namespace vz::py {
@@ -21,33 +23,17 @@ namespace vz::py {
 
 namespace {
 
-PyResult<Ref> optional_text(const std::optional<std::string>& text) {
-    if (!text) return Ref::none();
-    return to_py(*text);
-}
-
-PyResult<void> set_item(PyObject* dict, const char* key, PyResult<Ref> value) {
-    if (!value) return raise(std::move(value.error()));
-    if (PyDict_SetItemString(dict, key, value->get()) < 0) return raise_pending();
-    return {};
-}
-
 PyResult<Ref> code_record_dict(const vz::CodeRecord& record) {
-    VZ_ASSIGN_OR_RETURN(Ref out, checked(PyDict_New()));
-    VZ_TRY(set_item(out.get(), "label", optional_text(record.label)));
-    VZ_TRY(set_item(out.get(), "color", optional_text(record.color)));
-    return out;
+    DictBuilder d;
+    d.add("label", record.label).add("color", record.color);
+    return std::move(d).build();
 }
 
 PyResult<Ref> codes_dict(const std::optional<vz::CodeTable>& codes) {
     if (!codes) return Ref::none();
-    VZ_ASSIGN_OR_RETURN(Ref out, checked(PyDict_New()));
-    for (const auto& [key, record] : *codes) {
-        VZ_ASSIGN_OR_RETURN(Ref k, to_py(key));
-        VZ_ASSIGN_OR_RETURN(Ref v, code_record_dict(record));
-        if (PyDict_SetItem(out.get(), k.get(), v.get()) < 0) return raise_pending();
-    }
-    return out;
+    DictBuilder d;
+    for (const auto& [key, record] : *codes) d.add(key, code_record_dict(record));
+    return std::move(d).build();
 }
 
 // The keys of `dict` in its own order: every key a str, and one of `allowed`.
@@ -65,27 +51,19 @@ PyResult<void> check_keys(PyObject* dict, std::initializer_list<std::string_view
     return {};
 }
 
-// The value under `key` in the dict's own table, or null when absent
-// (borrowed).
-PyResult<PyObject*> lookup(PyObject* dict, const char* key) {
-    VZ_ASSIGN_OR_RETURN(Ref k, to_py(key));
-    PyObject* v = PyDict_GetItemWithError(dict, k.get());
-    if (!v && PyErr_Occurred()) return raise_pending();
-    return v;
-}
-
 // A text field: absent or None gives none, a str its text.
-PyResult<std::optional<std::string>> field_text(PyObject* dict, const char* key) {
-    VZ_ASSIGN_OR_RETURN(PyObject * v, lookup(dict, key));
-    if (!v || v == Py_None) return std::optional<std::string>();
-    if (!PyUnicode_Check(v))
+PyResult<std::optional<std::string>> field_text(const Dict& dict, const char* key) {
+    VZ_ASSIGN_OR_RETURN(Ref v, dict_lookup(dict, key));
+    if (!v || v.get() == Py_None) return std::optional<std::string>();
+    if (!PyUnicode_Check(v.get()))
         return raise(PyErr::type_error(fmt::format("attribute metadata {} must be a string or None", key)));
-    VZ_ASSIGN_OR_RETURN(std::string text, from_py<std::string>(v));
+    VZ_ASSIGN_OR_RETURN(std::string text, from_py<std::string>(v.get()));
     return std::optional<std::string>(std::move(text));
 }
 
-PyResult<std::optional<vz::CodeTable>> read_codes(PyObject* dict) {
-    VZ_ASSIGN_OR_RETURN(PyObject * codes, lookup(dict, "codes"));
+PyResult<std::optional<vz::CodeTable>> read_codes(const Dict& dict) {
+    VZ_ASSIGN_OR_RETURN(Ref held, dict_lookup(dict, "codes"));
+    PyObject* codes = held.get();
     if (!codes || codes == Py_None) return std::optional<vz::CodeTable>();
     if (!PyDict_Check(codes)) return raise(PyErr::type_error("attribute metadata codes must be a dict or None"));
     vz::CodeTable table;
@@ -93,16 +71,16 @@ PyResult<std::optional<vz::CodeTable>> read_codes(PyObject* dict) {
     PyObject* key = nullptr;
     PyObject* record = nullptr;
     while (PyDict_Next(codes, &pos, &key, &record)) {
-        // Hold both: reading the record must not leave them borrowed from a
-        // dict that a str subclass's hooks could change.
+        // Both held: looking a field up compares keys, which may run the
+        // Python code of a str subclass that changes the dicts.
         Ref key_ref = Ref::borrow(key);
-        Ref record_ref = Ref::borrow(record);
+        const Dict rec{Ref::borrow(record)};
         if (!PyUnicode_Check(key)) return raise(PyErr::type_error("attribute metadata code keys must be strings"));
         if (!PyDict_Check(record)) return raise(PyErr::type_error("attribute metadata code records must be dicts"));
         VZ_ASSIGN_OR_RETURN(std::string code, from_py<std::string>(key));
         VZ_TRY(check_keys(record, {"label", "color"}, "attribute code record"));
-        VZ_ASSIGN_OR_RETURN(auto label, field_text(record, "label"));
-        VZ_ASSIGN_OR_RETURN(auto color, field_text(record, "color"));
+        VZ_ASSIGN_OR_RETURN(auto label, field_text(rec, "label"));
+        VZ_ASSIGN_OR_RETURN(auto color, field_text(rec, "color"));
         VZ_ASSIGN_OR_RETURN(vz::CodeRecord parsed, from_core(vz::CodeRecord::from_parts(std::move(label), std::move(color))));
         table.insert({std::move(code), std::move(parsed)});
     }
@@ -112,18 +90,18 @@ PyResult<std::optional<vz::CodeTable>> read_codes(PyObject* dict) {
 }  // namespace
 
 PyResult<Ref> attribute_metadata_to_py_dict(const vz::AttributeMetadata& metadata) {
-    VZ_ASSIGN_OR_RETURN(Ref out, checked(PyDict_New()));
-    VZ_TRY(set_item(out.get(), "id", to_py(metadata.id)));
-    VZ_TRY(set_item(out.get(), "label", to_py(metadata.label)));
-    VZ_TRY(set_item(out.get(), "kind", to_py(vz::attribute_kind_name(metadata.kind))));
-    VZ_TRY(set_item(out.get(), "units", optional_text(metadata.units)));
-    VZ_TRY(set_item(out.get(), "codes", codes_dict(metadata.codes)));
-    return out;
+    DictBuilder d;
+    d.add("id", metadata.id)
+        .add("label", metadata.label)
+        .add("kind", vz::attribute_kind_name(metadata.kind))
+        .add("units", metadata.units)
+        .add("codes", codes_dict(metadata.codes));
+    return std::move(d).build();
 }
 
 PyResult<vz::AttributeMetadata> attribute_metadata_from_py_dict(std::string_view lane_name, const Dict& dict) {
-    PyObject* d = dict.obj.get();
-    VZ_TRY(check_keys(d, {"id", "label", "kind", "units", "codes"}, "attribute metadata"));
+    const Dict& d = dict;
+    VZ_TRY(check_keys(d.obj.get(), {"id", "label", "kind", "units", "codes"}, "attribute metadata"));
     vz::AttributeMetadata md;
     VZ_ASSIGN_OR_RETURN(auto id, field_text(d, "id"));
     md.id = id ? std::move(*id) : std::string(lane_name);
@@ -195,11 +173,7 @@ PyResult<void> set_lane(SurfacePayload& receiver, const std::string& name, const
                         "rotation, and yflip",
                         name))));
     VZ_ASSIGN_OR_RETURN(vz::Surface * own, make_owned(receiver.source));
-    if (metadata) {
-        VZ_ASSIGN_OR_RETURN(vz::AttributeMetadata md, attribute_metadata_from_py_dict(name, *metadata));
-        return from_core(own->set_attr_with_metadata(name, std::move(copied.second), std::move(md)));
-    }
-    return from_core(own->set_attr(name, std::move(copied.second)));
+    return set_lane_values(*own, name, std::move(copied.second), metadata);
 }
 
 PyResult<void> set_attr(PyObject* self, const Args& a) {

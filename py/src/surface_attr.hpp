@@ -7,7 +7,10 @@
 /// "color"}). Written dictionaries carry all five keys in that order; a dict
 /// read back may carry any subset of them and nothing else.
 
+#include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/attribute.hpp"
 #include "frame/frame.hpp"
@@ -31,5 +34,19 @@ PyResult<Ref> attribute_metadata_to_py_dict(const vz::AttributeMetadata& metadat
 /// code record or metadata the core's rules refuse. Nothing is trimmed;
 /// code colours are upper-cased.
 PyResult<vz::AttributeMetadata> attribute_metadata_from_py_dict(std::string_view lane_name, const Dict& dict);
+
+/// Sets lane `name` of a core surface of any kind (changed in place) to
+/// `lane`: with a metadata dict, the dict is read for that lane and the lane
+/// set with it (`set_attr_with_metadata`); without one, by `set_attr`. Core
+/// refusals become ValueErrors; on any failure the surface is unchanged.
+template <class CoreSurface, class Lane>
+PyResult<void> set_lane_values(CoreSurface& surface, const std::string& name, Lane lane,
+                               const std::optional<Dict>& metadata) {
+    if (metadata) {
+        VZ_ASSIGN_OR_RETURN(vz::AttributeMetadata md, attribute_metadata_from_py_dict(name, *metadata));
+        return from_core(surface.set_attr_with_metadata(name, std::move(lane), std::move(md)));
+    }
+    return from_core(surface.set_attr(name, std::move(lane)));
+}
 
 }  // namespace vz::py

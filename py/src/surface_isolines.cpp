@@ -4,6 +4,7 @@
 
 #include "surface_isolines.hpp"
 
+#include "frame/generate.hpp"
 #include "surface.hpp"
 
 namespace vz::py {
@@ -17,43 +18,19 @@ PyResult<IsoLineArgs> iso_line_args(const Args& a) {
     return out;
 }
 
-namespace {
-
-PyResult<Ref> point_tuple(const vz::IsoPoint& p) {
-    VZ_ASSIGN_OR_RETURN(Ref x, to_py(p[0]));
-    VZ_ASSIGN_OR_RETURN(Ref y, to_py(p[1]));
-    return checked(PyTuple_Pack(2, x.get(), y.get()));
-}
-
-PyResult<Ref> polyline_list(const vz::Polyline& line) {
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(static_cast<Py_ssize_t>(line.size()))));
-    for (std::size_t k = 0; k < line.size(); ++k) {
-        VZ_ASSIGN_OR_RETURN(Ref point, point_tuple(line[k]));
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), point.release());
-    }
-    return list;
-}
-
-PyResult<Ref> level_tuple(const vz::IsoLevel& level) {
-    VZ_ASSIGN_OR_RETURN(Ref value, to_py(level.first));
-    VZ_ASSIGN_OR_RETURN(Ref lines, checked(PyList_New(static_cast<Py_ssize_t>(level.second.size()))));
-    for (std::size_t k = 0; k < level.second.size(); ++k) {
-        VZ_ASSIGN_OR_RETURN(Ref line, polyline_list(level.second[k]));
-        PyList_SetItem(lines.get(), static_cast<Py_ssize_t>(k), line.release());
-    }
-    return checked(PyTuple_Pack(2, value.get(), lines.get()));
-}
-
-}  // namespace
-
 PyResult<Ref> iso_lines_to_py(Result<std::vector<vz::IsoLevel>> levels) {
     if (!levels) return raise(into_py_err(levels.error()));
-    VZ_ASSIGN_OR_RETURN(Ref out, checked(PyList_New(static_cast<Py_ssize_t>(levels->size()))));
-    for (std::size_t k = 0; k < levels->size(); ++k) {
-        VZ_ASSIGN_OR_RETURN(Ref level, level_tuple((*levels)[k]));
-        PyList_SetItem(out.get(), static_cast<Py_ssize_t>(k), level.release());
-    }
-    return out;
+    const auto point = [](const vz::IsoPoint& p) {
+        return tuple_generate(2, [&](std::size_t k) { return to_py(p[k]); });
+    };
+    const auto polyline = [&](const vz::Polyline& line) {
+        return list_generate(line.size(), [&](std::size_t k) { return point(line[k]); });
+    };
+    return list_generate(levels->size(), [&](std::size_t k) {
+        const vz::IsoLevel& level = (*levels)[k];
+        return py_tuple(level.first,
+                        list_generate(level.second.size(), [&](std::size_t n) { return polyline(level.second[n]); }));
+    });
 }
 
 namespace {

@@ -17,6 +17,8 @@
 #include <fmt/format.h>
 
 #include "foundation/format.hpp"
+#include "frame/convert_more.hpp"
+#include "frame/generate.hpp"
 #include "surface.hpp"
 
 namespace vz::py {
@@ -25,52 +27,29 @@ namespace vz::py {
 
 namespace {
 
-PyResult<Ref> float_list(std::span<const double> values) {
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(static_cast<Py_ssize_t>(values.size()))));
-    for (std::size_t k = 0; k < values.size(); ++k) {
-        VZ_ASSIGN_OR_RETURN(Ref v, to_py(values[k]));
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), v.release());
-    }
-    return list;
-}
+/// [a, b] as a list of two floats.
+PyResult<Ref> pair_list(double a, double b) { return to_py(std::vector<double>{a, b}); }
 
+/// A list of small lists, one per row of N numbers.
 template <class T, std::size_t N>
-PyResult<Ref> list_of_lists(const std::vector<std::array<T, N>>& rows) {
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(static_cast<Py_ssize_t>(rows.size()))));
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-        VZ_ASSIGN_OR_RETURN(Ref row, checked(PyList_New(static_cast<Py_ssize_t>(N))));
-        for (std::size_t c = 0; c < N; ++c) {
-            VZ_ASSIGN_OR_RETURN(Ref v, to_py(rows[k][c]));
-            PyList_SetItem(row.get(), static_cast<Py_ssize_t>(c), v.release());
-        }
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), row.release());
-    }
-    return list;
-}
-
-PyResult<void> put(PyObject* dict, const char* key, PyResult<Ref> value) {
-    if (!value) return raise(std::move(value.error()));
-    if (PyDict_SetItemString(dict, key, value->get()) < 0) return raise_pending();
-    return {};
-}
-
-PyResult<Ref> pair_list(double a, double b) {
-    const double v[2] = {a, b};
-    return float_list(v);
+PyResult<Ref> rows_list(const std::vector<std::array<T, N>>& rows) {
+    return list_generate(rows.size(), [&](std::size_t k) {
+        return list_generate(N, [&](std::size_t c) { return to_py(rows[k][c]); });
+    });
 }
 
 }  // namespace
 
 PyResult<Ref> value_layer_to_py(Result<vz::ValueLayer> layer) {
     if (!layer) return raise(into_py_err(layer.error()));
-    VZ_ASSIGN_OR_RETURN(Ref d, checked(PyDict_New()));
-    VZ_TRY(put(d.get(), "kind", to_py("trimesh")));
-    VZ_TRY(put(d.get(), "name", to_py(layer->name)));
-    VZ_TRY(put(d.get(), "nodes", list_of_lists(layer->nodes)));
-    VZ_TRY(put(d.get(), "triangles", list_of_lists(layer->triangles)));
-    VZ_TRY(put(d.get(), "values", float_list(layer->values)));
-    VZ_TRY(put(d.get(), "range", pair_list(layer->vmin, layer->vmax)));
-    return d;
+    DictBuilder d;
+    d.add("kind", "trimesh")
+        .add("name", layer->name)
+        .add("nodes", rows_list(layer->nodes))
+        .add("triangles", rows_list(layer->triangles))
+        .add("values", to_py(layer->values))
+        .add("range", pair_list(layer->vmin, layer->vmax));
+    return std::move(d).build();
 }
 
 // ---- sampled lattices -------------------------------------------------------------
@@ -169,21 +148,17 @@ std::optional<std::pair<double, double>> finite_min_max(std::span<const double> 
 }
 
 PyResult<Ref> int_pair(std::uint64_t a, std::uint64_t b) {
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(2)));
-    VZ_ASSIGN_OR_RETURN(Ref x, to_py(a));
-    VZ_ASSIGN_OR_RETURN(Ref y, to_py(b));
-    PyList_SetItem(list.get(), 0, x.release());
-    PyList_SetItem(list.get(), 1, y.release());
-    return list;
+    return list_generate(2, [&](std::size_t k) { return to_py(k == 0 ? a : b); });
 }
 
 PyResult<Ref> xy_list(std::pair<double, double> p) { return pair_list(p.first, p.second); }
 
-PyResult<void> put_frame(PyObject* d, std::uint64_t sc, std::uint64_t sr, const Frame& f) {
-    VZ_TRY(put(d, "dimensions", int_pair(sc, sr)));
-    VZ_TRY(put(d, "origin", xy_list(f.origin)));
-    VZ_TRY(put(d, "step_i", xy_list(f.step_i)));
-    return put(d, "step_j", xy_list(f.step_j));
+/// The sample counts and the affine frame, the keys both transports start with.
+void add_frame(DictBuilder& d, std::uint64_t sc, std::uint64_t sr, const Frame& f) {
+    d.add("dimensions", int_pair(sc, sr))
+        .add("origin", xy_list(f.origin))
+        .add("step_i", xy_list(f.step_i))
+        .add("step_j", xy_list(f.step_j));
 }
 
 // ---- value_layer ----------------------------------------------------------------------
@@ -259,18 +234,18 @@ PyResult<Ref> build_regular_grid_transport(const vz::Surface& s, const std::opti
         return pair_list(r.first, r.second);
     };
 
-    VZ_ASSIGN_OR_RETURN(Ref d, checked(PyDict_New()));
-    VZ_TRY(put(d.get(), "name", to_py(attr ? *attr : std::string("values"))));
-    VZ_TRY(put_frame(d.get(), sc, sr, sample_frame(g, sc, sr)));
-    VZ_TRY(put(d.get(), "elevations", std::move(elevations)));
-    VZ_TRY(put(d.get(), "values", std::move(values)));
-    VZ_TRY(put(d.get(), "elevation_mask", std::move(elevation_mask)));
-    VZ_TRY(put(d.get(), "value_mask", std::move(value_mask)));
-    VZ_TRY(put(d.get(), "elevation_range", range_list(s.values.values())));
-    VZ_TRY(put(d.get(), "range", range_list(lane->values())));
-    VZ_TRY(put(d.get(), "triangle_count", to_py(2 * cells)));
-    VZ_TRY(put(d.get(), "stride", to_py(e)));
-    return d;
+    DictBuilder d;
+    d.add("name", attr ? *attr : std::string("values"));
+    add_frame(d, sc, sr, sample_frame(g, sc, sr));
+    d.add("elevations", std::move(elevations))
+        .add("values", std::move(values))
+        .add("elevation_mask", std::move(elevation_mask))
+        .add("value_mask", std::move(value_mask))
+        .add("elevation_range", range_list(s.values.values()))
+        .add("range", range_list(lane->values()))
+        .add("triangle_count", 2 * cells)
+        .add("stride", e);
+    return std::move(d).build();
 }
 
 PyResult<Ref> view_regular_grid(PyObject* self, const Args& a) {
@@ -389,48 +364,31 @@ PyResult<Ref> build_shared_regular_grid_transport(const vz::Surface& s,
     }
     const std::size_t samples = static_cast<std::size_t>(sc * sr);
 
-    VZ_ASSIGN_OR_RETURN(Ref lane_list, checked(PyList_New(static_cast<Py_ssize_t>(n_lanes))));
-    for (std::size_t l = 0; l < n_lanes; ++l) {
+    const auto lane_dict = [&](std::size_t l) -> PyResult<Ref> {
         char* data = nullptr;
         VZ_ASSIGN_OR_RETURN(Ref bytes, new_bytes(4 * buffers[l].size(), &data));
         for (std::size_t k = 0; k < buffers[l].size(); ++k) put_f32(data + 4 * k, buffers[l][k]);
-        VZ_ASSIGN_OR_RETURN(Ref lane, checked(PyDict_New()));
-        VZ_TRY(put(lane.get(), "values", std::move(bytes)));
-        VZ_TRY(put(lane.get(), "range",
-                   ranges[l] ? pair_list(ranges[l]->first, ranges[l]->second) : PyResult<Ref>(Ref::none())));
-        PyList_SetItem(lane_list.get(), static_cast<Py_ssize_t>(l), lane.release());
-    }
+        DictBuilder lane;
+        lane.add("values", std::move(bytes))
+            .add("range", ranges[l] ? pair_list(ranges[l]->first, ranges[l]->second) : PyResult<Ref>(Ref::none()));
+        return std::move(lane).build();
+    };
     char* mask_data = nullptr;
     VZ_ASSIGN_OR_RETURN(Ref mask, new_bytes(samples, &mask_data));
     std::memset(mask_data, 1, samples);
 
-    VZ_ASSIGN_OR_RETURN(Ref d, checked(PyDict_New()));
-    VZ_TRY(put_frame(d.get(), sc, sr, sample_frame(g, sc, sr)));
-    VZ_TRY(put(d.get(), "lanes", std::move(lane_list)));
-    VZ_TRY(put(d.get(), "mask", std::move(mask)));
-    VZ_TRY(put(d.get(), "triangle_count", to_py(2 * (sc - 1) * (sr - 1))));
-    VZ_TRY(put(d.get(), "stride", to_py(e)));
-    return d;
-}
-
-/// `attrs`: a sequence (not a str) of lane names or None.
-PyResult<std::vector<std::optional<std::string>>> lane_selectors(PyObject* obj) {
-    if (PyUnicode_Check(obj)) return raise(PyErr::type_error("Can't extract `str` to `Vec`"));
-    if (!PySequence_Check(obj)) return raise(not_instance(obj, "Sequence"));
-    std::vector<std::optional<std::string>> out;
-    VZ_ASSIGN_OR_RETURN(Ref it, checked(PyObject_GetIter(obj)));
-    while (PyObject* raw = PyIter_Next(it.get())) {
-        Ref item = Ref::steal(raw);
-        VZ_ASSIGN_OR_RETURN(auto v, from_py<std::optional<std::string>>(item.get()));
-        out.push_back(std::move(v));
-    }
-    if (PyErr_Occurred()) return raise_pending();
-    return out;
+    DictBuilder d;
+    add_frame(d, sc, sr, sample_frame(g, sc, sr));
+    d.add("lanes", list_generate(n_lanes, lane_dict))
+        .add("mask", std::move(mask))
+        .add("triangle_count", 2 * (sc - 1) * (sr - 1))
+        .add("stride", e);
+    return std::move(d).build();
 }
 
 PyResult<Ref> view_shared_regular_grid(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(auto me, surface_shared(self));
-    VZ_ASSIGN_OR_RETURN(auto attrs, Args::noted("attrs", lane_selectors(a.raw("attrs"))));
+    VZ_ASSIGN_OR_RETURN(auto attrs, a.get<std::vector<std::optional<std::string>>>("attrs"));
     VZ_ASSIGN_OR_RETURN(std::uint64_t stride, a.get_or<std::uint64_t>("stride", 1));
     if (stride == 0) return raise(PyErr::value_error(fmt::format("{}: stride must be at least 1", kShared)));
     if (attrs.empty()) return raise(PyErr::value_error(fmt::format("{}: at least one lane is required", kShared)));

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "bbox.hpp"
+#include "frame/generate.hpp"
 #include "stats.hpp"
 #include "surface.hpp"
 #include "surface_attr.hpp"
@@ -32,11 +33,6 @@ PyResult<Ref> new_tri(Tri value, std::optional<std::string> name) {
     return new_tri_surface(TriSurfacePayload{std::move(name), std::make_shared<const Tri>(std::move(value))});
 }
 
-std::optional<std::string> geometry_name(const std::optional<std::string>& name) {
-    if (!name) return std::nullopt;
-    return fmt::format("{} geometry", *name);
-}
-
 PyResult<Ref> no_lane(std::string_view name) {
     return raise(PyErr::key_error(fmt::format("no attribute layer '{}'", name)));
 }
@@ -44,16 +40,9 @@ PyResult<Ref> no_lane(std::string_view name) {
 /// A list of tuples of N numbers, one per row.
 template <class T, std::size_t N>
 PyResult<Ref> tuple_list(std::span<const std::array<T, N>> rows) {
-    VZ_ASSIGN_OR_RETURN(Ref list, checked(PyList_New(static_cast<Py_ssize_t>(rows.size()))));
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-        VZ_ASSIGN_OR_RETURN(Ref t, checked(PyTuple_New(static_cast<Py_ssize_t>(N))));
-        for (std::size_t c = 0; c < N; ++c) {
-            VZ_ASSIGN_OR_RETURN(Ref v, to_py(rows[k][c]));
-            PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(c), v.release());
-        }
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), t.release());
-    }
-    return list;
+    return list_generate(rows.size(), [&](std::size_t k) {
+        return tuple_generate(N, [&](std::size_t c) { return to_py(rows[k][c]); });
+    });
 }
 
 // ---- queries ----------------------------------------------------------------------
@@ -128,12 +117,7 @@ PyResult<Ref> set_attr(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(std::vector<double> lane, a.get<std::vector<double>>("values"));
     VZ_ASSIGN_OR_RETURN(std::optional<Dict> metadata, a.opt<Dict>("metadata"));
     Tri copy = *p->value;
-    if (metadata) {
-        VZ_ASSIGN_OR_RETURN(vz::AttributeMetadata md, attribute_metadata_from_py_dict(name, *metadata));
-        VZ_TRY(from_core(copy.set_attr_with_metadata(name, std::move(lane), std::move(md))));
-    } else {
-        VZ_TRY(from_core(copy.set_attr(name, std::move(lane))));
-    }
+    VZ_TRY(set_lane_values(copy, name, std::move(lane), metadata));
     return new_tri(std::move(copy), p->name);
 }
 
@@ -148,12 +132,10 @@ PyResult<Ref> infer_grid(PyObject* self, const Args& a) {
 
 PyResult<Ref> resample(PyObject* self, const Args& a) {
     VZ_ASSIGN_OR_RETURN(auto p, shared_of(self));
-    VZ_ASSIGN_OR_RETURN(GridGeometryArg target, a.get<GridGeometryArg>("target"));
-    VZ_ASSIGN_OR_RETURN(std::string text, a.get_or<std::string>("method", "min_curvature"));
-    VZ_ASSIGN_OR_RETURN(GriddingMethod method, parse_gridding_method(text));
-    const vz::GridGeometry lattice = target->lattice;
+    VZ_ASSIGN_OR_RETURN(ResampleArgs args, resample_args(a));
+    const vz::GridGeometry lattice = args.target->lattice;
     const Tri& value = *p->value;
-    auto r = allow_threads([&] { return value.resample(lattice, method); });
+    auto r = allow_threads([&] { return value.resample(lattice, args.method); });
     if (!r) return raise(into_py_err(r.error()));
     return new_owned_surface(std::move(*r), p->name);
 }
