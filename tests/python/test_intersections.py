@@ -9,7 +9,7 @@ import types
 
 import pytest
 
-from voridez import GeoData, SurfaceIntersection, Trajectory, WellIntersectionSet, _voridez
+from voridez import GeoData, PointSet, SurfaceIntersection, Trajectory, WellIntersectionSet, _voridez
 from project_files import irap_grid, write
 from view_fixtures import (
     add_path_well,
@@ -42,18 +42,31 @@ def project_of(hit):
 # ---- single wells and trajectories -----------------------------------------------
 
 
-@pytest.mark.parametrize("kind", ["regular", "structured"])
-def test_a_vertical_well_crosses_a_flat_surface_once(tmp_path, kind):
+def triangulated(geo, root, name, elevation):
+    """A horizontal triangulated surface over the default wellhead; made in
+    memory, so it has no display name."""
+    xs = [900.0 + 200 * i for j in range(4) for i in range(4)]
+    ys = [1900.0 + 200 * j for j in range(4) for i in range(4)]
+    return PointSet.from_xyz(xs, ys, [elevation] * 16).to_tri_surface()
+
+
+@pytest.mark.parametrize(
+    "make, name",
+    [(flat_surface, "top"), (structured_surface, "top"), (triangulated, None)],
+    ids=["regular", "structured", "triangulated"],
+)
+def test_a_vertical_well_crosses_a_flat_surface_once(tmp_path, make, name):
     geo = GeoData()
     well = add_well(geo, tmp_path, "W", bores={"": 1000}, kb=25)
-    make = flat_surface if kind == "regular" else structured_surface
     surface = make(geo, tmp_path, "maps/top", -500)
     hits = well.intersections(surface)
     assert len(hits) == 1
     hit = hits[0]
     assert hit.md == pytest.approx(525, abs=1e-3)
     assert hit.xyz == pytest.approx((1000, 2000, -500), abs=1e-3)  # an elevation, positive up
-    assert (hit.well, hit.bore, hit.surface) == ("W", "", "top")
+    assert (hit.well, hit.bore, hit.surface) == ("W", "", name)
+    assert [(h.well, h.surface) for h in geo.wells.intersections(surface)] == [("W", name)]
+    assert Trajectory.from_stations([(0, 0, 0), (1000, 0, 0)], (1000, 2000), 25).intersection(surface).surface == name
     single = well.intersection(surface, tolerance=1)
     assert single.md == pytest.approx(hit.md, abs=0.2)  # a coarser tolerance
     assert project_of(hit) is not None and project_of(hit) == project_of(single)
