@@ -25,12 +25,18 @@ PyResult<Ref> call(PyObject* callable, PyResult<Ref> args, PyResult<Ref> kwargs)
 }
 
 PyResult<Ref> call_method(PyObject* obj, std::string_view name, PyResult<Ref> args, PyResult<Ref> kwargs) {
+    // A failed argument builder is the first failure: report it rather than
+    // whatever looking up the attribute might raise.
+    if (!args) return raise(std::move(args.error()));
+    if (!kwargs) return raise(std::move(kwargs.error()));
     VZ_ASSIGN_OR_RETURN(Ref fn, get_attr(obj, name));
     return call(fn.get(), std::move(args), std::move(kwargs));
 }
 
 PyResult<Ref> call_attr(std::string_view module, std::string_view attr, PyResult<Ref> args,
                         PyResult<Ref> kwargs) {
+    if (!args) return raise(std::move(args.error()));
+    if (!kwargs) return raise(std::move(kwargs.error()));
     VZ_ASSIGN_OR_RETURN(Ref mod, import_module(module));
     return call_method(mod.get(), attr, std::move(args), std::move(kwargs));
 }
