@@ -270,8 +270,10 @@ def write_irap_grid(path):
 def write_points(path, rng, n=400):
     lines = []
     for _ in range(n):
-        x = rng.uniform(458500.0, 464500.0)
-        y = rng.uniform(5929500.0, 5934500.0)
+        # Picks cover the whole map area, so a grid made from them needs no
+        # extrapolation anywhere inside the licence outline.
+        x = rng.uniform(GRID["xori"], GRID["xori"] + (GRID["ncol"] - 1) * GRID["xinc"])
+        y = rng.uniform(GRID["yori"], GRID["yori"] + (GRID["nrow"] - 1) * GRID["yinc"])
         z = -(top_tarbert(x, y) + rng.gauss(0.0, 1.5))
         lines.append(f"{x:.2f} {y:.2f} {z:.2f}")
     with open(path, "w", newline="\n") as f:
@@ -365,8 +367,9 @@ def main():
         rows = log_rows(path, rng, 1600.0, td - 20.0)
         writer = write_las3 if las_version == 3 else write_las2
         writer(os.path.join(folder, f"{well_id}.las"), well_id, rows)
-        # NF-5 was drilled to the Ness only as far as the picks go: no Tarbert
-        # pick (faulted out), which the stratigraphic order must survive.
+        # NF-5's Tarbert was never picked (its logs show the sand all the
+        # same): the stratigraphic order must survive the gap, and the demo
+        # fills it from the Top Tarbert map.
         tops += tops_rows(well_id, path, rng, skip=("Tarbert",) if well_id == "NF-5" else ())
 
     # NF-3: a main bore and a sidetrack kicked off from it at 1500 m.
