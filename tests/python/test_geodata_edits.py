@@ -89,9 +89,14 @@ def test_point_set_destination_message_keeps_the_space_of_its_kind_word(files, t
 
 def test_surface_names_are_compared_across_the_three_kinds(files, tmp_path):
     geo = project(files, tmp_path)
-    with pytest.raises(ValueError) as info:
-        geo.rename_surface("a", "m")
-    assert str(info.value) == "parse error: rename_surface: destination 'm' already exists"
+    geo.load_surface("t", files["grid"])
+    geo.replace_surface("t", geo.surface("t").to_tri_surface())
+    for old, new in [("a", "m"), ("a", "t"), ("t", "c"), ("m", "t")]:
+        with pytest.raises(ValueError) as info:
+            geo.rename_surface(old, new)
+        assert str(info.value) == f"parse error: rename_surface: destination '{new}' already exists"
+    geo.rename_surface("t", "u")
+    assert [(s.kind, s.name) for s in geo.surfaces()][-1] == ("tri_surface", "u")
 
 
 def test_a_renamed_surface_keeps_its_save_position_but_moves_in_its_listing(files, tmp_path):
@@ -189,8 +194,11 @@ def test_replacing_a_surface_with_a_view_of_its_own_project(files, tmp_path):
     _, manifest, payloads = read_container(path)
     assert [e["name"] for e in manifest["sections"]] == ["top", "base", "last"]
     assert payloads[("surface", "top")] == payloads[("surface", "base")]
-    # A view of the very name it replaces leaves the values as they were.
+    assert geo.surface("top").to_tri_surface().values() == [6.0, 5.0, 4.0, 3.0, 2.0, 1.0]
+    # A view of the very name it replaces leaves the values as they were and
+    # moves the name behind the other surfaces of its kind.
     geo.replace_surface("base", geo.surface("base"))
+    assert [s.name for s in geo.surfaces()] == ["last", "top", "base"]
     geo.save(path)
     assert read_container(path)[2][("surface", "base")] == payloads[("surface", "base")]
 
@@ -212,6 +220,25 @@ def test_a_structured_surface_replaces_a_structured_one_of_equal_shell(files, tm
     geo.load_structured_surface("n", files["ev"])
     geo.replace_surface("m", geo.surface("n"))
     assert [s.name for s in geo.surfaces()] == ["n", "m"]
+
+
+def test_a_replacement_may_change_the_kind_but_not_the_geometry(files, tmp_path):
+    geo = GeoData()
+    geo.load_surface("a", files["grid"])
+    geo.load_surface("b", files["grid2"])
+    tri = geo.surface("b").to_tri_surface()
+    geo.replace_surface("a", tri)
+    stored = geo.surface("a")
+    assert type(stored).__name__ == "TriSurface" and stored.values() == tri.values()
+    # Back to a regular surface of the same lattice.
+    geo.replace_surface("a", geo.surface("b"))
+    assert [(s.kind, s.name) for s in geo.surfaces()] == [("surface", "b"), ("surface", "a")]
+    # A triangulation of another lattice does not fit.
+    other = GeoData()
+    other.load_surface("w", files["wider"])
+    with pytest.raises(ValueError, match=r"^geometry mismatch: replace_surface\('a'\)"):
+        geo.replace_surface("a", other.surface("w").to_tri_surface())
+    assert saved_elements(geo, tmp_path) == [("surface", "a"), ("surface", "b")]
 
 
 @pytest.mark.parametrize(

@@ -79,6 +79,53 @@ def test_surfaces_are_grouped_by_kind_in_insertion_order(grid):
     assert [type(s).__name__ for s in listed] == ["Surface"] * 2 + ["StructuredMeshSurface"] * 2
 
 
+def triangulated(geo, name, path):
+    """Stores a triangulated surface under `name`: a regular grid written
+    back as its own triangulation (a replacement may change the kind)."""
+    geo.load_surface(name, path)
+    geo.replace_surface(name, geo.surface(name).to_tri_surface())
+
+
+def test_surfaces_list_regular_then_structured_then_triangulated(tmp_path, grid):
+    ev = shared("earthvision/resinsight_small_flipped_clipped.ptl")
+    geo = GeoData()
+    triangulated(geo, "t", grid)
+    geo.load_surface("c", grid)
+    geo.load_structured_surface("b", ev)
+    geo.load_surface("a", grid)
+    listed = geo.surfaces()
+    assert [(type(s).__name__, s.name) for s in listed] == [
+        ("Surface", "c"),
+        ("Surface", "a"),
+        ("StructuredMeshSurface", "b"),
+        ("TriSurface", "t"),
+    ]
+    # The project's own order (kept for saving) is the load order.
+    geo.save(str(tmp_path / "p.zedod"))
+    assert [n for _, n in GeoData.inspect(str(tmp_path / "p.zedod"))["elements"]] == ["t", "c", "b", "a"]
+
+
+def test_a_triangulated_surface_leaves_as_a_detached_copy(tmp_path, grid):
+    geo = GeoData()
+    triangulated(geo, "maps/t ", grid)
+    copy = geo.surface("maps/t ")
+    assert isinstance(copy, voridez.TriSurface) and copy.name == "t"
+    values = copy.values()
+    # Changing the stored surface, then removing it, leaves the copy as it was.
+    other = GeoData()
+    triangulated(other, "x", irap_grid(tmp_path / "o.irap", 3, 2, [9, 8, 7, 6, 5, 4]))
+    geo.replace_surface("maps/t ", other.surface("x"))
+    assert geo.surface("maps/t ").values() == [9.0, 8.0, 7.0, 6.0, 5.0, 4.0]
+    assert geo.delete_surface("maps/t ")
+    assert copy.values() == values == [1.0, 2.0, 3.0, 4.0, 5.0, 6.0]
+    # A copy, or one derived from it, goes back into a project only by
+    # replacement.
+    geo.load_surface("r", grid)
+    geo.replace_surface("r", copy.set_attr("extra", [0.0] * 6))
+    assert geo.surface("r").attr_names() == ["extra"] and copy.attr_names() == []
+    assert [(s.kind, s.name) for s in geo.surfaces()] == [("tri_surface", "r")]
+
+
 def test_an_empty_project_lists_nothing():
     geo = GeoData()
     assert geo.surfaces() == []

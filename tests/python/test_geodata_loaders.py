@@ -86,10 +86,30 @@ def test_points_csv_takes_the_x_y_z_columns(tmp_path):
     assert view.xyz() == [(1.0, 2.0, 3.0), (4.0, 5.0, 6.0)]
 
 
+@pytest.mark.parametrize(
+    "loader, rel, reader",
+    [
+        ("load_surface", "irap_grid/resdata_valid_rotm65.irap", "load_irap_classic"),
+        ("load_surface", "irap_grid/resinsight_volantis_rot30.irap", "load_irap_classic"),
+        ("load_structured_surface", "earthvision/resinsight_norne_test.ptl", "load_earthvision_grid"),
+    ],
+)
+def test_surface_loaders_read_what_the_file_holds(loader, rel, reader):
+    path = shared(rel)
+    cls = voridez.Surface if loader == "load_surface" else voridez.StructuredMeshSurface
+    direct = getattr(cls, reader)(path)
+    view = getattr(GeoData(), loader)("x", path)
+    assert view.history() == direct.history() and len(direct.history()) == 1
+    assert (view.ncol, view.nrow) == (direct.ncol, direct.nrow)
+    assert view.to_tri_surface().values() == direct.to_tri_surface().values()
+
+
 def test_cps3_grid_loads_as_a_regular_surface():
     geo = GeoData()
     view = geo.load_surface("brent", fixture("cps3/top_brent.cps3grid"))
     assert isinstance(view, voridez.Surface) and view.name == "brent"
+    assert (view.ncol, view.nrow) == (4, 3)
+    assert view.history() == voridez.Surface.load_cps3_grid(fixture("cps3/top_brent.cps3grid")).history()
     assert geo.surface("brent") is not None
 
 
@@ -164,24 +184,38 @@ def test_a_missing_file_is_an_io_error(tmp_path, loader):
             "parse error: load_surface: surface name 'm' already belongs to a structured mesh surface",
         ),
         (
+            "triangulated",
             "load_surface",
+            "parse error: load_surface: surface name 'm' already belongs to a structured mesh surface",
+        ),
+        (
+            "load_surface",
+            "load_structured_surface",
+            "parse error: load_structured_surface: surface name 'm' already belongs to a regular surface",
+        ),
+        (
+            "triangulated",
             "load_structured_surface",
             "parse error: load_structured_surface: surface name 'm' already belongs to a regular surface",
         ),
     ],
 )
 def test_surface_kinds_share_one_namespace_checked_before_the_file(tmp_path, first, second, message):
-    files = {
-        "load_surface": irap_grid(tmp_path / "g.irap", 2, 2, [1, 2, 3, 4]),
-        "load_structured_surface": shared("earthvision/resinsight_small_flipped_clipped.ptl"),
-    }
+    grid = irap_grid(tmp_path / "g.irap", 2, 2, [1, 2, 3, 4])
     geo = GeoData()
-    getattr(geo, first)("m", files[first])
+    if first == "triangulated":
+        geo.load_surface("m", grid)
+        geo.replace_surface("m", geo.surface("m").to_tri_surface())
+    elif first == "load_surface":
+        geo.load_surface("m", grid)
+    else:
+        geo.load_structured_surface("m", shared("earthvision/resinsight_small_flipped_clipped.ptl"))
+    kind = geo.surfaces()[0].kind
     # The path does not exist: the name is refused before it is opened.
     with pytest.raises(ValueError) as info:
         getattr(geo, second)("m", str(tmp_path / "does-not-exist"))
     assert str(info.value) == message
-    assert [s.name for s in geo.surfaces()] == ["m"]
+    assert [(s.kind, s.name) for s in geo.surfaces()] == [(kind, "m")]
 
 
 def test_points_and_polygons_keep_separate_namespaces():
