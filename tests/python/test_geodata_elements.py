@@ -130,6 +130,20 @@ def test_an_empty_project_lists_nothing():
     geo = GeoData()
     assert geo.surfaces() == []
     assert isinstance(geo.wells, voridez.WellsView)
+    assert len(geo.wells) == 0 and geo.wells.is_empty()
+
+
+def test_wells_lists_the_identifiers_in_project_order(tmp_path):
+    survey = wellpath(tmp_path / "s.wellpath", 1, 2, 3, [(0, 0), (10, 10)])
+    geo = GeoData()
+    for well_id in ["A", "C", "B "]:
+        geo.load_well(well_id, files=survey)
+    view = geo.wells
+    assert [w.id for w in view.iter()] == ["A", "C", "B "]
+    geo.rename_well("A", "Z")
+    assert [w.id for w in geo.wells.iter()] == ["C", "B ", "Z"]
+    # A view made earlier keeps the identifiers it copied.
+    assert len(view) == 3 and [w.id for w in view.iter()] == ["A", "C", "B "]
 
 
 def test_a_view_of_a_deleted_surface_is_stale_on_next_use(grid):
