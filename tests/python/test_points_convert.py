@@ -302,3 +302,61 @@ def test_nominal_cell_guides_the_detection():
     with pytest.raises(TypeError) as info:
         lattice().detect_topology(nominal_cell="25")
     assert "while processing 'nominal_cell'" in info.value.__notes__
+
+
+# ---- results, read back through the surface classes --------------------------------
+
+
+@pytest.mark.parametrize(
+    "method, entry",
+    [("nearest", "Nearest"), ("idw", "InverseDistance"), ("min_curvature", "MinimumCurvature")],
+)
+def test_gridding_onto_the_inferred_lattice_reproduces_the_nodes(method, entry):
+    cloud = lattice(ncol=6, nrow=5, rotation=25.0)
+    surface = cloud.to_surface(method=method)
+    inferred = cloud.infer_geometry()
+    g = surface.geometry
+    assert (g.ncol, g.nrow, g.xori, g.yori, g.xinc, g.rotation_deg) == (
+        inferred.ncol, inferred.nrow, inferred.xori, inferred.yori, inferred.xinc, inferred.rotation_deg)
+    assert surface.history() == ["points.from_coords", f"points.to_surface(method={entry})"]
+    for x, y, z in cloud.xyz():
+        assert surface.sample(x, y) == pytest.approx(z, abs=1e-9)
+
+
+def test_gridding_onto_a_given_lattice_uses_it_as_it_is():
+    cloud = lattice(ncol=6, nrow=5, cell=25.0, origin=(0.0, 0.0))
+    target = vz.GridGeometry(0.0, 0.0, 12.5, 12.5, 11, 9)
+    surface = cloud.to_surface(target, "nearest")
+    g = surface.geometry
+    assert (g.ncol, g.nrow, g.xinc, g.yinc) == (11, 9, 12.5, 12.5)
+    assert surface.sample(50.0, 25.0) == 100.0 + 2 + 2 * 1  # the node of point (2, 1)
+    assert surface.sample(12.5, 0.0) in (100.0, 101.0)  # halfway: one of the two neighbours
+
+
+def test_triangulated_surface_carries_the_point_values():
+    cloud = lattice(ncol=6, nrow=5)
+    tri = cloud.to_tri_surface()
+    assert tri.history() == ["points.from_coords", "points.to_tri_surface(max_link=1.8)"]
+    assert sorted(tri.xyz()) == sorted(cloud.xyz())
+    assert tri.shell.kind == "mesh_shell" and tri.shell.n_triangles == 2 * 5 * 4
+    bridged = cloud.to_tri_surface(max_link=1.5, max_bridge=3)
+    assert bridged.history()[-1] == "points.to_tri_surface(max_link=1.5, max_bridge=3)"
+
+
+def test_structured_surface_of_labelled_points():
+    labelled, _ = lattice(ncol=6, nrow=5).detect_topology()
+    surface = labelled.to_structured_surface()
+    assert surface.history() == [
+        "points.from_coords", "points.detect_topology()", "points.to_structured_surface(edge=Occupied)"]
+    cols, rows, xyz = labelled.attr("column"), labelled.attr("row"), labelled.xyz()
+    for c, r, (x, y, z) in zip(cols, rows, xyz):
+        assert surface.z(int(c) - 1, int(r) - 1) == z
+        assert surface.node_xy(int(c) - 1, int(r) - 1) == (x, y)
+    shell = surface.shell
+    nominal = shell.nominal_geometry
+    assert nominal.kind == "grid_geometry" and (nominal.ncol, nominal.nrow) == (shell.ncol, shell.nrow)
+    assert nominal is not shell.nominal_geometry  # a new object on every access
+    assert nominal.name == shell.name
+    assert nominal.edge.rings() == shell.edge.rings()
+    assert labelled.to_structured_surface(edge="full_rect").history()[-1] == (
+        "points.to_structured_surface(edge=FullRect)")

@@ -269,3 +269,19 @@ def test_load_geojson_polygons_real_files(rel, count, area):
 def test_load_geojson_polygons_broken_files(rel):
     with pytest.raises(ValueError, match=r"^parse error: GeoJSON polygons: "):
         vz.PolygonSet.load_geojson(shared_file(rel))
+
+
+def test_clip_keeps_the_nodes_strictly_inside():
+    cloud = lattice(ncol=5, nrow=4, cell=10.0, origin=(0.0, 0.0))
+    surface = cloud.to_surface(method="nearest")
+    mask = vz.PolygonSet.from_rings([[[5, -5], [35, -5], [35, 20], [5, 20]]])
+    clipped = mask.clip(surface)
+    for x, y, z in cloud.xyz():
+        value = clipped.sample(x, y)
+        if mask.contains(x, y):
+            assert value == z
+        else:
+            assert value is None  # masked to NaN, which sampling does not answer
+    assert clipped.history() == [
+        "points.from_coords", "points.to_surface(method=Nearest)", "mask.polygons.from_rings", "polygons.clip(surface)"]
+    assert surface.sample(0.0, 0.0) == 100.0  # the input surface is unchanged
