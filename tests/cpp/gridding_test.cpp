@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "gridding/grid.hpp"
 #include "gridding/lattice.hpp"
 #include "gridding/mincurv_operator.hpp"
+#include "thread_count_util.hpp"
 
 namespace vz::gridding {
 namespace {
@@ -245,6 +247,58 @@ TEST(InverseDistance, BlockedLanesMatchThePlainWalk) {
             EXPECT_EQ(a(i, j), std::isnan(hit) ? sum / total : hit) << i << "," << j;
         }
     EXPECT_EQ(a(3, 2), 1003.0);
+}
+
+/// Samples over a rotated, flipped lattice of ncol x nrow nodes: a smooth
+/// field at scattered positions, some of them exactly on nodes.
+std::vector<Sample> scattered_over(const Lattice& g, std::size_t count) {
+    std::vector<Sample> s;
+    const double cols = double(std::max<std::uint64_t>(g.ncol - 1, 1));
+    const double rows = double(std::max<std::uint64_t>(g.nrow - 1, 1));
+    for (std::size_t k = 0; k < count; ++k) {
+        const double fi = std::fmod(0.618034 * double(k) * double(g.ncol), cols);
+        const double fj = std::fmod(0.414214 * double(k) * double(g.nrow) + 0.5, rows);
+        const bool on_node = k % 5 == 0;
+        auto [x, y] = node_xy_f(g, on_node ? std::round(fi) : fi, on_node ? std::round(fj) : fj);
+        s.push_back({x, y, 100.0 + 7.0 * std::sin(fi / 9.0) * std::cos(fj / 7.0) + 0.05 * fi});
+    }
+    return s;
+}
+
+TEST(Gridding, ThreadsGiveTheOneThreadGrid) {
+    // Large enough for many chunks of work at every thread count; the grids
+    // must agree bit for bit (NaN and signed zeros included).
+    struct Case {
+        const char* what;
+        Lattice g;
+        std::size_t samples;
+        std::uint8_t method;
+    };
+    const Case cases[] = {
+        {"inverse distance", lattice(500, -300, 12.5, 9.0, 120, 90, 27.5, true), 60, kMethodInverseDistance},
+        {"inverse distance, one row", lattice(0, 0, 1.0, 1.0, 5000, 1), 40, kMethodInverseDistance},
+        {"minimum curvature, direct", lattice(500, -300, 12.5, 9.0, 70, 48, -12.0, true), 300,
+         kMethodMinimumCurvature},
+        {"minimum curvature, one column", lattice(10, 20, 2.0, 3.0, 1, 3000, 5.0), 200, kMethodMinimumCurvature},
+    };
+    for (const Case& c : cases) {
+        const std::vector<Sample> s = scattered_over(c.g, c.samples);
+        std::vector<std::uint64_t> one;
+        {
+            const vz::testing::ScopedThreadCount env(1);
+            auto r = grid(s, c.g, c.method);
+            ASSERT_TRUE(r.has_value()) << c.what;
+            ASSERT_TRUE(std::all_of(r->values.begin(), r->values.end(), [](double v) { return std::isfinite(v); }))
+                << c.what;
+            one = vz::testing::bits(r->values);
+        }
+        for (const std::size_t threads : vz::testing::kThreadCounts) {
+            const vz::testing::ScopedThreadCount env(threads);
+            auto r = grid(s, c.g, c.method);
+            ASSERT_TRUE(r.has_value()) << c.what;
+            EXPECT_EQ(vz::testing::bits(r->values), one) << c.what << " with " << threads << " threads";
+        }
+    }
 }
 
 TEST(InverseDistance, NonFiniteSamplesAreLeftOut) {

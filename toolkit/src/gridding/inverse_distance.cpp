@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "gridding/grid.hpp"
+#include "parallel/parallel_for.hpp"
 
 namespace vz::gridding {
 
@@ -58,46 +59,53 @@ Array2 inverse_distance(std::span<const Sample> samples, const Lattice& lattice)
     // accumulated over the samples in input order, so the values are exactly
     // those of the plain walk while the lanes vectorise. A lane that met a
     // squared distance of exactly 0 is redone by the plain walk, which finds
-    // the first exact hit in input order.
+    // the first exact hit in input order. Nodes are independent, so threads
+    // take ranges of them (rows outer, columns inner: node = j * ncol + i)
+    // and each writes only its own nodes.
     constexpr std::size_t kLanes = 8;
-    const std::uint64_t nodes = lattice.ncol * lattice.nrow;
-    std::uint64_t node = 0;  // rows outer, columns inner: node = j * ncol + i
-    while (node < nodes) {
-        const std::size_t lanes = static_cast<std::size_t>(std::min<std::uint64_t>(kLanes, nodes - node));
-        double px[kLanes], py[kLanes], sum[kLanes], total[kLanes], dmin[kLanes];
-        std::uint64_t ii[kLanes], jj[kLanes];
-        for (std::size_t l = 0; l < kLanes; ++l) {
-            const std::uint64_t id = node + std::min(l, lanes - 1);
-            ii[l] = id % lattice.ncol;
-            jj[l] = id / lattice.ncol;
-            auto [x, y] = node_xy(lattice, ii[l], jj[l]);
-            px[l] = x;
-            py[l] = y;
-            sum[l] = 0.0;
-            total[l] = 0.0;
-            dmin[l] = 1.0;
-        }
-        for (std::size_t k = 0; k < n; ++k) {
-            const double sx = c.x[k], sy = c.y[k], sz = c.z[k];
+    auto nodes_range = [&](std::uint64_t node, std::uint64_t end) {
+        while (node < end) {
+            const std::size_t lanes = static_cast<std::size_t>(std::min<std::uint64_t>(kLanes, end - node));
+            double px[kLanes], py[kLanes], sum[kLanes], total[kLanes], dmin[kLanes];
+            std::uint64_t ii[kLanes], jj[kLanes];
             for (std::size_t l = 0; l < kLanes; ++l) {
-                const double dx = sx - px[l], dy = sy - py[l];
-                const double d2 = dx * dx + dy * dy;
-                const double w = 1.0 / d2;
-                sum[l] += w * sz;
-                total[l] += w;
-                dmin[l] = d2 < dmin[l] ? d2 : dmin[l];
+                const std::uint64_t id = node + std::min(l, lanes - 1);
+                ii[l] = id % lattice.ncol;
+                jj[l] = id / lattice.ncol;
+                auto [x, y] = node_xy(lattice, ii[l], jj[l]);
+                px[l] = x;
+                py[l] = y;
+                sum[l] = 0.0;
+                total[l] = 0.0;
+                dmin[l] = 1.0;
             }
+            for (std::size_t k = 0; k < n; ++k) {
+                const double sx = c.x[k], sy = c.y[k], sz = c.z[k];
+                for (std::size_t l = 0; l < kLanes; ++l) {
+                    const double dx = sx - px[l], dy = sy - py[l];
+                    const double d2 = dx * dx + dy * dy;
+                    const double w = 1.0 / d2;
+                    sum[l] += w * sz;
+                    total[l] += w;
+                    dmin[l] = d2 < dmin[l] ? d2 : dmin[l];
+                }
+            }
+            for (std::size_t l = 0; l < lanes; ++l) {
+                double v;
+                if (dmin[l] == 0.0)
+                    v = node_value(c, px[l], py[l]);
+                else
+                    v = total[l] > 0.0 ? sum[l] / total[l] : kNaN;
+                out(ii[l], jj[l]) = v;
+            }
+            node += lanes;
         }
-        for (std::size_t l = 0; l < lanes; ++l) {
-            double v;
-            if (dmin[l] == 0.0)
-                v = node_value(c, px[l], py[l]);
-            else
-                v = total[l] > 0.0 ? sum[l] / total[l] : kNaN;
-            out(ii[l], jj[l]) = v;
-        }
-        node += lanes;
-    }
+    };
+    // About ten operations per node and sample; chunks are whole lane blocks.
+    const std::size_t per_chunk = parallel::chunk_items(10 * std::uint64_t{n});
+    const std::size_t chunk = (per_chunk + kLanes - 1) / kLanes * kLanes;
+    parallel::for_each_chunk(static_cast<std::size_t>(lattice.ncol * lattice.nrow), chunk,
+                             [&](std::size_t begin, std::size_t end) { nodes_range(begin, end); });
     return out;
 }
 
