@@ -11,6 +11,13 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+/// Two doubles operated on element-wise; every target has instructions for
+/// them, and four of them per block keep the divider and adders busy.
+typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
+constexpr std::size_t kWidth = 2;
+constexpr std::size_t kGroups = 4;
+constexpr std::size_t kLanes = kWidth * kGroups;
+
 /// The usable samples as three parallel arrays, in input order.
 struct Columns {
     std::vector<double> x, y, z;
@@ -57,45 +64,48 @@ Array2 inverse_distance(std::span<const Sample> samples, const Lattice& lattice)
 
     // Nodes are processed in blocks of kLanes; each node keeps its own sums,
     // accumulated over the samples in input order, so the values are exactly
-    // those of the plain walk while the lanes vectorise. A lane that met a
-    // squared distance of exactly 0 is redone by the plain walk, which finds
-    // the first exact hit in input order. Nodes are independent, so threads
-    // take ranges of them (rows outer, columns inner: node = j * ncol + i)
-    // and each writes only its own nodes.
-    constexpr std::size_t kLanes = 8;
+    // those of the plain walk while the lanes run as vectors (element-wise
+    // IEEE operations, the same for every lane). A lane that met a squared
+    // distance of exactly 0 is redone by the plain walk, which finds the first
+    // exact hit in input order. Nodes are independent, so threads take ranges
+    // of them (rows outer, columns inner: node = j * ncol + i) and each writes
+    // only its own nodes.
     auto nodes_range = [&](std::uint64_t node, std::uint64_t end) {
         while (node < end) {
             const std::size_t lanes = static_cast<std::size_t>(std::min<std::uint64_t>(kLanes, end - node));
-            double px[kLanes], py[kLanes], sum[kLanes], total[kLanes], dmin[kLanes];
+            Pair px[kGroups], py[kGroups], sum[kGroups], total[kGroups], dmin[kGroups];
             std::uint64_t ii[kLanes], jj[kLanes];
             for (std::size_t l = 0; l < kLanes; ++l) {
                 const std::uint64_t id = node + std::min(l, lanes - 1);
                 ii[l] = id % lattice.ncol;
                 jj[l] = id / lattice.ncol;
                 auto [x, y] = node_xy(lattice, ii[l], jj[l]);
-                px[l] = x;
-                py[l] = y;
-                sum[l] = 0.0;
-                total[l] = 0.0;
-                dmin[l] = 1.0;
+                px[l / kWidth][l % kWidth] = x;
+                py[l / kWidth][l % kWidth] = y;
+            }
+            for (std::size_t g = 0; g < kGroups; ++g) {
+                sum[g] = Pair{0.0, 0.0};
+                total[g] = Pair{0.0, 0.0};
+                dmin[g] = Pair{1.0, 1.0};
             }
             for (std::size_t k = 0; k < n; ++k) {
                 const double sx = c.x[k], sy = c.y[k], sz = c.z[k];
-                for (std::size_t l = 0; l < kLanes; ++l) {
-                    const double dx = sx - px[l], dy = sy - py[l];
-                    const double d2 = dx * dx + dy * dy;
-                    const double w = 1.0 / d2;
-                    sum[l] += w * sz;
-                    total[l] += w;
-                    dmin[l] = d2 < dmin[l] ? d2 : dmin[l];
+                for (std::size_t g = 0; g < kGroups; ++g) {
+                    const Pair dx = sx - px[g], dy = sy - py[g];
+                    const Pair d2 = dx * dx + dy * dy;
+                    const Pair w = 1.0 / d2;
+                    sum[g] += w * sz;
+                    total[g] += w;
+                    dmin[g] = d2 < dmin[g] ? d2 : dmin[g];
                 }
             }
             for (std::size_t l = 0; l < lanes; ++l) {
+                const std::size_t g = l / kWidth, e = l % kWidth;
                 double v;
-                if (dmin[l] == 0.0)
-                    v = node_value(c, px[l], py[l]);
+                if (dmin[g][e] == 0.0)
+                    v = node_value(c, px[g][e], py[g][e]);
                 else
-                    v = total[l] > 0.0 ? sum[l] / total[l] : kNaN;
+                    v = total[g][e] > 0.0 ? sum[g][e] / total[g][e] : kNaN;
                 out(ii[l], jj[l]) = v;
             }
             node += lanes;
