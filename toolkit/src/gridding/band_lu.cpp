@@ -1,10 +1,64 @@
 #include "gridding/band_lu.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <new>
 
+#include "parallel/parallel_for.hpp"
+
 namespace vz::gridding {
+
+namespace {
+
+/// Four doubles operated on element-wise. Where the compiler can make a
+/// second copy of a function for wider registers and pick one at run time,
+/// the tile below has one; the element-wise operations, and so the results,
+/// are the same in every copy.
+typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
+#define VZ_WIDE_REGISTERS __attribute__((target_clones("avx2", "default")))
+#else
+#define VZ_WIDE_REGISTERS
+#endif
+
+/// Rows eliminated together, and pivots applied together, by one tile.
+constexpr std::size_t kTileRows = 4;
+constexpr std::size_t kTilePivots = 4;
+
+/// For every column k in [k0, k1) and every tile row r, applies the tile's
+/// pivots in ascending order: rows[r][k] -= pivots[p][k] * m[p][r] for
+/// p = 0, 1, … Each element sees exactly the operations, in the order, that
+/// the pivot-by-pivot elimination gives it.
+VZ_WIDE_REGISTERS void apply_tile(double* const rows[kTileRows], const double* const pivots[kTilePivots],
+                                  const double m[kTilePivots][kTileRows], std::size_t k0, std::size_t k1) {
+    std::size_t k = k0;
+    for (; k + 4 <= k1; k += 4) {
+        Quad acc[kTileRows];
+        for (std::size_t r = 0; r < kTileRows; ++r) std::memcpy(&acc[r], rows[r] + k, sizeof(Quad));
+        for (std::size_t p = 0; p < kTilePivots; ++p) {
+            Quad u;
+            std::memcpy(&u, pivots[p] + k, sizeof(Quad));
+            for (std::size_t r = 0; r < kTileRows; ++r) acc[r] -= u * m[p][r];
+        }
+        for (std::size_t r = 0; r < kTileRows; ++r) std::memcpy(rows[r] + k, &acc[r], sizeof(Quad));
+    }
+    for (; k < k1; ++k)
+        for (std::size_t r = 0; r < kTileRows; ++r) {
+            double a = rows[r][k];
+            for (std::size_t p = 0; p < kTilePivots; ++p) a -= pivots[p][k] * m[p][r];
+            rows[r][k] = a;
+        }
+}
+
+/// row_j[k] -= row_i[k] * m for k in [k0, k1).
+void apply_pivot(double* row_j, const double* row_i, double m, std::size_t k0, std::size_t k1) {
+    for (std::size_t k = k0; k < k1; ++k) row_j[k] -= row_i[k] * m;
+}
+
+}  // namespace
 
 std::optional<std::uint64_t> band_storage_len(std::uint64_t n, std::uint64_t h) {
     std::uint64_t width = 0, len = 0;
@@ -30,6 +84,16 @@ std::optional<BandLu> BandLu::assemble_and_factor(std::span<const SparseEntry> e
     return m;
 }
 
+// The elimination runs row by row: row j takes the pivots i = j - h … j - 1
+// in ascending order, each pivot row final by then, computing its multiplier
+// A[j][i] / A[i][i] and updating A[j][k] for k = i + 1 … i + h. Every element
+// thus meets the same multipliers and updates, in the same order, as in the
+// elimination pivot by pivot (which subtracts pivot i from the rows below it
+// before moving to pivot i + 1), and the factors are bit for bit the same.
+// Rows are handed to threads in ascending blocks; a block waits only for the
+// pivot rows it needs, which blocks before it are finishing. A singular
+// matrix is found whatever the order: the same pivots and multipliers are
+// computed and checked.
 bool BandLu::factor() {
     double maxdiag = 0.0;
     for (std::size_t k = 0; k < n_; ++k) {
@@ -37,23 +101,128 @@ bool BandLu::factor() {
         if (d > maxdiag) maxdiag = d;  // NaN never compares greater
     }
     const double tol = 1e-10 * maxdiag;
-    const std::size_t w = 2 * h_ + 1;
-    for (std::size_t i = 0; i < n_; ++i) {
-        const double p = at(i, i);
-        if (!std::isfinite(std::fabs(p)) || std::fabs(p) <= tol) return false;
-        const std::size_t last = std::min(n_ - 1, i + h_);
-        const double* row_i = &a_[i * w + h_ - i];  // row_i[k] == A[i][k]
-        for (std::size_t j = i + 1; j <= last; ++j) {
-            double* row_j = &a_[j * w + h_ - j];  // row_j[k] == A[j][k]
-            const double m = row_j[i] / p;
-            if (!std::isfinite(m)) return false;
-            row_j[i] = m;
-            if (m == 0.0) continue;
-            for (std::size_t k = i + 1; k <= last; ++k) row_j[k] -= row_i[k] * m;
+    const std::size_t n = n_, h = h_;
+    double* const base = a_.get();
+    // row(r)[c] is A[r][c] for |r - c| <= h.
+    auto row = [base, h](std::size_t r) { return base + r * (2 * h) + h; };
+    auto pivot_fails = [&](std::size_t i) {
+        const double p = row(i)[i];
+        return !std::isfinite(std::fabs(p)) || std::fabs(p) <= tol;
+    };
+
+    // Rows [0, done) are final with their pivots checked; kFailed once a
+    // pivot or multiplier failed.
+    constexpr std::size_t kFailed = std::numeric_limits<std::size_t>::max();
+    std::atomic<std::size_t> done{0};
+    auto wait_rows = [&](std::size_t need) {
+        std::size_t d = done.load(std::memory_order_acquire);
+        while (d < need) {
+            done.wait(d, std::memory_order_acquire);
+            d = done.load(std::memory_order_acquire);
         }
-    }
-    factored_ = true;
-    return true;
+        return d != kFailed;
+    };
+
+    // Pivots [i1, i2), all before row b0, on the rows [b0, b1).
+    auto eliminate_group = [&](std::size_t i1, std::size_t i2, std::size_t b0, std::size_t b1) {
+        double m[kTilePivots][kTileRows] = {};
+        bool tile = i2 - i1 == kTilePivots && b1 - b0 == kTileRows;
+        // The multipliers, and the updates of the group's own columns that
+        // the later multipliers of the group depend on.
+        for (std::size_t i = i1; i < i2; ++i) {
+            const double* row_i = row(i);
+            const double p = row_i[i];
+            const std::size_t last = std::min(n - 1, i + h);
+            for (std::size_t j = b0; j < b1; ++j) {
+                if (j > i + h) {  // row j's band starts after pivot i
+                    tile = false;
+                    continue;
+                }
+                double* row_j = row(j);
+                const double mj = row_j[i] / p;
+                if (!std::isfinite(mj)) return false;
+                row_j[i] = mj;
+                m[i - i1][j - b0] = mj;
+                if (mj == 0.0) {
+                    tile = false;
+                    continue;
+                }
+                apply_pivot(row_j, row_i, mj, i + 1, std::min(last, i2 - 1) + 1);
+            }
+        }
+        // The columns from i2 on.
+        if (tile) {
+            double* rows[kTileRows];
+            const double* pivots[kTilePivots];
+            for (std::size_t r = 0; r < kTileRows; ++r) rows[r] = row(b0 + r);
+            for (std::size_t q = 0; q < kTilePivots; ++q) pivots[q] = row(i1 + q);
+            // Columns every pivot of the group reaches, then the columns
+            // only the later pivots reach.
+            const std::size_t common_end = std::min(n - 1, i1 + h) + 1;
+            if (i2 < common_end) apply_tile(rows, pivots, m, i2, common_end);
+            for (std::size_t i = i1; i < i2; ++i) {
+                const std::size_t end = std::min(n - 1, i + h) + 1;
+                const std::size_t begin = std::max(i2, common_end);
+                for (std::size_t r = 0; r < kTileRows; ++r)
+                    apply_pivot(rows[r], pivots[i - i1], m[i - i1][r], begin, std::max(begin, end));
+            }
+        } else {
+            for (std::size_t i = i1; i < i2; ++i) {
+                const std::size_t end = std::min(n - 1, i + h) + 1;
+                for (std::size_t j = b0; j < b1; ++j) {
+                    if (j > i + h || m[i - i1][j - b0] == 0.0) continue;
+                    apply_pivot(row(j), row(i), m[i - i1][j - b0], i2, std::max(i2, end));
+                }
+            }
+        }
+        return true;
+    };
+
+    // Rows [b0, b1) of the chunk that starts at c0: rows before c0 come from
+    // other chunks and are waited for.
+    auto eliminate_rows = [&](std::size_t b0, std::size_t b1, std::size_t c0) {
+        for (std::size_t i1 = b0 > h ? b0 - h : 0; i1 < b0;) {
+            const std::size_t i2 = std::min(b0, i1 + kTilePivots);
+            if (i1 < c0 && !wait_rows(std::min(i2, c0))) return false;
+            if (!eliminate_group(i1, i2, b0, b1)) return false;
+            i1 = i2;
+        }
+        for (std::size_t i = b0; i < b1; ++i) {
+            if (pivot_fails(i)) return false;
+            const double* row_i = row(i);
+            const double p = row_i[i];
+            const std::size_t last = std::min(n - 1, i + h);
+            for (std::size_t j = i + 1; j < b1 && j <= last; ++j) {
+                double* row_j = row(j);
+                const double mj = row_j[i] / p;
+                if (!std::isfinite(mj)) return false;
+                row_j[i] = mj;
+                if (mj != 0.0) apply_pivot(row_j, row_i, mj, i + 1, last + 1);
+            }
+        }
+        return true;
+    };
+
+    // About h * h operations per row.
+    const std::size_t per_chunk = parallel::chunk_items(std::uint64_t{h} * h + 1);
+    const std::size_t chunk = (per_chunk + kTileRows - 1) / kTileRows * kTileRows;
+    parallel::for_each_chunk(n, chunk, [&](std::size_t c0, std::size_t c1) {
+        if (done.load(std::memory_order_relaxed) == kFailed) return;
+        for (std::size_t b0 = c0; b0 < c1; b0 += kTileRows) {
+            if (!eliminate_rows(b0, std::min(c1, b0 + kTileRows), c0)) {
+                done.store(kFailed, std::memory_order_release);
+                done.notify_all();
+                return;
+            }
+        }
+        if (!wait_rows(c0)) return;
+        // From c0 to c1 only: a failure stored meanwhile stays.
+        std::size_t expected = c0;
+        done.compare_exchange_strong(expected, c1, std::memory_order_release, std::memory_order_relaxed);
+        done.notify_all();
+    });
+    factored_ = done.load(std::memory_order_acquire) == n;
+    return factored_;
 }
 
 void BandLu::solve(std::span<const double> rhs, std::span<double> out) const {

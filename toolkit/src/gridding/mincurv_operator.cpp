@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "parallel/machine.hpp"
+
 namespace vz::gridding {
 
 namespace {
@@ -66,8 +68,14 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> snap_to_node(const Lattic
     return std::pair{static_cast<std::uint64_t>(t), static_cast<std::uint64_t>(s)};
 }
 
+std::uint64_t band_budget_bytes() {
+    const auto memory = parallel::physical_memory_bytes();
+    return memory ? *memory / 4 : std::uint64_t{1} << 30;
+}
+
 ToolsResult<MinCurvatureOperator> MinCurvatureOperator::factor(const Lattice& lattice,
-                                                               std::span<const std::array<double, 2>> positions) {
+                                                               std::span<const std::array<double, 2>> positions,
+                                                               std::uint64_t budget_bytes) {
     if (lattice.ncol <= 1 || lattice.nrow <= 1)
         return std::unexpected(ToolsError::invalid_geometry("MinCurvatureOperator::factor: lattice must be at least 2x2"));
     const std::uint64_t ncol = lattice.ncol, nrow = lattice.nrow;
@@ -152,7 +160,7 @@ ToolsResult<MinCurvatureOperator> MinCurvatureOperator::factor(const Lattice& la
     });
     const std::uint64_t n = op.free_.size();
     const auto len = band_storage_len(n, h);
-    if (!len || *len > kBandBudgetBytes / sizeof(double))
+    if (!len || *len > budget_bytes / sizeof(double))
         return std::unexpected(ToolsError::invalid_argument(fmt::format(
             "MinCurvatureOperator::factor: band storage of {} x {} values exceeds the memory budget", n, 2 * h + 1)));
 

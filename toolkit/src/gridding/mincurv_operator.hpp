@@ -24,11 +24,13 @@
 
 namespace vz::gridding {
 
-/// Band storage above this many bytes is not attempted: at a few hundred nodes
-/// a side the direct factorisation would need gigabytes (a 500 x 500 lattice
-/// needs about 4 GB), and an allocation the machine cannot back would end the
-/// process. Above the budget the minimum-curvature driver relaxes iteratively.
-inline constexpr std::uint64_t kBandBudgetBytes = std::uint64_t{1} << 30;
+/// Band storage above this many bytes is not attempted: a quarter of the
+/// machine's physical memory, or 1 GiB where that cannot be told. The direct
+/// factorisation of a 500 x 500 lattice needs up to about 4 GB (less the
+/// more nodes the samples pin); an allocation the machine cannot back would
+/// end the process, so beyond the budget the minimum-curvature driver relaxes
+/// iteratively instead.
+std::uint64_t band_budget_bytes();
 
 /// The node (column, row) that a sample at (x, y) pins: the nearest node, by
 /// rounding the fractional index with halves away from zero. Absent when an
@@ -45,9 +47,10 @@ public:
     /// surface)" when the band matrix cannot be factored, unshifted and (with
     /// 4 or more anchors) with a diagonal shift of 1e-8 times its largest
     /// diagonal entry; InvalidArgument when the band storage would exceed
-    /// `kBandBudgetBytes` or the problem exceeds 32-bit node or sample indices.
+    /// `budget_bytes` or the problem exceeds 32-bit node or sample indices.
     static ToolsResult<MinCurvatureOperator> factor(const Lattice& lattice,
-                                                    std::span<const std::array<double, 2>> positions);
+                                                    std::span<const std::array<double, 2>> positions,
+                                                    std::uint64_t budget_bytes = band_budget_bytes());
 
     /// Solves for the z values of the samples the operator was built for, in
     /// the same order. Anchors take the mean z of their samples. Errors:
