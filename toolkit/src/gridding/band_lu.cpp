@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <thread>
 
 #include "parallel/parallel_for.hpp"
 
@@ -27,6 +28,9 @@ typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
 /// Rows eliminated together, and pivots applied together, by one tile.
 constexpr std::size_t kTileRows = 4;
 constexpr std::size_t kTilePivots = 4;
+
+/// Looks at a row not yet published before sleeping until it is.
+constexpr int kSpins = 4096;
 
 /// For every column k in [k0, k1) and every tile row r, applies the tile's
 /// pivots in ascending order: rows[r][k] -= pivots[p][k] * m[p][r] for
@@ -110,23 +114,61 @@ bool BandLu::factor() {
         return !std::isfinite(std::fabs(p)) || std::fabs(p) <= tol;
     };
 
+    // Per row, once final: whether its upper part (the pivot row it lends
+    // the rows below) is finite throughout.
+    std::unique_ptr<unsigned char[]> finite_row(new (std::nothrow) unsigned char[n]);
+    if (!finite_row) return false;
+    auto finite_upper = [&](std::size_t i) -> unsigned char {
+        const double* row_i = row(i);
+        const std::size_t last = std::min(n - 1, i + h);
+        for (std::size_t k = i; k <= last; ++k)
+            if (!std::isfinite(row_i[k])) return 0;
+        return 1;
+    };
+
     // Rows [0, done) are final with their pivots checked; kFailed once a
-    // pivot or multiplier failed.
+    // pivot or multiplier failed. Each row is published as soon as it is
+    // final, so that the blocks after it can go on at once.
     constexpr std::size_t kFailed = std::numeric_limits<std::size_t>::max();
     std::atomic<std::size_t> done{0};
     auto wait_rows = [&](std::size_t need) {
         std::size_t d = done.load(std::memory_order_acquire);
+        // The row needed is usually moments away: look again for a while
+        // before sleeping until it is published.
+        for (int spin = 0; d < need && spin < kSpins; ++spin) {
+            if (spin % 64 == 63) std::this_thread::yield();
+            d = done.load(std::memory_order_acquire);
+        }
         while (d < need) {
             done.wait(d, std::memory_order_acquire);
             d = done.load(std::memory_order_acquire);
         }
         return d != kFailed;
     };
+    // Raises done to `rows` when it stands at `from` or above (and below
+    // `rows`), keeping a failure.
+    auto publish = [&](std::size_t from, std::size_t rows) {
+        std::size_t d = done.load(std::memory_order_relaxed);
+        while (d != kFailed && d >= from && d < rows &&
+               !done.compare_exchange_weak(d, rows, std::memory_order_release, std::memory_order_relaxed)) {
+        }
+        done.notify_all();
+    };
+    auto fail = [&] {
+        done.store(kFailed, std::memory_order_release);
+        done.notify_all();
+    };
 
     // Pivots [i1, i2), all before row b0, on the rows [b0, b1).
     auto eliminate_group = [&](std::size_t i1, std::size_t i2, std::size_t b0, std::size_t b1) {
         double m[kTilePivots][kTileRows] = {};
+        // A zero multiplier skips its pivot in the elimination pivot by
+        // pivot; in a tile it subtracts a product of 0, which changes no
+        // element (no element of the factors is ever -0) as long as the
+        // pivot row is finite, so only rows with an infinite or NaN element
+        // keep the group out of the tiles.
         bool tile = i2 - i1 == kTilePivots && b1 - b0 == kTileRows;
+        for (std::size_t i = i1; tile && i < i2; ++i) tile = finite_row[i] != 0;
         // The multipliers, and the updates of the group's own columns that
         // the later multipliers of the group depend on.
         for (std::size_t i = i1; i < i2; ++i) {
@@ -143,10 +185,7 @@ bool BandLu::factor() {
                 if (!std::isfinite(mj)) return false;
                 row_j[i] = mj;
                 m[i - i1][j - b0] = mj;
-                if (mj == 0.0) {
-                    tile = false;
-                    continue;
-                }
+                if (mj == 0.0) continue;
                 apply_pivot(row_j, row_i, mj, i + 1, std::min(last, i2 - 1) + 1);
             }
         }
@@ -164,7 +203,8 @@ bool BandLu::factor() {
                 const std::size_t end = std::min(n - 1, i + h) + 1;
                 const std::size_t begin = std::max(i2, common_end);
                 for (std::size_t r = 0; r < kTileRows; ++r)
-                    apply_pivot(rows[r], pivots[i - i1], m[i - i1][r], begin, std::max(begin, end));
+                    if (m[i - i1][r] != 0.0)
+                        apply_pivot(rows[r], pivots[i - i1], m[i - i1][r], begin, std::max(begin, end));
             }
         } else {
             for (std::size_t i = i1; i < i2; ++i) {
@@ -189,6 +229,8 @@ bool BandLu::factor() {
         }
         for (std::size_t i = b0; i < b1; ++i) {
             if (pivot_fails(i)) return false;
+            finite_row[i] = finite_upper(i);
+            publish(i, i + 1);
             const double* row_i = row(i);
             const double p = row_i[i];
             const std::size_t last = std::min(n - 1, i + h);
@@ -210,16 +252,14 @@ bool BandLu::factor() {
         if (done.load(std::memory_order_relaxed) == kFailed) return;
         for (std::size_t b0 = c0; b0 < c1; b0 += kTileRows) {
             if (!eliminate_rows(b0, std::min(c1, b0 + kTileRows), c0)) {
-                done.store(kFailed, std::memory_order_release);
-                done.notify_all();
+                fail();
                 return;
             }
         }
+        // Rows that did not depend on their predecessors (a diagonal
+        // matrix) may be final before the chunks ahead of them.
         if (!wait_rows(c0)) return;
-        // From c0 to c1 only: a failure stored meanwhile stays.
-        std::size_t expected = c0;
-        done.compare_exchange_strong(expected, c1, std::memory_order_release, std::memory_order_relaxed);
-        done.notify_all();
+        publish(c0, c1);
     });
     factored_ = done.load(std::memory_order_acquire) == n;
     return factored_;
