@@ -12,6 +12,8 @@
 #include "core/tri_surface.hpp"
 #include "expected_macros.hpp"
 #include "foundation/format.hpp"
+#include "gridding/lattice.hpp"
+#include "parallel/parallel_for.hpp"
 
 namespace vz {
 namespace {
@@ -88,6 +90,108 @@ std::uint64_t key_code(const ContourKey& key) {
     return ((std::uint64_t{key.first} + 1) << 32) | key.second;
 }
 
+/// One triangle as the tracer reads it: its corners in counter-clockwise
+/// order, their values and positions, and (for a lattice) its cell.
+struct TraceTriangle {
+    MeshTriangle n;
+    double v[3];
+    NodeXY p[3];
+    std::size_t i = 0, j = 0;
+};
+
+/// A triangle mesh held as lists: node positions, counter-clockwise
+/// triangles and one value per node.
+struct ListMesh {
+    std::span<const NodeXY> nodes;
+    std::span<const MeshTriangle> triangles;
+    std::span<const double> values;
+
+    std::size_t triangle_count() const { return triangles.size(); }
+    /// Corners and values of triangle k.
+    void load(std::size_t k, TraceTriangle& t) const {
+        t.n = triangles[k];
+        for (int c = 0; c < 3; ++c) t.v[c] = values[t.n[c]];
+    }
+    /// Positions of a loaded triangle's corners.
+    void place(TraceTriangle& t) const {
+        for (int c = 0; c < 3; ++c) t.p[c] = nodes[t.n[c]];
+    }
+    /// fn(k, v0, v1, v2) for the triangles [k0, k1) in order.
+    template <class F>
+    void each_values(std::size_t k0, std::size_t k1, F&& fn) const {
+        for (std::size_t k = k0; k < k1; ++k) {
+            const auto& tri = triangles[k];
+            fn(k, values[tri[0]], values[tri[1]], values[tri[2]]);
+        }
+    }
+};
+
+/// The quad split of a regular lattice every node of which has a finite
+/// position, walked in place: the mesh `quad_mesh` builds for it, without
+/// building it. Node n = j * nc + i is lattice node (i, j); cell (i, j), in
+/// order row j outer and column i inner, gives triangles 2c and 2c + 1
+/// (c = j * (nc - 1) + i) with the corners (i, j), (i + 1, j), (i + 1, j + 1)
+/// and (i, j), (i + 1, j + 1), (i, j + 1), put counter-clockwise as the
+/// explicit mesh puts them.
+struct LatticeMesh {
+    std::size_t nc = 0, nr = 0;
+    gridding::NodeTransform xy{};
+    /// Per node, in node order.
+    std::span<const double> values;
+
+    std::size_t triangle_count() const { return 2 * (nc - 1) * (nr - 1); }
+    void load(std::size_t k, TraceTriangle& t) const {
+        const std::size_t c = k / 2;
+        t.j = c / (nc - 1);
+        t.i = c - t.j * (nc - 1);
+        const auto g = static_cast<std::uint32_t>(t.j * nc + t.i);
+        const auto d = static_cast<std::uint32_t>(g + nc + 1);
+        t.n = k % 2 == 0 ? MeshTriangle{g, g + 1, d} : MeshTriangle{g, d, static_cast<std::uint32_t>(g + nc)};
+        for (int q = 0; q < 3; ++q) t.v[q] = values[t.n[q]];
+    }
+    void place(TraceTriangle& t) const {
+        // The corners' lattice steps from (i, j), in load order.
+        const bool lower = t.n[1] == t.n[0] + 1;
+        const std::size_t di[3] = {0, 1, lower ? 1u : 0u};
+        const std::size_t dj[3] = {0, lower ? 0u : 1u, 1};
+        for (int q = 0; q < 3; ++q) {
+            const auto [x, y] = xy.at(static_cast<double>(t.i + di[q]), static_cast<double>(t.j + dj[q]));
+            t.p[q] = {x, y};
+        }
+        // As `mesh::push_ccw_triangle`: only a clockwise turn swaps.
+        const NodeXY &pa = t.p[0], &pb = t.p[1], &pc = t.p[2];
+        const double area = (pb[0] - pa[0]) * (pc[1] - pa[1]) - (pb[1] - pa[1]) * (pc[0] - pa[0]);
+        if (area < 0.0) {
+            std::swap(t.n[1], t.n[2]);
+            std::swap(t.v[1], t.v[2]);
+            std::swap(t.p[1], t.p[2]);
+        }
+    }
+    template <class F>
+    void each_values(std::size_t k0, std::size_t k1, F&& fn) const {
+        if (k0 >= k1) return;
+        std::size_t c = k0 / 2;
+        std::size_t j = c / (nc - 1);
+        std::size_t i = c - j * (nc - 1);
+        for (std::size_t k = k0; k < k1; ++k) {
+            const double* row = values.data() + j * nc + i;
+            if (k % 2 == 0) {
+                fn(k, row[0], row[1], row[nc + 1]);
+            } else {
+                fn(k, row[0], row[nc + 1], row[nc]);
+                if (++i == nc - 1) {
+                    i = 0;
+                    ++j;
+                }
+            }
+        }
+    }
+};
+
+/// Triangle indices filed per level: for each chunk of triangles in order,
+/// the list of each level in triangle order.
+using FiledTriangles = std::vector<std::vector<std::vector<std::size_t>>>;
+
 /// The tracer's state for one level: keys ascending with their positions,
 /// segments ascending as index pairs (key order is index order), adjacency
 /// lists sorted by neighbour, and which segments are still unused. Key
@@ -95,18 +199,18 @@ std::uint64_t key_code(const ContourKey& key) {
 /// memory, to exceed them.
 class LevelTrace {
 public:
-    /// Traces `level` over the triangles `order` names (ascending indices
-    /// into `triangles`), or over every triangle when `order` is null.
-    LevelTrace(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
-               std::span<const double> values, double level, const std::vector<std::size_t>* order) {
-        if (order == nullptr) {
-            for (const auto& tri : triangles) visit(nodes, tri, values, level);
-        } else {
-            for (const std::size_t k : *order) visit(nodes, triangles[k], values, level);
-        }
-        if (codes_.empty()) return;
-        index_keys();
-        build_adjacency();
+    /// Traces `level` over every triangle of `mesh`.
+    template <class Mesh>
+    LevelTrace(const Mesh& mesh, double level) {
+        for (std::size_t k = 0; k < mesh.triangle_count(); ++k) visit(mesh, k, level);
+        finish();
+    }
+    /// Traces `level` over the triangles filed under its index `at`.
+    template <class Mesh>
+    LevelTrace(const Mesh& mesh, double level, const FiledTriangles& filed, std::size_t at) {
+        for (const auto& part : filed)
+            for (const std::size_t k : part[at]) visit(mesh, k, level);
+        finish();
     }
 
     std::vector<Polyline> polylines() {
@@ -129,31 +233,40 @@ public:
     }
 
 private:
+    void finish() {
+        if (codes_.empty()) return;
+        index_keys();
+        build_adjacency();
+    }
+
     /// A triangle with mixed flags adds its two crossings, in edge order, to
     /// the crossings found so far; one that touches the level at a single
     /// node adds the same code twice and so no segment.
-    void visit(std::span<const NodeXY> nodes, const MeshTriangle& tri, std::span<const double> values,
-               double level) {
+    template <class Mesh>
+    void visit(const Mesh& mesh, std::size_t k, double level) {
         static constexpr int kEdge[3][2] = {{0, 1}, {1, 2}, {2, 0}};
-        const double v[3] = {values[tri[0]], values[tri[1]], values[tri[2]]};
+        TraceTriangle tri;
+        mesh.load(k, tri);
+        const double* v = tri.v;
         if (std::isnan(v[0]) || std::isnan(v[1]) || std::isnan(v[2])) return;
+        if ((v[0] >= level) == (v[1] >= level) && (v[1] >= level) == (v[2] >= level)) return;
+        mesh.place(tri);
         const bool above[3] = {v[0] >= level, v[1] >= level, v[2] >= level};
-        if (above[0] == above[1] && above[1] == above[2]) return;
         for (const auto& e : kEdge) {
             const int a = e[0];
             const int b = e[1];
             if (above[a] == above[b]) continue;
             const double t = (level - v[a]) / (v[b] - v[a]);
-            const NodeXY& pa = nodes[tri[a]];
-            const NodeXY& pb = nodes[tri[b]];
+            const NodeXY& pa = tri.p[a];
+            const NodeXY& pb = tri.p[b];
             if (t <= 0.0) {
-                codes_.push_back(key_code(ContourKey::node(tri[a])));
+                codes_.push_back(key_code(ContourKey::node(tri.n[a])));
                 found_.push_back({pa[0], pa[1]});
             } else if (t >= 1.0) {
-                codes_.push_back(key_code(ContourKey::node(tri[b])));
+                codes_.push_back(key_code(ContourKey::node(tri.n[b])));
                 found_.push_back({pb[0], pb[1]});
             } else {
-                codes_.push_back(key_code(ContourKey::edge(tri[a], tri[b])));
+                codes_.push_back(key_code(ContourKey::edge(tri.n[a], tri.n[b])));
                 found_.push_back({(pb[0] - pa[0]) * t + pa[0], (pb[1] - pa[1]) * t + pa[1]});
             }
         }
@@ -294,16 +407,89 @@ std::int64_t saturate(double v) {
     return static_cast<std::int64_t>(v);
 }
 
-/// Steps 3 to 6 of every driver: levels, tracing, simplification.
-Result<std::vector<IsoLevel>> contour(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
-                                      std::span<const double> values, std::optional<double> interval,
-                                      const std::optional<std::vector<double>>& levels,
+/// Below this many elementary operations a phase stays on the calling
+/// thread.
+bool worth_threads(std::uint64_t work) { return work >= 2 * parallel::kMinChunkWork; }
+
+/// Every level traced on `mesh`, paired with its polylines, in the order of
+/// `levels`. One pass over the triangles files each under the levels it
+/// crosses: a triangle has mixed flags at level L exactly when
+/// min < L <= max of its corner values. Every level then visits just its own
+/// triangles, in the order a full pass would meet them, and gives the same
+/// polylines. Chunks of triangles are filed, and distinct levels traced, on
+/// several threads; equal levels (-0 and 0 included) share one trace.
+template <class Mesh>
+std::vector<IsoLevel> trace_all(const Mesh& mesh, std::span<const double> levels) {
+    std::vector<double> distinct;
+    for (const double level : levels)
+        if (!std::isnan(level)) distinct.push_back(level);
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+
+    const std::size_t count = distinct.empty() ? 0 : mesh.triangle_count();
+    const std::size_t threads = parallel::thread_count();
+    const std::size_t chunk =
+        std::max<std::size_t>({parallel::chunk_items(16), (count + 4 * threads - 1) / (4 * threads), 1});
+    FiledTriangles filed(count == 0 ? 0 : (count - 1) / chunk + 1);
+    parallel::for_each_chunk(count, chunk, [&](std::size_t k0, std::size_t k1) {
+        auto& lists = filed[k0 / chunk];
+        lists.resize(distinct.size());
+        // The levels above the last triangle's minimum: neighbouring
+        // triangles hold similar values, so the search starts there.
+        std::size_t first = 0;
+        mesh.each_values(k0, k1, [&](std::size_t k, double v0, double v1, double v2) {
+            if (std::isnan(v0) || std::isnan(v1) || std::isnan(v2)) return;
+            const double lo = std::min({v0, v1, v2});
+            const double hi = std::max({v0, v1, v2});
+            if (!(lo < hi)) return;
+            // first = the number of distinct levels <= lo.
+            while (first > 0 && distinct[first - 1] > lo) --first;
+            while (first < distinct.size() && distinct[first] <= lo) ++first;
+            for (std::size_t at = first; at < distinct.size() && distinct[at] <= hi; ++at) lists[at].push_back(k);
+        });
+    });
+
+    std::uint64_t filed_total = 0;
+    for (const auto& lists : filed)
+        for (const auto& list : lists) filed_total += list.size();
+    std::vector<std::vector<Polyline>> traced(distinct.size());
+    const std::size_t level_chunk = worth_threads(64 * filed_total) ? 1 : std::max<std::size_t>(distinct.size(), 1);
+    parallel::for_each_chunk(distinct.size(), level_chunk, [&](std::size_t a0, std::size_t a1) {
+        for (std::size_t at = a0; at < a1; ++at) traced[at] = LevelTrace(mesh, distinct[at], filed, at).polylines();
+    });
+    filed = {};
+
+    std::vector<IsoLevel> out;
+    out.reserve(levels.size());
+    for (const double level : levels) {
+        if (std::isnan(level)) {
+            out.emplace_back(level, std::vector<Polyline>{});
+            continue;
+        }
+        const auto at = static_cast<std::size_t>(std::lower_bound(distinct.begin(), distinct.end(), level) -
+                                                 distinct.begin());
+        out.emplace_back(level, traced[at]);
+    }
+    return out;
+}
+
+/// Steps 3 to 6 of every driver: levels, tracing, simplification. `values`
+/// holds one value per node of `mesh`, in node order.
+template <class Mesh>
+Result<std::vector<IsoLevel>> contour(const Mesh& mesh, std::span<const double> values,
+                                      std::optional<double> interval, const std::optional<std::vector<double>>& levels,
                                       std::optional<double> simplify) {
     VZ_ASSIGN_OR_RETURN(const auto lv, iso_lines::levels(values, interval, levels));
-    auto out = surfaces::trace_levels(nodes, triangles, values, lv);
+    auto out = trace_all(mesh, lv);
     if (simplify) {
-        for (auto& [level, lines] : out)
-            for (auto& line : lines) line = surfaces::simplify_polyline(line, *simplify);
+        std::uint64_t points = 0;
+        for (const auto& [level, lines] : out)
+            for (const auto& line : lines) points += line.size();
+        const std::size_t level_chunk = worth_threads(32 * points) ? 1 : std::max<std::size_t>(out.size(), 1);
+        parallel::for_each_chunk(out.size(), level_chunk, [&](std::size_t a0, std::size_t a1) {
+            for (std::size_t at = a0; at < a1; ++at)
+                for (auto& line : out[at].second) line = surfaces::simplify_polyline(line, *simplify);
+        });
     }
     return out;
 }
@@ -315,7 +501,54 @@ Result<std::vector<IsoLevel>> lattice_iso_lines(Result<QuadMesh> mesh, Result<su
     if (!mesh) return fail(std::move(mesh.error()));
     if (!lane) return fail(std::move(lane.error()));
     VZ_ASSIGN_OR_RETURN(const auto values, surfaces::node_values(*mesh, *lane->values, context));
-    return contour(mesh->nodes, mesh->triangles, values, interval, levels, simplify);
+    return contour(ListMesh{mesh->nodes, mesh->triangles, values}, values, interval, levels, simplify);
+}
+
+/// GeometryMismatch "{context}: lane shape [c, r] != mesh lattice (ncol=…,
+/// nrow=…)" unless `lane` holds nc x nr values.
+Result<void> check_lane_shape(const Grid2& lane, std::size_t nc, std::size_t nr, std::string_view context) {
+    if (lane.ncol() != nc || lane.nrow() != nr || lane.size() != nc * nr)
+        return fail(Error::geometry_mismatch(fmt::format("{}: lane shape [{}, {}] != mesh lattice (ncol={}, nrow={})",
+                                                         context, lane.ncol(), lane.nrow(), nc, nr)));
+    return {};
+}
+
+/// The lattice of `geometry` as a mesh walked in place, when `quad_mesh`
+/// would build it with every node present and without error: at least 2 x 2
+/// nodes, within the node and label limits, every node's position finite.
+/// Absent otherwise; the explicit mesh then says what is wrong.
+std::optional<LatticeMesh> walkable_lattice(const GridGeometry& geometry) {
+    constexpr auto kMaxStep = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+    if (geometry.ncol < 2 || geometry.nrow < 2) return std::nullopt;
+    if (geometry.ncol - 1 > kMaxStep || geometry.nrow - 1 > kMaxStep) return std::nullopt;
+    std::uint64_t nodes = 0;
+    if (__builtin_mul_overflow(geometry.ncol, geometry.nrow, &nodes) || nodes > kMaxGridNodes ||
+        nodes > kMaxMeshNodes)
+        return std::nullopt;
+    LatticeMesh mesh;
+    mesh.nc = static_cast<std::size_t>(geometry.ncol);
+    mesh.nr = static_cast<std::size_t>(geometry.nrow);
+    mesh.xy = gridding::node_transform(geometry.lattice());
+    for (std::size_t j = 0; j < mesh.nr; ++j)
+        for (std::size_t i = 0; i < mesh.nc; ++i) {
+            const auto [x, y] = mesh.xy.at(static_cast<double>(i), static_cast<double>(j));
+            if (!present(x, y)) return std::nullopt;
+        }
+    return mesh;
+}
+
+/// The lane's values in node order (row j outer, column i inner), from its
+/// column-outer storage, worked in tiles that stay in cache.
+std::vector<double> row_major(const Grid2& lane) {
+    const std::size_t nc = lane.ncol(), nr = lane.nrow();
+    const auto v = lane.values();
+    std::vector<double> out(nc * nr);
+    constexpr std::size_t kTile = 64;
+    for (std::size_t i0 = 0; i0 < nc; i0 += kTile)
+        for (std::size_t j0 = 0; j0 < nr; j0 += kTile)
+            for (std::size_t i = i0; i < std::min(nc, i0 + kTile); ++i)
+                for (std::size_t j = j0; j < std::min(nr, j0 + kTile); ++j) out[j * nc + i] = v[i * nr + j];
+    return out;
 }
 
 }  // namespace
@@ -339,9 +572,7 @@ Result<QuadMesh> quad_mesh(const StructuredShell& shell) {
 }
 
 Result<std::vector<double>> node_values(const QuadMesh& mesh, const Grid2& lane, std::string_view context) {
-    if (lane.ncol() != mesh.ncol || lane.nrow() != mesh.nrow || lane.size() != mesh.ncol * mesh.nrow)
-        return fail(Error::geometry_mismatch(fmt::format("{}: lane shape [{}, {}] != mesh lattice (ncol={}, nrow={})",
-                                                         context, lane.ncol(), lane.nrow(), mesh.ncol, mesh.nrow)));
+    VZ_TRY(check_lane_shape(lane, mesh.ncol, mesh.nrow, context));
     const auto v = lane.values();
     std::vector<double> out(mesh.cells.size());
     for (std::size_t k = 0; k < out.size(); ++k) out[k] = v[mesh.cells[k]];
@@ -364,55 +595,12 @@ Result<GridDisplayLane> display_lane(const StructuredMeshSurface& surface, const
 
 std::vector<Polyline> trace_level(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
                                   std::span<const double> values, double level) {
-    LevelTrace trace(nodes, triangles, values, level, nullptr);
-    return trace.polylines();
+    return LevelTrace(ListMesh{nodes, triangles, values}, level).polylines();
 }
 
 std::vector<IsoLevel> trace_levels(std::span<const NodeXY> nodes, std::span<const MeshTriangle> triangles,
                                    std::span<const double> values, std::span<const double> levels) {
-    std::vector<IsoLevel> out;
-    out.reserve(levels.size());
-    if (levels.size() < 2) {
-        for (const double level : levels) out.emplace_back(level, trace_level(nodes, triangles, values, level));
-        return out;
-    }
-    // One pass over the triangles for all levels: a triangle has mixed flags
-    // at level L exactly when min < L <= max of its corner values, so each
-    // triangle is filed, in list order, under the distinct levels in that
-    // range. Every level then visits just its own triangles, in the same
-    // order a full pass would meet them, and gives the same polylines.
-    std::vector<double> distinct;
-    for (const double level : levels)
-        if (!std::isnan(level)) distinct.push_back(level);
-    std::sort(distinct.begin(), distinct.end());
-    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-    std::vector<std::vector<std::size_t>> filed(distinct.size());
-    for (std::size_t k = 0; k < triangles.size(); ++k) {
-        const auto& tri = triangles[k];
-        const double v0 = values[tri[0]];
-        const double v1 = values[tri[1]];
-        const double v2 = values[tri[2]];
-        if (std::isnan(v0) || std::isnan(v1) || std::isnan(v2)) continue;
-        const double lo = std::min({v0, v1, v2});
-        const double hi = std::max({v0, v1, v2});
-        if (!(lo < hi)) continue;
-        const auto first = std::upper_bound(distinct.begin(), distinct.end(), lo);
-        const auto last = std::upper_bound(first, distinct.end(), hi);
-        for (auto it = first; it != last; ++it) filed[static_cast<std::size_t>(it - distinct.begin())].push_back(k);
-    }
-    // Equal levels (-0 and 0 included) trace the same triangles alike.
-    std::vector<std::optional<std::vector<Polyline>>> traced(distinct.size());
-    for (const double level : levels) {
-        if (std::isnan(level)) {
-            out.emplace_back(level, std::vector<Polyline>{});
-            continue;
-        }
-        const auto at = static_cast<std::size_t>(std::lower_bound(distinct.begin(), distinct.end(), level) -
-                                                 distinct.begin());
-        if (!traced[at]) traced[at] = LevelTrace(nodes, triangles, values, distinct[at], &filed[at]).polylines();
-        out.emplace_back(level, *traced[at]);
-    }
-    return out;
+    return trace_all(ListMesh{nodes, triangles, values}, levels);
 }
 
 Polyline douglas_peucker(std::span<const IsoPoint> points, double tol) {
@@ -460,6 +648,22 @@ Polyline simplify_polyline(std::span<const IsoPoint> points, double tol) {
 Result<std::vector<IsoLevel>> iso_lines(const Surface& surface, std::optional<double> interval,
                                         const std::optional<std::vector<double>>& levels,
                                         const std::optional<std::string>& attr, std::optional<double> simplify) {
+    // A lattice whose nodes all have positions is walked cell by cell; the
+    // mesh is the one built below, node for node and triangle for triangle.
+    if (auto mesh = walkable_lattice(surface.geom)) {
+        VZ_ASSIGN_OR_RETURN(const auto lane, display_lane(surface, attr));
+        VZ_TRY(check_lane_shape(*lane.values, mesh->nc, mesh->nr, "Surface iso-lines"));
+        const std::vector<double> values = row_major(*lane.values);
+        mesh->values = values;
+        return contour(*mesh, values, interval, levels, simplify);
+    }
+    return explicit_iso_lines(surface, interval, levels, attr, simplify);
+}
+
+Result<std::vector<IsoLevel>> explicit_iso_lines(const Surface& surface, std::optional<double> interval,
+                                                 const std::optional<std::vector<double>>& levels,
+                                                 const std::optional<std::string>& attr,
+                                                 std::optional<double> simplify) {
     return lattice_iso_lines(quad_mesh(surface.geom), display_lane(surface, attr), "Surface iso-lines", interval,
                              levels, simplify);
 }
@@ -483,7 +687,7 @@ Result<std::vector<IsoLevel>> iso_lines(const TriSurface& surface, std::optional
     if (lane.values.size() != shell.node_count())
         return fail(Error::geometry_mismatch(fmt::format("TriSurface iso-lines: {} lane values for {} shell nodes",
                                                          lane.values.size(), shell.node_count())));
-    return contour(shell.nodes(), shell.triangles(), lane.values, interval, levels, simplify);
+    return contour(ListMesh{shell.nodes(), shell.triangles(), lane.values}, lane.values, interval, levels, simplify);
 }
 
 }  // namespace surfaces

@@ -157,6 +157,15 @@ Result<std::vector<IsoLevel>> iso_lines(const Surface& surface, std::optional<do
                                         const std::optional<std::vector<double>>& levels,
                                         const std::optional<std::string>& attr, std::optional<double> simplify);
 
+/// `iso_lines` of a regular surface traced on the explicit quad-split mesh
+/// that `quad_mesh` builds, whatever the lattice: the same result, errors
+/// included. `iso_lines` walks the lattice's cells in place instead wherever
+/// every node has a position.
+Result<std::vector<IsoLevel>> explicit_iso_lines(const Surface& surface, std::optional<double> interval,
+                                                 const std::optional<std::vector<double>>& levels,
+                                                 const std::optional<std::string>& attr,
+                                                 std::optional<double> simplify);
+
 /// As for a regular surface, on the quad split of the structured shell
 /// (absent nodes left out, cells with a missing corner not split).
 Result<std::vector<IsoLevel>> iso_lines(const StructuredMeshSurface& surface, std::optional<double> interval,

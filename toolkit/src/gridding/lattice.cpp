@@ -9,14 +9,14 @@ namespace {
 constexpr double kDegToRad = 0.017453292519943295;
 }
 
-std::pair<double, double> node_xy_f(const Lattice& g, double fi, double fj) {
+NodeTransform node_transform(const Lattice& g) {
     const double r = g.rotation_deg * kDegToRad;
     const double dy = g.yflip ? -g.yinc : g.yinc;
     const double c = std::cos(r), s = std::sin(r);
-    const double x = g.xori + (c * g.xinc) * fi - (s * dy) * fj;
-    const double y = g.yori + (s * g.xinc) * fi + (c * dy) * fj;
-    return {x, y};
+    return {g.xori, g.yori, c * g.xinc, s * dy, s * g.xinc, c * dy};
 }
+
+std::pair<double, double> node_xy_f(const Lattice& g, double fi, double fj) { return node_transform(g).at(fi, fj); }
 
 std::pair<double, double> node_xy(const Lattice& g, std::uint64_t i, std::uint64_t j) {
     return node_xy_f(g, static_cast<double>(i), static_cast<double>(j));

@@ -29,6 +29,20 @@ struct Box {
     double xmin, ymin, xmax, ymax;
 };
 
+/// The node-to-world transform with its coefficients worked out once, for
+/// walks over many nodes: `at(fi, fj)` is `node_xy_f(g, fi, fj)` exactly.
+struct NodeTransform {
+    double xori, yori;
+    double xi, xj;  // x = xori + xi * fi - xj * fj
+    double yi, yj;  // y = yori + yi * fi + yj * fj
+    std::pair<double, double> at(double fi, double fj) const {
+        return {xori + xi * fi - xj * fj, yori + yi * fi + yj * fj};
+    }
+};
+
+/// The transform of lattice `g`.
+NodeTransform node_transform(const Lattice& g);
+
 /// World position of node (i, j); indices beyond the lattice extend it.
 std::pair<double, double> node_xy(const Lattice& g, std::uint64_t i, std::uint64_t j);
 
