@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "core/structured_surface.hpp"
 #include "core/surface.hpp"
 #include "core/tri_surface.hpp"
+#include "thread_count_util.hpp"
 
 namespace vz {
 namespace {
@@ -555,6 +557,91 @@ TEST(IsoLinesSurface, AllLevelsAtOnceEqualEachLevelAlone) {
     }
     EXPECT_GT(lines, 20u);
 }
+
+/// A regular surface is contoured by walking its lattice in place; the
+/// explicit quad-split mesh is the reference, and every thread count must
+/// give its result bit for bit: the same lines, points and order.
+struct WalkCase {
+    const char* name;
+    GridGeometry g;
+    std::function<double(std::size_t, std::size_t)> z;
+    std::optional<double> interval;
+    Levels levels;
+    std::optional<double> simplify;
+};
+
+void PrintTo(const WalkCase& c, std::ostream* os) { *os << c.name; }
+
+double bumps(std::size_t i, std::size_t j) {
+    return 10.0 * std::sin(double(i) * 0.37) * std::cos(double(j) * 0.29) + 0.2 * double(i) - 0.1 * double(j);
+}
+
+class WalkedLattice : public ::testing::TestWithParam<WalkCase> {};
+
+TEST_P(WalkedLattice, GivesTheExplicitMeshResult) {
+    const WalkCase& c = GetParam();
+    const Surface s = make_surface(c.g, from_fn(c.g.ncol, c.g.nrow, c.z));
+    Result<std::vector<IsoLevel>> expected = fail(Error::not_found("unset"));
+    {
+        const vz::testing::ScopedThreadCount env(1);
+        expected = surfaces::explicit_iso_lines(s, c.interval, c.levels, std::nullopt, c.simplify);
+    }
+    std::size_t lines = 0;
+    if (expected)
+        for (const auto& [level, ls] : *expected) lines += ls.size();
+    for (const std::size_t threads : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{8}}) {
+        const vz::testing::ScopedThreadCount env(threads);
+        const auto got = surfaces::iso_lines(s, c.interval, c.levels, std::nullopt, c.simplify);
+        ASSERT_EQ(got.has_value(), expected.has_value()) << threads << " threads";
+        if (!got) {
+            EXPECT_EQ(got.error().display(), expected.error().display());
+            continue;
+        }
+        EXPECT_TRUE(same_result(*got, *expected)) << threads << " threads, " << lines << " lines";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    IsoLinesSurface, WalkedLattice,
+    ::testing::Values(
+        WalkCase{"holes", geo(500, -40, 25, 12.5, 37, 29),
+                 [](auto i, auto j) { return (i * 7 + j * 3) % 29 == 0 ? kNaN : bumps(i, j); }, 1.0, std::nullopt,
+                 std::nullopt},
+        WalkCase{"rotated_flipped", geo(1e5, 7e6, 12.5, 20, 31, 23, 33.0, true), bumps, 0.7, std::nullopt,
+                 std::nullopt},
+        WalkCase{"quarter_turns", geo(0, 0, 1, 1, 19, 17, 90.0, true), bumps, 1.5, std::nullopt, std::nullopt},
+        WalkCase{"half_turn", geo(10, 10, 2, 0.5, 17, 19, 180.0), bumps, 1.5, std::nullopt, std::nullopt},
+        WalkCase{"three_quarter_turn_negative_increment", geo(10, 10, -2, 0.5, 17, 19, 270.0), bumps, 1.5,
+                 std::nullopt, std::nullopt},
+        // Plateaus and levels exactly on node values: node keys, edges on the
+        // level, saddles through nodes; repeated and signed-zero levels.
+        WalkCase{"flat_areas_levels_on_nodes", geo(0, 0, 1, 1, 29, 21, 12.0),
+                 [](auto i, auto j) { return std::round(bumps(i, j) / 2.0) * 0.5; }, std::nullopt,
+                 Levels({0.0, 0.5, -0.5, 1.0, 0.5, -0.0, 2.5, -1.0}), std::nullopt},
+        WalkCase{"infinite_nodes", geo(0, 0, 1, 1, 23, 19, 5.0),
+                 [](auto i, auto j) {
+                     if (i == 4 && j == 5) return kInf;
+                     if (i == 15 && j == 11) return -kInf;
+                     return bumps(i, j);
+                 },
+                 2.0, std::nullopt, std::nullopt},
+        // Collinear nodes (no area) and nearly collinear ones, where the
+        // orientation of single triangles decides the corner order.
+        WalkCase{"zero_increment", geo(0, 0, 0, 1, 9, 8), bumps, 1.0, std::nullopt, std::nullopt},
+        WalkCase{"sliver_cells", geo(3, 4, 1e-12, 1e9, 13, 11, 45.0), bumps, 1.0, std::nullopt, std::nullopt},
+        WalkCase{"two_by_two", geo(0, 0, 1, 1, 2, 2), [](auto, auto j) { return double(j); }, std::nullopt,
+                 Levels({0.5, 0.0, 1.0}), std::nullopt},
+        WalkCase{"simplified", geo(500, -40, 25, 12.5, 41, 33, 17.0, true), bumps, 1.0, std::nullopt, 9.0},
+        // Large enough that filing and tracing run on several threads.
+        WalkCase{"many_levels", geo(0, 0, 10, 10, 220, 160, 8.0),
+                 [](auto i, auto j) { return (i * 13 + j * 7) % 101 == 0 ? kNaN : 4.0 * bumps(i, j); }, 2.5,
+                 std::nullopt, 3.0},
+        // Lattices the walk does not take: the explicit mesh answers, errors
+        // included.
+        WalkCase{"not_finite_origin", geo(kNaN, 0, 1, 1, 6, 5), bumps, 1.0, std::nullopt, std::nullopt},
+        WalkCase{"one_row", geo(0, 0, 1, 1, 6, 1), bumps, 1.0, std::nullopt, std::nullopt},
+        WalkCase{"overflowing_positions", geo(1e308, 0, 1e308, 1, 6, 5), bumps, 1.0, std::nullopt, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(IsoLinesSurface, StructuredShellWithAbsentNodesLeavesTheirCellsOut) {
     // z = x on a 6 x 5 shell whose node (2, 2) has no position: the level
