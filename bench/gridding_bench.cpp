@@ -4,11 +4,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <random>
 #include <vector>
 
 #include "gridding/grid.hpp"
 #include "gridding/lattice.hpp"
+#include "parallel/parallel_for.hpp"
 
 namespace {
 
@@ -32,7 +35,17 @@ std::vector<Sample> scattered(std::size_t n, const Lattice& g) {
     return s;
 }
 
+/// Threads for the kernels: the third argument, or the machine's own count
+/// for 0.
+void set_threads(std::int64_t threads) {
+    if (threads > 0)
+        ::setenv(vz::parallel::kThreadsVariable, std::to_string(threads).c_str(), 1);
+    else
+        ::unsetenv(vz::parallel::kThreadsVariable);
+}
+
 void run(benchmark::State& state, std::uint8_t method) {
+    set_threads(state.range(2));
     const Lattice g = square_lattice(static_cast<std::uint64_t>(state.range(1)));
     const auto samples = scattered(static_cast<std::size_t>(state.range(0)), g);
     for (auto _ : state) {
@@ -41,21 +54,24 @@ void run(benchmark::State& state, std::uint8_t method) {
     }
     state.counters["nodes"] = double(g.ncol * g.nrow);
     state.counters["samples"] = double(samples.size());
+    state.counters["threads"] = double(vz::parallel::thread_count());
+    set_threads(0);
 }
 
 void BM_Nearest(benchmark::State& state) { run(state, vz::gridding::kMethodNearest); }
 void BM_InverseDistance(benchmark::State& state) { run(state, vz::gridding::kMethodInverseDistance); }
 void BM_MinimumCurvature(benchmark::State& state) { run(state, vz::gridding::kMethodMinimumCurvature); }
 
-// The reference load: 100,000 samples onto 500 x 500 nodes.
-BENCHMARK(BM_Nearest)->Args({100000, 500})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_InverseDistance)->Args({100000, 500})->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK(BM_MinimumCurvature)->Args({100000, 500})->Iterations(1)->Unit(benchmark::kSecond);
+// The reference load: 100,000 samples onto 500 x 500 nodes, on the machine's
+// threads and on one.
+BENCHMARK(BM_Nearest)->Args({100000, 500, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InverseDistance)->Args({100000, 500, 0})->Args({100000, 500, 1})->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_MinimumCurvature)->Args({100000, 500, 0})->Args({100000, 500, 1})->Iterations(1)->Unit(benchmark::kSecond);
 // Smaller loads: inverse distance per node-sample pair, and minimum curvature
-// on lattices whose band fits the direct solve.
-BENCHMARK(BM_InverseDistance)->Args({2000, 100})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_MinimumCurvature)->Args({2000, 100})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_MinimumCurvature)->Args({20000, 300})->Iterations(1)->Unit(benchmark::kSecond);
+// on smaller lattices.
+BENCHMARK(BM_InverseDistance)->Args({2000, 100, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MinimumCurvature)->Args({2000, 100, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MinimumCurvature)->Args({20000, 300, 0})->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

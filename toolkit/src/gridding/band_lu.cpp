@@ -78,8 +78,14 @@ std::optional<BandLu> BandLu::assemble_and_factor(std::span<const SparseEntry> e
     if (!len || *len > SIZE_MAX / sizeof(double)) return std::nullopt;
     // An allocation the machine cannot back is reported as "cannot factor";
     // the caller then takes its iterative path.
-    std::unique_ptr<double[]> storage(new (std::nothrow) double[static_cast<std::size_t>(*len)]());
+    const auto count = static_cast<std::size_t>(*len);
+    std::unique_ptr<double[]> storage(new (std::nothrow) double[count]);
     if (!storage) return std::nullopt;
+    // Gigabytes for a large lattice: the zeros (and the first touch of every
+    // page) are written by several threads.
+    parallel::for_each_chunk(count, std::size_t{1} << 17, [&storage](std::size_t begin, std::size_t end) {
+        std::fill(storage.get() + begin, storage.get() + end, 0.0);
+    });
     BandLu m(std::move(storage), n, h);
     for (const SparseEntry& e : entries) m.at(e.row, e.col) += e.value;
     if (diagonal_shift != 0.0)
