@@ -116,12 +116,13 @@ struct ListMesh {
     void place(TraceTriangle& t) const {
         for (int c = 0; c < 3; ++c) t.p[c] = nodes[t.n[c]];
     }
-    /// fn(k, v0, v1, v2) for the triangles [k0, k1) in order.
-    template <class F>
-    void each_values(std::size_t k0, std::size_t k1, F&& fn) const {
+    /// fn(k, a, b, c) for the triangles [k0, k1) in order, with a, b, c
+    /// the entries of `per_node` at the triangle's corners.
+    template <class T, class F>
+    void each_corners(std::size_t k0, std::size_t k1, const T* per_node, F&& fn) const {
         for (std::size_t k = k0; k < k1; ++k) {
             const auto& tri = triangles[k];
-            fn(k, values[tri[0]], values[tri[1]], values[tri[2]]);
+            fn(k, per_node[tri[0]], per_node[tri[1]], per_node[tri[2]]);
         }
     }
 };
@@ -167,14 +168,14 @@ struct LatticeMesh {
             std::swap(t.p[1], t.p[2]);
         }
     }
-    template <class F>
-    void each_values(std::size_t k0, std::size_t k1, F&& fn) const {
+    template <class T, class F>
+    void each_corners(std::size_t k0, std::size_t k1, const T* per_node, F&& fn) const {
         if (k0 >= k1) return;
         std::size_t c = k0 / 2;
         std::size_t j = c / (nc - 1);
         std::size_t i = c - j * (nc - 1);
         for (std::size_t k = k0; k < k1; ++k) {
-            const double* row = values.data() + j * nc + i;
+            const T* row = per_node + j * nc + i;
             if (k % 2 == 0) {
                 fn(k, row[0], row[1], row[nc + 1]);
             } else {
@@ -208,6 +209,10 @@ public:
     /// Traces `level` over the triangles filed under its index `at`.
     template <class Mesh>
     LevelTrace(const Mesh& mesh, double level, const FiledTriangles& filed, std::size_t at) {
+        std::size_t triangles = 0;
+        for (const auto& part : filed) triangles += part[at].size();
+        codes_.reserve(2 * triangles);  // two crossings per triangle filed
+        found_.reserve(2 * triangles);
         for (const auto& part : filed)
             for (const std::size_t k : part[at]) visit(mesh, k, level);
         finish();
@@ -414,7 +419,7 @@ bool worth_threads(std::uint64_t work) { return work >= 2 * parallel::kMinChunkW
 /// Every level traced on `mesh`, paired with its polylines, in the order of
 /// `levels`. One pass over the triangles files each under the levels it
 /// crosses: a triangle has mixed flags at level L exactly when
-/// min < L <= max of its corner values. Every level then visits just its own
+/// min < L <= max of its corner values (and none is NaN). Every level then visits just its own
 /// triangles, in the order a full pass would meet them, and gives the same
 /// polylines. Chunks of triangles are filed, and distinct levels traced, on
 /// several threads; equal levels (-0 and 0 included) share one trace.
@@ -426,28 +431,43 @@ std::vector<IsoLevel> trace_all(const Mesh& mesh, std::span<const double> levels
     std::sort(distinct.begin(), distinct.end());
     distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
 
+    // Each node's rank: the number of distinct levels at or below its value
+    // (kNoRank for NaN). A triangle with corner values lo <= … <= hi crosses
+    // exactly the levels in (lo, hi], which are the levels of rank
+    // rank(lo) … rank(hi) - 1; ranks are filed without looking at a value
+    // twice. Neighbouring nodes hold similar values, so each search starts
+    // from the last rank.
+    constexpr std::uint32_t kNoRank = std::numeric_limits<std::uint32_t>::max();
     const std::size_t count = distinct.empty() ? 0 : mesh.triangle_count();
+    const std::size_t nodes = count == 0 ? 0 : mesh.values.size();
+    std::vector<std::uint32_t> rank(nodes);
+    parallel::for_each_chunk(nodes, parallel::chunk_items(8), [&](std::size_t n0, std::size_t n1) {
+        std::size_t r = 0;
+        for (std::size_t n = n0; n < n1; ++n) {
+            const double v = mesh.values[n];
+            if (std::isnan(v)) {
+                rank[n] = kNoRank;
+                continue;
+            }
+            while (r > 0 && distinct[r - 1] > v) --r;
+            while (r < distinct.size() && distinct[r] <= v) ++r;
+            rank[n] = static_cast<std::uint32_t>(r);
+        }
+    });
     const std::size_t threads = parallel::thread_count();
     const std::size_t chunk =
-        std::max<std::size_t>({parallel::chunk_items(16), (count + 4 * threads - 1) / (4 * threads), 1});
+        std::max<std::size_t>({parallel::chunk_items(4), (count + 4 * threads - 1) / (4 * threads), 1});
     FiledTriangles filed(count == 0 ? 0 : (count - 1) / chunk + 1);
     parallel::for_each_chunk(count, chunk, [&](std::size_t k0, std::size_t k1) {
         auto& lists = filed[k0 / chunk];
         lists.resize(distinct.size());
-        // The levels above the last triangle's minimum: neighbouring
-        // triangles hold similar values, so the search starts there.
-        std::size_t first = 0;
-        mesh.each_values(k0, k1, [&](std::size_t k, double v0, double v1, double v2) {
-            if (std::isnan(v0) || std::isnan(v1) || std::isnan(v2)) return;
-            const double lo = std::min({v0, v1, v2});
-            const double hi = std::max({v0, v1, v2});
-            if (!(lo < hi)) return;
-            // first = the number of distinct levels <= lo.
-            while (first > 0 && distinct[first - 1] > lo) --first;
-            while (first < distinct.size() && distinct[first] <= lo) ++first;
-            for (std::size_t at = first; at < distinct.size() && distinct[at] <= hi; ++at) lists[at].push_back(k);
+        mesh.each_corners(k0, k1, rank.data(), [&](std::size_t k, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+            const std::uint32_t hi = std::max(a, std::max(b, c));
+            if (hi == kNoRank) return;  // a NaN corner
+            for (std::uint32_t at = std::min(a, std::min(b, c)); at < hi; ++at) lists[at].push_back(k);
         });
     });
+    rank = {};
 
     std::uint64_t filed_total = 0;
     for (const auto& lists : filed)

@@ -170,9 +170,10 @@ bool BandLu::factor() {
         double m[kTilePivots][kTileRows] = {};
         // A zero multiplier skips its pivot in the elimination pivot by
         // pivot; in a tile it subtracts a product of 0, which changes no
-        // element (no element of the factors is ever -0) as long as the
-        // pivot row is finite, so only rows with an infinite or NaN element
-        // keep the group out of the tiles.
+        // element as long as the pivot row is finite: an element under
+        // elimination is never -0 (it starts as +0 plus entries, and a
+        // difference is -0 only when taken from -0). So only pivot rows with
+        // an infinite or NaN element keep a group out of the tiles.
         bool tile = i2 - i1 == kTilePivots && b1 - b0 == kTileRows;
         for (std::size_t i = i1; tile && i < i2; ++i) tile = finite_row[i] != 0;
         // The multipliers, and the updates of the group's own columns that
