@@ -20,14 +20,14 @@ namespace {
 /// are the same in every copy.
 typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
-#define VZ_WIDE_REGISTERS __attribute__((target_clones("avx2", "default")))
+#define VZ_WIDE_REGISTERS __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define VZ_WIDE_REGISTERS
 #endif
 
 /// Rows eliminated together, and pivots applied together, by one tile.
-constexpr std::size_t kTileRows = 4;
-constexpr std::size_t kTilePivots = 4;
+constexpr std::size_t kTileRows = 8;
+constexpr std::size_t kTilePivots = 8;
 
 /// Looks at a row not yet published before sleeping until it is.
 constexpr int kSpins = 4096;
