@@ -14,16 +14,8 @@ namespace vz::gridding {
 
 namespace {
 
-/// Four doubles operated on element-wise. Where the compiler can make a
-/// second copy of a function for wider registers and pick one at run time,
-/// the tile below has one; the element-wise operations, and so the results,
-/// are the same in every copy.
+/// Four doubles operated on element-wise.
 typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
-#define VZ_WIDE_REGISTERS __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define VZ_WIDE_REGISTERS
-#endif
 
 /// Rows eliminated together, and pivots applied together, by one tile.
 constexpr std::size_t kTileRows = 8;
@@ -32,12 +24,16 @@ constexpr std::size_t kTilePivots = 8;
 /// Looks at a row not yet published before sleeping until it is.
 constexpr int kSpins = 4096;
 
+using TileRows = double* const[kTileRows];
+using TilePivots = const double* const[kTilePivots];
+using TileMultipliers = const double[kTilePivots][kTileRows];
+
 /// For every column k in [k0, k1) and every tile row r, applies the tile's
 /// pivots in ascending order: rows[r][k] -= pivots[p][k] * m[p][r] for
 /// p = 0, 1, … Each element sees exactly the operations, in the order, that
 /// the pivot-by-pivot elimination gives it.
-VZ_WIDE_REGISTERS void apply_tile(double* const rows[kTileRows], const double* const pivots[kTilePivots],
-                                  const double m[kTilePivots][kTileRows], std::size_t k0, std::size_t k1) {
+[[gnu::always_inline]] inline void tile_body(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t k0,
+                                             std::size_t k1) {
     std::size_t k = k0;
     for (; k + 4 <= k1; k += 4) {
         Quad acc[kTileRows];
@@ -55,6 +51,41 @@ VZ_WIDE_REGISTERS void apply_tile(double* const rows[kTileRows], const double* c
             for (std::size_t p = 0; p < kTilePivots; ++p) a -= pivots[p][k] * m[p][r];
             rows[r][k] = a;
         }
+}
+
+void tile_plain(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t k0, std::size_t k1) {
+    tile_body(rows, pivots, m, k0, k1);
+}
+
+// On x86-64 the same tile is also compiled for wider registers (more and
+// longer ones) and chosen at run time where the processor has them. The
+// element-wise operations, and so the results, are the same in every copy:
+// products and differences are rounded one by one, never fused.
+#if defined(__GNUC__) && defined(__x86_64__)
+[[gnu::target("avx512f")]] void tile_avx512(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t k0,
+                                            std::size_t k1) {
+    tile_body(rows, pivots, m, k0, k1);
+}
+[[gnu::target("avx2")]] void tile_avx2(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t k0,
+                                       std::size_t k1) {
+    tile_body(rows, pivots, m, k0, k1);
+}
+#endif
+
+using TileFn = void (*)(TileRows, TilePivots, TileMultipliers, std::size_t, std::size_t);
+
+TileFn tile_for_this_processor() {
+#if defined(__GNUC__) && defined(__x86_64__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return tile_avx512;
+    if (__builtin_cpu_supports("avx2")) return tile_avx2;
+#endif
+    return tile_plain;
+}
+
+void apply_tile(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t k0, std::size_t k1) {
+    static const TileFn tile = tile_for_this_processor();
+    tile(rows, pivots, m, k0, k1);
 }
 
 /// row_j[k] -= row_i[k] * m for k in [k0, k1).
