@@ -30,12 +30,13 @@ namespace {
     "A `ViewSpec` (`spec`) declares what to show: `curves`, `tops`, `flatten_default`,\n"               \
     "`flags` and a porosity cutoff; a `ViewSettings` (`settings`) declares how to deliver\n"            \
     "it: `serve`, `save`. The legacy keywords say the same one by one: `curves` selects\n"              \
-    "mnemonics (canonical or raw, case-insensitive; default all), then `tops`,\n"                       \
-    "`flatten_default`, `phie_cutoff` (viewer default 0.08), `flags`, `serve` (viewer\n"               \
-    "default true) and `save`. Passing `spec` with any what-keyword, or `settings`\n"                 \
-    "with `serve`/`save`, is an error. The viewer (`voridez._viewer`, an optional\n"                    \
-    "runtime dependency imported lazily on each call) returns its `LogSession`\n"                       \
-    "(`.serve()`, `.save(path)`, `.bundle()`), which is returned unchanged."
+    "mnemonics (canonical or raw, case-insensitive; default all), then `tops` (`True`\n"               \
+    "or a list of top names), `flatten_default`, `phie_cutoff` (viewer default 0.08),\n"              \
+    "`flags`, `serve` (viewer default true) and `save`. Passing `spec` with any\n"                     \
+    "what-keyword, or `settings` with `serve`/`save`, is an error. The viewer\n"                       \
+    "(`voridez._viewer`, an optional runtime dependency imported lazily on each call)\n"              \
+    "returns its `LogSession` (`.serve()`, `.save(path)`, `.bundle()`), which is\n"                    \
+    "returned unchanged."
 
 }  // namespace
 
@@ -180,7 +181,7 @@ PyResult<Ref> render(Ref payload, const ViewOptions& o) {
         return raise(PyErr::new_err(
             PyExc_ImportError,
             fmt::format("voridez._viewer (the WellLogBundle producer) failed to import: {}",
-                        exception_text(module.error()))));
+                        exception_text(module.error(), ExceptionClassName::Plain))));
     DictBuilder kwargs;
     if (o.spec) kwargs.add("spec", o.spec);
     if (o.settings) kwargs.add("settings", o.settings);

@@ -104,6 +104,11 @@ def test_a_well_without_logs_shows_its_main_bore_empty(tmp_path, viewer):
 # ---- options ------------------------------------------------------------------------
 
 
+def test_the_help_names_what_tops_takes(geo):
+    for method in (type(geo.well("W")).view, type(geo.wells).view):
+        assert "`tops` (`True` or a list of top names)" in " ".join(method.__doc__.split())
+
+
 def test_keywords_reach_render_in_their_fixed_order(geo, viewer):
     spec, settings, template, tops = types.SimpleNamespace(curves=None), object(), object(), [1]
     geo.well("W").view(settings=settings, template=template, spec=spec)
@@ -250,6 +255,27 @@ def test_a_missing_viewer_module(geo, monkeypatch):
             "voridez._viewer (the WellLogBundle producer) failed to import: ModuleNotFoundError: ")
     # the producer hook imports nothing
     assert geo.well("W").sidetrack("")._view_raw()["id"] == "W"
+
+
+class _Holder:
+    class Failure(Exception):
+        """An exception class nested in another: its type name and its
+        qualified name differ."""
+
+
+class _FailingFinder:
+    def find_spec(self, name, path=None, target=None):
+        if name == "voridez._viewer":
+            raise _Holder.Failure("viewer broke")
+        return None
+
+
+def test_an_import_failure_is_shown_by_its_type_name(geo, monkeypatch):
+    monkeypatch.delitem(sys.modules, "voridez._viewer")
+    monkeypatch.setattr(sys, "meta_path", [_FailingFinder()] + sys.meta_path)
+    with pytest.raises(ImportError) as info:
+        geo.well("W").view()
+    assert str(info.value) == "voridez._viewer (the WellLogBundle producer) failed to import: Failure: viewer broke"
 
 
 def test_the_producer_hook_gathers_exactly_its_bore(multibore, viewer):

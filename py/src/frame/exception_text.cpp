@@ -21,13 +21,16 @@ std::optional<std::string> text_of(PyObject* obj) {
 
 }  // namespace
 
-std::string exception_text(PyErr& err) {
+std::string exception_text(PyErr& err, ExceptionClassName naming) {
     PyObject* exc = err.value();
     if (!exc) return "<exception str() failed>";
-    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exc));
-    Ref qualname = Ref::steal(PyObject_GetAttrString(type, "__qualname__"));
-    std::optional<std::string> name = qualname ? text_of(qualname.get()) : std::nullopt;
-    if (!qualname) PyErr_Clear();
+    std::optional<std::string> name;
+    if (naming == ExceptionClassName::Qualified) {
+        PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exc));
+        Ref qualname = Ref::steal(PyObject_GetAttrString(type, "__qualname__"));
+        name = qualname ? text_of(qualname.get()) : std::nullopt;
+        if (!qualname) PyErr_Clear();
+    }
     std::string out = name ? *name : type_name(exc);
     out += ": ";
     out += text_of(exc).value_or("<exception str() failed>");
