@@ -237,7 +237,7 @@ def test_a_view_of_many_wells(geo, tmp_path, viewer):
     geo.delete_well("V")
     view.view()
     assert viewer.calls[1][0] == ([],)
-    geo.well("nothing") is None
+    assert geo.well("W") is None and view.len() == 2  # gone from the project, still in the view
     with pytest.raises(ValueError) as info:
         view.iter()[0].view()
     assert str(info.value) == "no well 'W'"
