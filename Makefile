@@ -31,11 +31,15 @@ test-asan:
 demo: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) examples/demo.py
 
+# The benchmarks, then bench/peers.py: voridez beside the tools users have
+# today. Only bench/peers.sh installs those tools (bench/requirements.txt),
+# into a virtual environment of its own in the bench build folder.
 bench: setup
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVZ_BUILD_BENCH=ON -DVZ_BUILD_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	for b in $(BENCH_BUILD)/*_bench; do [ -x "$$b" ] && "$$b"; done; true
-	for s in bench/*.py; do [ -f "$$s" ] && PYTHONPATH=$(BENCH_BUILD)/python $(PYTHON) "$$s"; done; true
+	for s in bench/*.py; do [ "$$s" = bench/peers.py ] || PYTHONPATH=$(BENCH_BUILD)/python $(PYTHON) "$$s"; done; true
+	bash bench/peers.sh $(PYTHON) $(BENCH_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
