@@ -38,8 +38,11 @@ Error categorical_error(std::string_view name) {
 }  // namespace
 
 Result<std::size_t> checked_node_count(const GridGeometry& geom, std::string_view context) {
+    // Each axis on its own too: a lattice of no columns and 2^60 rows holds
+    // no value, yet every walk over its rows would run for ever.
     std::uint64_t n = 0;
-    if (__builtin_mul_overflow(geom.ncol, geom.nrow, &n) || n > kMaxGridNodes)
+    if (geom.ncol > kMaxGridNodes || geom.nrow > kMaxGridNodes || __builtin_mul_overflow(geom.ncol, geom.nrow, &n) ||
+        n > kMaxGridNodes)
         return fail(Error::out_of_range(
             fmt::format("{}: grid (ncol={}, nrow={}) is too large", context, geom.ncol, geom.nrow)));
     return static_cast<std::size_t>(n);
@@ -49,11 +52,13 @@ Result<SurfaceData> SurfaceData::make(const GridGeometry& geom, Grid2 values) {
     if (!shape_matches(geom, values))
         return fail(Error::geometry_mismatch(fmt::format("surface values shape [{}, {}] != grid (ncol={}, nrow={})",
                                                          values.ncol(), values.nrow(), geom.ncol, geom.nrow)));
+    VZ_TRY(checked_node_count(geom, "surface values"));
     return SurfaceData{geom, std::move(values), {}};
 }
 
 Result<Surface> Surface::make(const GridGeometry& geom, Grid2 values) {
     if (!shape_matches(geom, values)) return fail(shape_error("Surface::new", geom, values));
+    VZ_TRY(checked_node_count(geom, "Surface::new"));
     return Surface{geom, std::move(values), std::nullopt, {}, History::make("surface.new")};
 }
 

@@ -46,7 +46,8 @@ using LaneMap = OrderedMap<std::string, AttributeLane>;
 /// Largest node count a lattice array may have (2^37 doubles, 1 TiB).
 inline constexpr std::uint64_t kMaxGridNodes = std::uint64_t{1} << 37;
 
-/// ncol * nrow of `geom` when it fits a size and `kMaxGridNodes`, else
+/// ncol * nrow of `geom` when each axis and their product stay within
+/// `kMaxGridNodes` (an empty lattice with a huge axis included), else
 /// `OutOfRange` "{context}: grid (ncol=…, nrow=…) is too large".
 Result<std::size_t> checked_node_count(const GridGeometry& geom, std::string_view context);
 

@@ -116,6 +116,8 @@ Result<SurfaceData> read_classic(const std::filesystem::path& path) {
 
     std::uint64_t count = 0;
     if (__builtin_mul_overflow(ncol, nrow, &count)) return fail(Error::parse("IRAP classic: ncol*nrow overflows"));
+    if (ncol > kMaxGridNodes || nrow > kMaxGridNodes)
+        return fail(Error::parse(fmt::format("IRAP classic: grid (ncol={}, nrow={}) is too large", ncol, nrow)));
 
     // The header's count is not trusted: every value needs at least one byte
     // and a separator, so a count the rest of the file cannot hold is read
@@ -137,7 +139,7 @@ Result<SurfaceData> read_classic(const std::filesystem::path& path) {
     const std::size_t nc = static_cast<std::size_t>(ncol), nr = static_cast<std::size_t>(nrow);
     std::vector<double> data(flat.size());
     constexpr std::size_t B = 64;
-    for (std::size_t j0 = 0; j0 < nr; j0 += B)
+    for (std::size_t j0 = 0; nc > 0 && j0 < nr; j0 += B)
         for (std::size_t i0 = 0; i0 < nc; i0 += B)
             for (std::size_t j = j0; j < std::min(nr, j0 + B); ++j)
                 for (std::size_t i = i0; i < std::min(nc, i0 + B); ++i) data[i * nr + j] = flat[j * nc + i];
@@ -168,6 +170,7 @@ Result<std::string> classic_text(const GridGeometry& g, const Grid2& values) {
     if (values.ncol() != g.ncol || values.nrow() != g.nrow)
         return fail(Error::geometry_mismatch(fmt::format("save_irap_classic: values shape [{}, {}] != grid (ncol={}, nrow={})",
                                                          values.ncol(), values.nrow(), g.ncol, g.nrow)));
+    VZ_TRY(checked_node_count(g, "save_irap_classic"));
     const double yinc_written = g.yflip ? -g.yinc : g.yinc;
     const double xmax = g.xori + static_cast<double>(g.ncol == 0 ? 0 : g.ncol - 1) * g.xinc;
     const double ymax = g.yori + static_cast<double>(g.nrow == 0 ? 0 : g.nrow - 1) * g.yinc;
@@ -191,7 +194,7 @@ Result<std::string> classic_text(const GridGeometry& g, const Grid2& values) {
     out += "\n0  0  0  0  0  0  0\n";
     const auto& data = values.data();
     std::size_t k = 0;
-    for (std::size_t j = 0; j < nr; ++j)
+    for (std::size_t j = 0; nc > 0 && j < nr; ++j)  // no rows to walk on a lattice without columns
         for (std::size_t i = 0; i < nc; ++i, ++k) {
             double v = data[i * nr + j];
             if (std::isnan(v))

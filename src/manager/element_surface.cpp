@@ -69,6 +69,7 @@ Result<Surface> upgrade_v1(SurfaceV1Record rec) {
 /// them), then the metadata rules (their errors unchanged).
 Result<Surface> check_v2(Surface s) {
     if (!fits(s.geom, s.values)) return fail(payload::deserialize_error(shape_error("Surface::new", s.geom, s.values)));
+    VZ_TRY(checked_node_count(s.geom, "Surface::new"));
     if (s.primary_metadata) s.primary_metadata->canonicalize();
     for (auto it = s.attributes.begin(); it != s.attributes.end(); ++it) it.value().metadata.canonicalize();
     if (s.primary_metadata) {

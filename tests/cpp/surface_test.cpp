@@ -8,6 +8,10 @@
 #include <vector>
 
 #include "core/surface.hpp"
+#include "gridding/grid.hpp"
+#include "io/irap.hpp"
+#include "io_test_util.hpp"
+#include "manager/element.hpp"
 #include "surface_test_util.hpp"
 
 namespace vz {
@@ -169,6 +173,60 @@ TEST(SurfaceConstruction, OversizedLatticesAreRefusedBeforeAllocating) {
         const Surface flat = make_surface(geo(0, 0, 0, 1, 2, 2), Grid2(2, 2, 1.0));
         EXPECT_EQ(error_text(flat.resample(g)),
                   "invalid geometry: resample: degenerate source geometry (empty grid or zero node spacing)");
+    }
+}
+
+// A lattice with no columns and 2^60 rows holds no value, yet every walk
+// over its rows would run for ever (the IRAP writer looped 2^60 times). Each
+// axis is held to the lattice limit on its own, wherever a surface comes
+// from or goes to; an axis at the limit itself is still accepted.
+TEST(SurfaceConstruction, EveryAxisIsHeldToTheLatticeLimit) {
+    const std::uint64_t huge = std::uint64_t{1} << 60;
+    struct Case {
+        std::uint64_t ncol, nrow;
+        bool refused;
+    };
+    const Case cases[] = {
+        {0, huge, true},
+        {huge, 0, true},
+        {0, kMaxGridNodes + 1, true},
+        {kMaxGridNodes, 0, false},
+        {0, kMaxGridNodes, false},
+    };
+    testing::ScratchDir dir;
+    for (const Case& c : cases) {
+        const auto g = geo(0, 0, 1, 1, c.ncol, c.nrow);
+        const std::string dims = "(ncol=" + std::to_string(c.ncol) + ", nrow=" + std::to_string(c.nrow) + ")";
+        const std::string too_large = "grid " + dims + " is too large";
+        const Grid2 none(static_cast<std::size_t>(c.ncol), static_cast<std::size_t>(c.nrow), std::vector<double>{});
+        auto expect = [&](const auto& result, const std::string& error, const char* where) {
+            if (c.refused) {
+                EXPECT_EQ(error_text(result), error) << where << " " << dims;
+            } else {
+                EXPECT_TRUE(result) << where << " " << dims << ": " << error_text(result);
+            }
+        };
+        expect(Surface::make(g, none), "out of range: Surface::new: " + too_large, "Surface::new");
+        expect(SurfaceData::make(g, none), "out of range: surface values: " + too_large, "SurfaceData::new");
+        expect(Surface::constant(g, 1.0), "out of range: Surface::constant: " + too_large, "Surface::constant");
+
+        // A stored surface of that lattice (written around the constructor).
+        Surface stored{g, none, std::nullopt, {}, History::make("surface.new")};
+        auto bytes = element::serialize_surface(stored);
+        ASSERT_TRUE(bytes) << error_text(bytes);
+        expect(element::decode_surface(2, *bytes), "out of range: Surface::new: " + too_large, "decode");
+
+        expect(irap::classic_text(g, none), "out of range: save_irap_classic: " + too_large, "IRAP writer");
+        const auto file = dir.write("huge.irap", "-996 " + std::to_string(c.nrow) + " 1 1 0 0 0 0 " +
+                                                     std::to_string(c.ncol) + " 0 0 0 0 0 0 0 0 0 0\n");
+        expect(irap::read_classic(file), "parse error: IRAP classic: " + too_large, "IRAP reader");
+
+        const gridding::Sample sample{0, 0, 1};
+        auto gridded = gridding::grid(std::span(&sample, 1), g.lattice(), gridding::kMethodNearest);
+        if (c.refused) {
+            ASSERT_FALSE(gridded) << dims;
+            EXPECT_EQ(gridded.error().display(), "invalid argument: grid: lattice " + dims + " is too large");
+        }
     }
 }
 

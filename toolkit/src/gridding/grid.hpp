@@ -45,8 +45,9 @@ inline constexpr std::uint8_t kMethodNearest = 0;
 inline constexpr std::uint8_t kMethodInverseDistance = 1;
 inline constexpr std::uint8_t kMethodMinimumCurvature = 2;
 
-/// Largest node count `grid` accepts (2^37 doubles, 1 TiB of output); larger
-/// lattices, or ones whose ncol * nrow overflows, cannot be held.
+/// Largest node count, and largest count along either axis, that `grid`
+/// accepts (2^37 doubles, 1 TiB of output); larger lattices, or ones whose
+/// ncol * nrow overflows, cannot be held.
 inline constexpr std::uint64_t kMaxLatticeNodes = std::uint64_t{1} << 37;
 
 /// Grids `samples` onto `lattice` with the kernel selected by `method`.
