@@ -10,7 +10,9 @@ same kind of output, best of a few runs:
   scattered-data gridding   against scipy.interpolate.griddata
 
 Each line says what the two sides do; a ratio is the peer's time over
-voridez's (above 1: voridez is faster). A peer that is not installed or fails
+voridez's (above 1: voridez is faster). voridez's multi-threaded kernels
+(iso-lines, inverse distance, minimum curvature) are timed with every core and
+on one thread, as the peers measured here run on one. A peer that is not installed or fails
 is reported and skipped. `make bench` installs the peers from
 bench/requirements.txt; nothing else in the project needs them. The machine's
 load average is printed before and after, as the figures depend on it.
@@ -65,9 +67,38 @@ def line(side, what, seconds, note=""):
 
 
 def ratio(peer_name, ours, theirs, what=""):
-    verdict = "voridez faster" if theirs > ours else "peer faster"
+    """Prints the peer's time over voridez's; `ours` is one time, or a dict of
+    times by thread setting (see `by_threads`)."""
+    times = ours if isinstance(ours, dict) else {"": ours}
+    parts = []
+    for setting, t in times.items():
+        verdict = "voridez faster" if theirs > t else "peer faster"
+        parts.append(f"{theirs / t:.2f} ({setting + ', ' if setting else ''}{verdict})")
     label = f"{what} " if what else ""
-    print(f"  {label}ratio {peer_name} / voridez: {theirs / ours:.2f} ({verdict})")
+    print(f"  {label}ratio {peer_name} / voridez: {', '.join(parts)}")
+
+
+def by_threads(fn, runs):
+    """Times a call of a multi-threaded kernel twice: with the threads the
+    environment gives it (every core unless VORIDEZ_NUM_THREADS says), and on
+    one thread, which compares like with like against a single-threaded peer.
+    Returns {setting: (time, result)}."""
+    preset = os.environ.get("VORIDEZ_NUM_THREADS")
+    default = f"{preset} threads" if preset else "all cores"
+    out = {default: best(fn, runs)}
+    os.environ["VORIDEZ_NUM_THREADS"] = "1"
+    try:
+        out["1 thread"] = best(fn, runs)
+    finally:
+        if preset is None:
+            del os.environ["VORIDEZ_NUM_THREADS"]
+        else:
+            os.environ["VORIDEZ_NUM_THREADS"] = preset
+    return out
+
+
+def times(measured):
+    return {setting: t for setting, (t, _) in measured.items()}
 
 
 def run_peer(name, fn):
@@ -221,17 +252,20 @@ def isolines(folder):
     st = surface.stats()
     levels = [st.min + (st.max - st.min) * (k + 0.5) / ISO_LEVELS for k in range(ISO_LEVELS)]
     print(f"\nIso-lines: {ISO_SIDE} x {ISO_SIDE} nodes with an undefined patch, {ISO_LEVELS} levels")
-    t_ours, lines = best(lambda: surface.iso_lines(levels=levels))
-    n_lines = sum(len(p) for _, p in lines)
-    n_points = sum(len(pl) for _, p in lines for pl in p)
-    line("voridez", "Surface.iso_lines: cells split in two triangles -> lists", t_ours,
-         f"{n_lines:,} polylines, {n_points:,} points")
+    measured = by_threads(lambda: surface.iso_lines(levels=levels), runs=3)
+    for setting, (t, lines) in measured.items():
+        n_lines = sum(len(p) for _, p in lines)
+        n_points = sum(len(pl) for _, p in lines for pl in p)
+        line("voridez", f"Surface.iso_lines ({setting}): triangles -> lists", t,
+             f"{n_lines:,} polylines, {n_points:,} points")
+    print("  (voridez traces each cell split in two triangles and returns Python lists of")
+    print("   tuples; contourpy runs marching squares on the cells and returns numpy arrays)")
     zm = np.ma.masked_invalid(z)
 
     def contour(m):
         return m.contour_generator(x[0], y[:, 0], zm, name="serial", line_type="Separate").multi_lines(levels)
 
-    versus("contourpy", "multi_lines serial: marching squares -> numpy arrays", t_ours, contour,
+    versus("contourpy", "multi_lines serial: marching squares -> numpy arrays", times(measured), contour,
            lambda out: f"{sum(len(lv) for lv in out):,} polylines, {sum(len(pl) for lv in out for pl in lv):,} points")
 
 
@@ -244,11 +278,13 @@ def gridding():
     geom = vz.GridGeometry(0.0, 0.0, step, step, GRID_SIDE, GRID_SIDE)
     print(f"\nGridding: {GRID_POINTS:,} scattered points -> {GRID_SIDE} x {GRID_SIDE} nodes")
     points = vz.PointSet.from_xyz(x, y, z)
+    t_near, s_near = best(lambda: points.to_surface(geom, "nearest"))
+    line("voridez", "PointSet.to_surface nearest", t_near, f"{s_near.stats().count:,} nodes defined")
     ours = {}
-    for method, runs in (("nearest", 3), ("idw", 1), ("min_curvature", 1)):
-        t, s = best(lambda: points.to_surface(geom, method), runs=runs)
-        ours[method] = (t, s)
-        line("voridez", f"PointSet.to_surface {method}", t, f"{s.stats().count:,} nodes defined")
+    for method in ("idw", "min_curvature"):
+        ours[method] = by_threads(lambda: points.to_surface(geom, method), runs=1)
+        for setting, (t, s) in ours[method].items():
+            line("voridez", f"PointSet.to_surface {method} ({setting})", t, f"{s.stats().count:,} nodes defined")
     axis = np.arange(GRID_SIDE) * step
     gx, gy = np.meshgrid(axis, axis)
     xy = np.column_stack([x, y])
@@ -258,7 +294,6 @@ def gridding():
                       lambda m: m.griddata(xy, z, (gx, gy), method=method),
                       lambda out: f"{int(np.isfinite(out).sum()):,} nodes defined", runs=runs, label=label)
 
-    t_near, s_near = ours["nearest"]
     nearest = griddata("nearest", t_near, "nearest:", runs=3)
     if nearest:
         # Same method, same answer: compare a sample of interior nodes.
@@ -273,9 +308,9 @@ def gridding():
     print("   minimum curvature solves for a smooth surface; both fill every node. No method is")
     print("   shared: the pairs below are the nearest in kind)")
     if linear:
-        ratio("scipy", ours["idw"][0], linear[0], "idw vs linear:")
+        ratio("scipy", times(ours["idw"]), linear[0], "idw vs linear:")
     if cubic:
-        ratio("scipy", ours["min_curvature"][0], cubic[0], "min_curvature vs cubic:")
+        ratio("scipy", times(ours["min_curvature"]), cubic[0], "min_curvature vs cubic:")
 
 
 def main():
