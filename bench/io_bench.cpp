@@ -1,4 +1,4 @@
-// Reader and writer throughput on generated files: LAS 2.0, IRAP classic
+// Reader and writer throughput on generated files: LAS 2.0 and 3.0, IRAP classic
 // grids (read and write, 4000 x 4000) and points CSV (1,000,000 rows).
 
 #include <benchmark/benchmark.h>
@@ -33,14 +33,13 @@ void write_text(const fs::path& p, const std::string& s) {
     f.write(s.data(), static_cast<std::streamsize>(s.size()));
 }
 
-// A LAS 2.0 file of 8 curves and `rows` depth steps, about 80 bytes a row.
-const fs::path& las_file() {
-    static const fs::path p = [] {
+// The data rows shared by the LAS benchmarks: 8 curves and `rows` depth
+// steps, about 80 bytes a row, with a null every 97th row.
+const std::string& las_rows() {
+    static const std::string s = [] {
         const int rows = 1'000'000;
-        std::string s =
-            "~Version\n VERS. 2.0 : v\n WRAP. NO : w\n~Well\n NULL. -999.25 : n\n~Curve\n DEPT.M : d\n GR.API : g\n"
-            " RHOB.G/C3 : r\n NPHI.V/V : n\n RT.OHMM : t\n DT.US/F : s\n CALI.IN : c\n SP.MV : p\n~A\n";
-        s.reserve(static_cast<std::size_t>(rows) * 90);
+        std::string out;
+        out.reserve(static_cast<std::size_t>(rows) * 90);
         std::mt19937 rng(1);
         std::uniform_real_distribution<double> d(0, 200);
         char buf[256];
@@ -48,17 +47,35 @@ const fs::path& las_file() {
             int n = std::snprintf(buf, sizeof buf, "%.4f %.4f %.4f %.4f %.4f %.4f %.4f %.4f\n", 1000 + i * 0.1524,
                                   d(rng), 2 + d(rng) / 100, d(rng) / 400, d(rng), 40 + d(rng) / 2,
                                   i % 97 == 0 ? -999.25 : 8.5 + d(rng) / 100, d(rng) - 100);
-            s.append(buf, static_cast<std::size_t>(n));
+            out.append(buf, static_cast<std::size_t>(n));
         }
-        auto path = scratch() / "big.las";
+        return out;
+    }();
+    return s;
+}
+
+// The same rows as a LAS 2.0 file and as a LAS 3.0 file (definition and data
+// sections of the log group).
+const fs::path& las_file(bool v3) {
+    static const auto make = [](bool three) {
+        std::string s = three ? "~Version\n VERS. 3.0 : v\n WRAP. NO : w\n DLM. SPACE : d\n~Well\n NULL. -999.25 : n\n"
+                                "~Log_Definition\n"
+                              : "~Version\n VERS. 2.0 : v\n WRAP. NO : w\n~Well\n NULL. -999.25 : n\n~Curve\n";
+        s += " DEPT.M : d\n GR.API : g\n RHOB.G/C3 : r\n NPHI.V/V : n\n RT.OHMM : t\n DT.US/F : s\n CALI.IN : c\n"
+             " SP.MV : p\n";
+        s += three ? "~Log_Data | Log_Definition\n" : "~A\n";
+        s += las_rows();
+        auto path = scratch() / (three ? "big_v3.las" : "big.las");
         write_text(path, s);
         return path;
-    }();
-    return p;
+    };
+    static const fs::path v2 = make(false);
+    static const fs::path v3p = make(true);
+    return v3 ? v3p : v2;
 }
 
 void BM_LasRead(benchmark::State& state) {
-    const auto& p = las_file();
+    const auto& p = las_file(false);
     const auto bytes = fs::file_size(p);
     for (auto _ : state) {
         auto r = vz::las::read_file(p);
@@ -68,6 +85,19 @@ void BM_LasRead(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 BENCHMARK(BM_LasRead)->Unit(benchmark::kMillisecond);
+
+void BM_Las3Read(benchmark::State& state) {
+    const auto& p = las_file(true);
+    const auto bytes = fs::file_size(p);
+    for (auto _ : state) {
+        auto r = vz::las::read_file(p);
+        if (!r) state.SkipWithError(r.error().display().c_str());
+        else if (r->curves.size() != 7 || r->depth.size() != 1'000'000) state.SkipWithError("unexpected shape");
+        benchmark::DoNotOptimize(r);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_Las3Read)->Unit(benchmark::kMillisecond);
 
 struct Grid {
     vz::GridGeometry geom;

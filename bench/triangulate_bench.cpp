@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "core/points.hpp"
+#include "core/geometry/delaunay.hpp"
 #include "core/shell/boundary.hpp"
+#include "core/topology.hpp"
 #include "core/triangulate.hpp"
 
 namespace {
@@ -50,6 +52,30 @@ void BM_ToTriSurfaceRandom(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_ToTriSurfaceRandom)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+/// The Delaunay step of `BM_ToTriSurfaceRandom` alone: the same points in the
+/// cell units of their detected lattice, as the triangulation sees them.
+void BM_ToTriSurfaceRandomDelaunayStep(benchmark::State& state) {
+    const auto pts = random_points(static_cast<std::size_t>(state.range(0)), 1);
+    const auto detection = vz::topology::detect(pts.points, std::nullopt);
+    if (!detection) {
+        state.SkipWithError(detection.error().display().c_str());
+        return;
+    }
+    const auto& rot = detection->rotation;
+    std::vector<std::array<double, 2>> uv(detection->points.size());
+    for (std::size_t k = 0; k < uv.size(); ++k) {
+        const auto [x, y] = detection->points[k];
+        uv[k] = {(x * rot[0] + y * rot[1]) / detection->step_i, (x * rot[2] + y * rot[3]) / detection->step_j};
+    }
+    for (auto _ : state) {
+        auto triangles = vz::geometry::delaunay_triangulate(uv);
+        if (!triangles) state.SkipWithError(triangles.error().display().c_str());
+        benchmark::DoNotOptimize(triangles);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_ToTriSurfaceRandomDelaunayStep)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 void BM_ToTriSurfaceFaultedLattice(benchmark::State& state) {
     const auto pts = faulted_lattice(static_cast<int>(state.range(0)));
