@@ -15,6 +15,8 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kRadToDeg = 57.29577951308232;
+/// No tree position to start a search from.
+constexpr std::size_t kNoHint = std::numeric_limits<std::size_t>::max();
 
 Error inference(const char* message) { return Error::geometry_inference(message); }
 
@@ -172,6 +174,29 @@ inline double box_d2(double xmin, double ymin, double xmax, double ymax, double 
     return dx * dx + dy * dy;
 }
 
+/// Exactly `std::hypot(dx, dy) > limit`, deciding from the squares where
+/// they leave no doubt and asking hypot only near the limit or where the
+/// squares could overflow or lose bits to underflow.
+inline bool hypot_above(double dx, double dy, double limit) {
+    const double d2 = dx * dx + dy * dy;
+    const double l2 = limit * limit;
+    constexpr double kLow = 0x1p-900;
+    constexpr double kHigh = 0x1p+1000;
+    if (d2 > kLow && d2 < kHigh && l2 > kLow && l2 < kHigh) {
+        if (d2 < l2 * (1.0 - 0x1p-40)) return false;
+        if (d2 > l2 * (1.0 + 0x1p-40)) return true;
+    }
+    return std::hypot(dx, dy) > limit;
+}
+
+/// Largest squared distance from (x, y) to a box. Rounding is monotone, so
+/// this is never below the computed squared distance of any point inside.
+inline double box_far_d2(double xmin, double ymin, double xmax, double ymax, double x, double y) {
+    const double dx = std::max(std::fabs(xmin - x), std::fabs(xmax - x));
+    const double dy = std::max(std::fabs(ymin - y), std::fabs(ymax - y));
+    return dx * dx + dy * dy;
+}
+
 /// A static 2-D tree over finite points that answers exactly as
 /// `geometry::PointIndex` does (same squared distances, ascending (squared
 /// distance, index) order, boundary included) but with flat storage and no
@@ -179,9 +204,10 @@ inline double box_d2(double xmin, double ymin, double xmax, double ymax, double 
 /// million small questions.
 class PlanarTree {
 public:
-    explicit PlanarTree(std::span<const std::array<double, 2>> points) : ids_(points.size()) {
+    explicit PlanarTree(std::span<const std::array<double, 2>> points)
+        : ids_(points.size()), leaf_of_(points.size(), 0) {
         for (std::size_t k = 0; k < ids_.size(); ++k) ids_[k] = k;
-        if (!ids_.empty()) build(points, 0, ids_.size());
+        if (!ids_.empty()) build(points, 0, ids_.size(), kNone);
         xs_.resize(ids_.size());
         ys_.resize(ids_.size());
         for (std::size_t e = 0; e < ids_.size(); ++e) {
@@ -199,42 +225,28 @@ public:
 
     /// Replaces `out` by the k nearest entries to (x, y) in ascending
     /// (dist2, index) order (all of them when fewer); empty for a non-finite
-    /// position.
-    void nearest_k(double x, double y, std::size_t k, std::vector<geometry::Neighbor>& out) const {
+    /// position. `near`, a tree position close to (x, y) (kNone: none), only
+    /// says where to start: the search begins at its leaf and widens towards
+    /// the root until the k-th entry's disc lies inside the subtree searched.
+    void nearest_k(double x, double y, std::size_t k, std::vector<geometry::Neighbor>& out,
+                   std::size_t near = kNone) const {
         out.clear();
         if (k == 0 || ids_.empty() || !std::isfinite(x) || !std::isfinite(y)) return;
         k = std::min(k, ids_.size());
         out.reserve(k);
-        std::array<std::size_t, 128> stack;
-        std::size_t top = 0;
-        stack[top++] = 0;
-        while (top > 0) {
-            const Node& node = nodes_[stack[--top]];
-            if (out.size() == k && box_d2(node.xmin, node.ymin, node.xmax, node.ymax, x, y) > out.back().dist2)
-                continue;
-            if (node.left == kNone) {
-                for (std::size_t e = node.begin; e < node.end; ++e) {
-                    const geometry::Neighbor c{ids_[e], sq_dist(xs_[e], ys_[e], x, y)};
-                    if (out.size() == k) {
-                        if (!neighbour_less(c, out.back())) continue;
-                        out.pop_back();
-                    }
-                    out.insert(std::upper_bound(out.begin(), out.end(), c, neighbour_less), c);
-                }
-                continue;
-            }
-            const Node& l = nodes_[node.left];
-            const Node& r = nodes_[node.right];
-            const double dl = box_d2(l.xmin, l.ymin, l.xmax, l.ymax, x, y);
-            const double dr = box_d2(r.xmin, r.ymin, r.xmax, r.ymax, x, y);
-            // The nearer child goes on top so that it is searched first.
-            if (dl <= dr) {
-                stack[top++] = node.right;
-                stack[top++] = node.left;
-            } else {
-                stack[top++] = node.left;
-                stack[top++] = node.right;
-            }
+        if (near >= leaf_of_.size()) {
+            nearest_below(0, x, y, k, out);
+            return;
+        }
+        std::size_t id = leaf_of_[near];
+        nearest_below(id, x, y, k, out);
+        while (id != 0) {
+            // Everything below `id` has been searched.
+            if (out.size() == k && holds_disc(id, x, y, out.back().dist2)) return;
+            const std::size_t parent = nodes_[id].parent;
+            const std::size_t sibling = nodes_[parent].left == id ? nodes_[parent].right : nodes_[parent].left;
+            nearest_below(sibling, x, y, k, out);
+            id = parent;
         }
     }
 
@@ -291,7 +303,7 @@ public:
     /// best-first search.
     template <class F>
     void visit_nearest_after(double x, double y, geometry::Neighbor last, std::size_t skip, std::size_t limit,
-                             double stop_d2, F&& visit) const {
+                             double stop_d2, F&& visit, std::size_t near = kNone) const {
         double t = last.dist2;
         if (!(t > 0.0 && std::isfinite(t)) || !std::isfinite(x) || !std::isfinite(y)) {
             visit_nearest(x, y, skip, limit, visit);
@@ -303,7 +315,10 @@ public:
             // Every entry after `last` in (dist2, index) order, up to `next`.
             ring_.clear();
             bool overflow = false;
-            gather(x, y, next, [&](std::size_t index, double d2) {
+            // Nodes lying wholly before `last` were handed out with the rings
+            // before and are not walked again.
+            gather_positions(climb(near, x, y, next), x, y, next, last.dist2, [&](std::size_t e, double d2) {
+                const std::size_t index = ids_[e];
                 if (d2 < last.dist2 || (d2 == last.dist2 && index <= last.index)) return;
                 if (ring_.size() == kMaxRing) {
                     overflow = true;
@@ -338,9 +353,10 @@ public:
     /// As `for_each_within`, naming each entry by its position in
     /// `spatial_order()` instead of its index.
     template <class F>
-    void for_each_within_by_position(double x, double y, double radius, F&& visit) const {
+    void for_each_within_by_position(double x, double y, double radius, F&& visit, std::size_t near = kNone) const {
         if (ids_.empty() || !std::isfinite(x) || !std::isfinite(y) || !(radius >= 0.0)) return;
-        gather_positions(x, y, radius * radius, visit);
+        const double r2 = radius * radius;
+        gather_positions(climb(near, x, y, r2), x, y, r2, -1.0, visit);
     }
 
 private:
@@ -350,18 +366,20 @@ private:
 
     template <class F>
     void gather(double x, double y, double r2, F&& visit) const {
-        gather_positions(x, y, r2, [&](std::size_t e, double d2) { visit(ids_[e], d2); });
+        gather_positions(0, x, y, r2, -1.0, [&](std::size_t e, double d2) { visit(ids_[e], d2); });
     }
 
-    /// `visit(position, dist2)` for every entry with dist2 <= r2.
+    /// `visit(position, dist2)` for every entry with dist2 <= r2, skipping
+    /// nodes whose every entry has a dist2 below `inner_d2`.
     template <class F>
-    void gather_positions(double x, double y, double r2, F&& visit) const {
+    void gather_positions(std::size_t start, double x, double y, double r2, double inner_d2, F&& visit) const {
         std::array<std::size_t, 128> stack;
         std::size_t top = 0;
-        stack[top++] = 0;
+        stack[top++] = start;
         while (top > 0) {
             const Node& node = nodes_[stack[--top]];
             if (box_d2(node.xmin, node.ymin, node.xmax, node.ymax, x, y) > r2) continue;
+            if (box_far_d2(node.xmin, node.ymin, node.xmax, node.ymax, x, y) < inner_d2) continue;
             if (node.left == kNone) {
                 for (std::size_t e = node.begin; e < node.end; ++e) {
                     const double d2 = sq_dist(xs_[e], ys_[e], x, y);
@@ -377,14 +395,16 @@ private:
     struct Node {
         double xmin, ymin, xmax, ymax;
         std::size_t begin, end;
-        std::size_t left = kNone, right = kNone;
+        std::size_t left = kNone, right = kNone, parent = kNone;
     };
 
     // Median splits keep the depth at log2(n / kLeaf), far below the stack
     // size of the queries.
-    std::size_t build(std::span<const std::array<double, 2>> points, std::size_t begin, std::size_t end) {
+    std::size_t build(std::span<const std::array<double, 2>> points, std::size_t begin, std::size_t end,
+                      std::size_t parent) {
         const std::size_t id = nodes_.size();
         Node node{kInf, kInf, -kInf, -kInf, begin, end};
+        node.parent = parent;
         for (std::size_t e = begin; e < end; ++e) {
             const auto& p = points[ids_[e]];
             node.xmin = std::min(node.xmin, p[0]);
@@ -393,7 +413,10 @@ private:
             node.ymax = std::max(node.ymax, p[1]);
         }
         nodes_.push_back(node);
-        if (end - begin <= kLeaf) return id;
+        if (end - begin <= kLeaf) {
+            for (std::size_t e = begin; e < end; ++e) leaf_of_[e] = id;
+            return id;
+        }
         const int axis = (node.xmax - node.xmin) >= (node.ymax - node.ymin) ? 0 : 1;
         const std::size_t mid = begin + (end - begin) / 2;
         std::nth_element(ids_.begin() + static_cast<std::ptrdiff_t>(begin),
@@ -402,11 +425,70 @@ private:
                              if (points[a][axis] != points[b][axis]) return points[a][axis] < points[b][axis];
                              return a < b;
                          });
-        const std::size_t left = build(points, begin, mid);
-        const std::size_t right = build(points, mid, end);
+        const std::size_t left = build(points, begin, mid, id);
+        const std::size_t right = build(points, mid, end, id);
         nodes_[id].left = left;
         nodes_[id].right = right;
         return id;
+    }
+
+    /// The lowest node on the way from the leaf holding tree position `near`
+    /// to the root whose subtree holds every entry that can have a computed
+    /// squared distance from (x, y) of at most r2: one whose box holds the
+    /// square around that disc strictly inside (an entry of another subtree
+    /// lies on or beyond a split line the box does not cross), else the root.
+    /// The radius is widened well beyond every rounding of the distances and
+    /// of the comparisons here.
+    std::size_t climb(std::size_t near, double x, double y, double r2) const {
+        if (near >= leaf_of_.size()) return 0;
+        std::size_t id = leaf_of_[near];
+        while (id != 0 && !holds_disc(id, x, y, r2)) id = nodes_[id].parent;
+        return id;
+    }
+
+    /// True when node `id` holds every entry whose computed squared distance
+    /// from (x, y) can be at most r2 (see `climb`).
+    bool holds_disc(std::size_t id, double x, double y, double r2) const {
+        const double r = std::sqrt(r2) * (1.0 + 0x1p-40) + (std::fabs(x) + std::fabs(y)) * 0x1p-50 + 0x1p-498;
+        if (!(r < kInf)) return false;
+        const Node& n = nodes_[id];
+        return n.xmin < x - r && x + r < n.xmax && n.ymin < y - r && y + r < n.ymax;
+    }
+
+    /// The k-nearest search below `id`, merging into `out` (at most k
+    /// entries, ascending).
+    void nearest_below(std::size_t id, double x, double y, std::size_t k, std::vector<geometry::Neighbor>& out) const {
+        std::array<std::size_t, 128> stack;
+        std::size_t top = 0;
+        stack[top++] = id;
+        while (top > 0) {
+            const Node& node = nodes_[stack[--top]];
+            if (out.size() == k && box_d2(node.xmin, node.ymin, node.xmax, node.ymax, x, y) > out.back().dist2)
+                continue;
+            if (node.left == kNone) {
+                for (std::size_t e = node.begin; e < node.end; ++e) {
+                    const geometry::Neighbor c{ids_[e], sq_dist(xs_[e], ys_[e], x, y)};
+                    if (out.size() == k) {
+                        if (!neighbour_less(c, out.back())) continue;
+                        out.pop_back();
+                    }
+                    out.insert(std::upper_bound(out.begin(), out.end(), c, neighbour_less), c);
+                }
+                continue;
+            }
+            const Node& l = nodes_[node.left];
+            const Node& r = nodes_[node.right];
+            const double dl = box_d2(l.xmin, l.ymin, l.xmax, l.ymax, x, y);
+            const double dr = box_d2(r.xmin, r.ymin, r.xmax, r.ymax, x, y);
+            // The nearer child goes on top so that it is searched first.
+            if (dl <= dr) {
+                stack[top++] = node.right;
+                stack[top++] = node.left;
+            } else {
+                stack[top++] = node.left;
+                stack[top++] = node.right;
+            }
+        }
     }
 
     /// A node (key: node id) or an entry (key: point index) waiting in the
@@ -418,6 +500,7 @@ private:
     };
 
     std::vector<std::size_t> ids_;
+    std::vector<std::size_t> leaf_of_;  // tree position -> its leaf
     std::vector<double> xs_;
     std::vector<double> ys_;
     std::vector<Node> nodes_;
@@ -466,7 +549,7 @@ public:
         if (!std::isfinite(x) || !std::isfinite(y)) return first_alive();
         best_d2_ = kInf;
         best_ = kNone;
-        search(0, x, y);
+        if (nodes_[0].alive > 0) search(0, x, y);
         if (best_ == kNone) return first_alive();  // every distance overflowed
         return best_;
     }
@@ -508,11 +591,17 @@ private:
     using Box = std::array<double, 4>;
     static constexpr Box kEmpty{kInf, kInf, -kInf, -kInf};
 
+    /// `reach` is a lower bound of the distance from `anchor` to every
+    /// unlabelled point below the node, left by the last search that looked
+    /// at the node; removals only raise the true distances, so it stays a
+    /// bound.
     struct Node {
         Box box;
         std::size_t begin, end;
         std::size_t left = kNone, right = kNone, parent = kNone;
         std::size_t alive = 0;
+        std::array<double, 2> anchor{0.0, 0.0};
+        double reach = 0.0;
     };
 
     static void grow(Box& b, const std::array<double, 2>& p) {
@@ -559,29 +648,87 @@ private:
 
     static double node_d2(const Node& n, double x, double y) { return box_d2(n.box[0], n.box[1], n.box[2], n.box[3], x, y); }
 
-    void search(std::size_t id, double x, double y) {
-        const Node& node = nodes_[id];
-        if (node.alive == 0 || node_d2(node, x, y) > best_d2_) return;
+    // Relative slack that covers the rounding of the distances and bounds
+    // below many times over, so that a bound never exceeds a true distance.
+    static constexpr double kSlack = 0x1p-40;
+
+    /// A lower bound of the true distance behind a computed squared distance.
+    /// An overflowed square only says that the distance is beyond the root
+    /// of the largest double.
+    static double root_bound(double d2) {
+        const double r = std::sqrt(std::min(d2, std::numeric_limits<double>::max())) * (1.0 - kSlack);
+        return r >= 0.0 ? r : 0.0;
+    }
+
+    /// A lower bound of the true distance from (x, y) to every unlabelled
+    /// point below the node: the larger of the box's distance and the node's
+    /// reach from its anchor less the anchor's distance from (x, y).
+    static double lower_bound(const Node& n, double x, double y) {
+        const double box = root_bound(node_d2(n, x, y));
+        // Squares below 2^-996 may underflow: the added 2^-498 covers them.
+        const double mx = x - n.anchor[0];
+        const double my = y - n.anchor[1];
+        const double moved = std::sqrt(mx * mx + my * my) * (1.0 + kSlack) + 0x1p-498;
+        const double ring = n.reach - moved;
+        double bound = box;
+        if (ring > bound) bound = ring;
+        return bound >= 0.0 ? bound : 0.0;  // NaN too
+    }
+
+    /// True when no unlabelled point below the node can have a computed
+    /// squared distance at or below the best one found so far.
+    bool beyond_best(const Node& n, double x, double y, double& bound) const {
+        const double box_d2 = node_d2(n, x, y);
+        if (box_d2 > best_d2_) {
+            bound = root_bound(box_d2);
+            return true;
+        }
+        bound = lower_bound(n, x, y);
+        return bound * bound * (1.0 - kSlack) > best_d2_;
+    }
+
+    /// Searches below `id` (which holds unlabelled points and was not ruled
+    /// out) and leaves there, as the node's reach from (x, y), the smallest
+    /// distance of its unlabelled points or a lower bound of it. Successive
+    /// seeds are asked for from nearby centroids, and the rim of the walked
+    /// region is far from them on every side, so the reaches rule out most of
+    /// the rim without descending into it.
+    double search(std::size_t id, double x, double y) {
+        Node& node = nodes_[id];
+        double reach = kInf;
         if (node.left == kNone) {
+            double nearest_d2 = kInf;
             for (std::size_t k = node.begin; k < node.end; ++k) {
                 const std::size_t p = order_[k];
                 if (!alive_[p]) continue;
                 const double dx = points_[p][0] - x;
                 const double dy = points_[p][1] - y;
                 const double d2 = dx * dx + dy * dy;
+                nearest_d2 = std::min(nearest_d2, d2);
                 if (d2 < best_d2_ || (d2 == best_d2_ && (best_ == kNone || key(p) < key(best_)))) {
                     best_d2_ = d2;
                     best_ = p;
                 }
             }
-            return;
+            reach = root_bound(nearest_d2);
+        } else {
+            const std::size_t l = node.left;
+            const std::size_t r = node.right;
+            const double dl = node_d2(nodes_[l], x, y);
+            const double dr = node_d2(nodes_[r], x, y);
+            const std::size_t first = dl <= dr ? l : r;
+            const std::size_t second = dl <= dr ? r : l;
+            for (const std::size_t child : {first, second}) {
+                if (nodes_[child].alive == 0) continue;
+                double bound = 0.0;
+                const double got = beyond_best(nodes_[child], x, y, bound) ? bound : search(child, x, y);
+                reach = std::min(reach, got);
+            }
         }
-        const double dl = node_d2(nodes_[node.left], x, y);
-        const double dr = node_d2(nodes_[node.right], x, y);
-        const std::size_t first = dl <= dr ? node.left : node.right;
-        const std::size_t second = dl <= dr ? node.right : node.left;
-        search(first, x, y);
-        search(second, x, y);
+        if (!(reach >= 0.0)) reach = 0.0;
+        node.anchor = {x, y};
+        node.reach = reach;
+        return reach;
     }
 
     std::span<const std::array<double, 2>> points_;
@@ -646,7 +793,9 @@ namespace {
 struct IndexQueries {
     const geometry::PointIndex& index;
 
-    void nearest_k(double x, double y, std::size_t k, std::vector<geometry::Neighbor>& out) const {
+    /// `near` (a hint of the tree's) means nothing here.
+    void nearest_k(double x, double y, std::size_t k, std::vector<geometry::Neighbor>& out,
+                   std::size_t /*near*/ = 0) const {
         out = index.nearest_k(x, y, k);
     }
     /// No particular order: callers go by index.
@@ -674,11 +823,11 @@ struct IndexQueries {
     }
     template <class F>
     void visit_nearest_after(double x, double y, geometry::Neighbor /*last*/, std::size_t skip, std::size_t limit,
-                             double /*stop_d2*/, F&& visit) const {
+                             double /*stop_d2*/, F&& visit, std::size_t /*near*/ = 0) const {
         visit_nearest(x, y, skip, limit, visit);
     }
     template <class F>
-    void for_each_within(double x, double y, double radius, F&& visit) const {
+    void for_each_within(double x, double y, double radius, F&& visit, std::size_t /*near*/ = 0) const {
         for (const auto& nb : index.within(x, y, radius)) visit(nb.index, nb.dist2);
     }
 };
@@ -687,9 +836,11 @@ struct IndexQueries {
 struct TreeOrderQueries {
     const PlanarTree& tree;
 
+    /// `near`: the tree position of a point close to (x, y), where the
+    /// search starts.
     template <class F>
-    void for_each_within(double x, double y, double radius, F&& visit) const {
-        tree.for_each_within_by_position(x, y, radius, visit);
+    void for_each_within(double x, double y, double radius, F&& visit, std::size_t near) const {
+        tree.for_each_within_by_position(x, y, radius, visit, near);
     }
 };
 
@@ -710,7 +861,7 @@ public:
         const auto order = queries.spatial_order();
         for (std::size_t k = 0; k < points.size(); ++k) {
             const std::size_t p = order.empty() ? k : order[k];
-            queries.nearest_k(points[p][0], points[p][1], kCached, scratch_);
+            queries.nearest_k(points[p][0], points[p][1], kCached, scratch_, order.empty() ? kNoHint : k);
             std::copy(scratch_.begin(), scratch_.end(), table_.begin() + static_cast<std::ptrdiff_t>(p * kCached));
             counts_[p] = static_cast<std::uint8_t>(scratch_.size());
         }
@@ -729,9 +880,10 @@ public:
 
     /// Visits the entries from point p in order until `visit` returns false,
     /// at most `limit` of them (0: no limit). `visit` is known to stop at any
-    /// entry whose squared distance exceeds `stop_d2`.
+    /// entry whose squared distance exceeds `stop_d2`. `near`: p's place in
+    /// the spatial order, when the walk goes in that order.
     template <class F>
-    void visit(std::size_t p, std::size_t limit, F&& visit, double stop_d2 = kInf) {
+    void visit(std::size_t p, std::size_t limit, F&& visit, double stop_d2 = kInf, std::size_t near = kNoHint) {
         std::size_t skip = 0;
         if (cached_) {
             for (const auto& nb : first(p, kCached))
@@ -741,7 +893,7 @@ public:
         }
         if (skip > 0 && limit != 0) {
             queries_.visit_nearest_after(points_[p][0], points_[p][1], table_[p * kCached + skip - 1], skip, limit,
-                                         stop_d2, visit);
+                                         stop_d2, visit, near);
             return;
         }
         queries_.visit_nearest(points_[p][0], points_[p][1], skip, limit, visit);
@@ -847,9 +999,8 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
             const auto& q = points[nb.index];
             const double mx = q[0] - points[p][0];
             const double my = q[1] - points[p][1];
-            const double d = std::hypot(mx, my);
-            if (d == 0.0) return true;
-            if (d > reach) return false;
+            if (mx == 0.0 && my == 0.0) return true;  // hypot is 0 only here
+            if (hypot_above(mx, my, reach)) return false;
             const double pi = mx * ui[0] + my * ui[1];
             const double pj = mx * uj[0] + my * uj[1];
             if (std::fabs(pj) <= 0.3 * std::fabs(pi) && pi != 0.0) {
@@ -862,7 +1013,7 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
             }
             return !(std::isfinite(best[0]) && std::isfinite(best[1]) && std::isfinite(best[2]) &&
                      std::isfinite(best[3]));
-        }, stop_d2);
+        }, stop_d2, order.empty() ? kNoHint : k);
     }
     Histogram<512> hist_i;
     Histogram<512> hist_j;
@@ -918,9 +1069,14 @@ Result<std::pair<double, double>> detect_axis_steps(const geometry::PointIndex& 
     return axis_steps(nbs, points, ui, uj, cell);
 }
 
-std::optional<std::array<double, 2>> local_step(const CellMap& cells, std::span<const std::array<double, 2>> points,
-                                                std::array<double, 2> q, std::int32_t i, std::int32_t j,
-                                                std::int32_t di, std::int32_t dj, double length) {
+namespace {
+
+/// `local_step` over any map with `find(key)` answering an iterator whose
+/// `second` is the point index, and `end()`.
+template <class Map>
+std::optional<std::array<double, 2>> step_from(const Map& cells, std::span<const std::array<double, 2>> points,
+                                               std::array<double, 2> q, std::int32_t i, std::int32_t j,
+                                               std::int32_t di, std::int32_t dj, double length) {
     double sx = 0.0;
     double sy = 0.0;
     int n = 0;
@@ -952,6 +1108,70 @@ std::optional<std::array<double, 2>> local_step(const CellMap& cells, std::span<
     return std::nullopt;
 }
 
+/// The cell map of the block being walked: open addressing over a table that
+/// only grows, emptied by clearing the slots the block used, so the many
+/// small blocks of a scattered cloud cost no more than their own cells.
+class FlatCellMap {
+public:
+    struct Slot {
+        std::uint64_t first = 0;
+        std::size_t second = kEmpty;
+    };
+
+    const Slot* find(std::uint64_t key) const {
+        for (std::size_t s = slot_of(key);; s = (s + 1) & mask_) {
+            const Slot& slot = slots_[s];
+            if (slot.second == kEmpty) return end();
+            if (slot.first == key) return &slot;
+        }
+    }
+    const Slot* end() const { return nullptr; }
+    bool contains(std::uint64_t key) const { return find(key) != end(); }
+
+    /// Adds `key` (not present yet).
+    void emplace(std::uint64_t key, std::size_t value) {
+        if (2 * (used_.size() + 1) > slots_.size()) grow();
+        std::size_t s = slot_of(key);
+        while (slots_[s].second != kEmpty) s = (s + 1) & mask_;
+        slots_[s] = Slot{key, value};
+        used_.push_back(s);
+    }
+
+    void clear() {
+        for (const std::size_t s : used_) slots_[s] = Slot{};
+        used_.clear();
+    }
+
+private:
+    static constexpr std::size_t kEmpty = std::numeric_limits<std::size_t>::max();
+
+    std::size_t slot_of(std::uint64_t key) const {
+        std::uint64_t h = key * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
+        return static_cast<std::size_t>(h) & mask_;
+    }
+    void grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.empty() ? 64 : 2 * old.size(), Slot{});
+        mask_ = slots_.size() - 1;
+        used_.clear();
+        for (const Slot& slot : old)
+            if (slot.second != kEmpty) emplace(slot.first, slot.second);
+    }
+
+    std::vector<Slot> slots_;
+    std::vector<std::size_t> used_;
+    std::size_t mask_ = 0;
+};
+
+}  // namespace
+
+std::optional<std::array<double, 2>> local_step(const CellMap& cells, std::span<const std::array<double, 2>> points,
+                                                std::array<double, 2> q, std::int32_t i, std::int32_t j,
+                                                std::int32_t di, std::int32_t dj, double length) {
+    return step_from(cells, points, q, i, j, di, dj, length);
+}
+
 namespace {
 
 /// The breadth-first walk over any index with the range query of
@@ -979,7 +1199,7 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
 
     UnlabelledTree unlabelled(points, caller);
     std::vector<std::pair<std::size_t, double>> around;
-    CellMap cells;
+    FlatCellMap cells;
     std::deque<std::size_t> queue;
     std::uint32_t block = 0;
     while (unlabelled.remaining() > 0) {
@@ -987,13 +1207,7 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
         const auto [cx, cy] = unlabelled.centroid();
         const std::size_t seed = unlabelled.nearest(cx, cy);
 
-        // Clearing keeps the bucket array, and clearing a large one for each
-        // of many small blocks would cost its full size every time.
-        if (cells.bucket_count() > 4096) {
-            cells = CellMap{};
-        } else {
-            cells.clear();
-        }
+        cells.clear();
         labelled[seed] = 1;
         unlabelled.remove(seed);
         block_of[seed] = block;
@@ -1008,8 +1222,8 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
             const std::array<double, 2> qp = points[q];
             const std::int32_t i = labels[q].i;
             const std::int32_t j = labels[q].j;
-            const auto ti = local_step(cells, points, qp, i, j, 1, 0, li);
-            const auto tj = local_step(cells, points, qp, i, j, 0, 1, lj);
+            const auto ti = step_from(cells, points, qp, i, j, 1, 0, li);
+            const auto tj = step_from(cells, points, qp, i, j, 0, 1, lj);
             const std::array<double, 2> vi = ti ? *ti : si;
             const std::array<double, 2> vj = tj ? *tj : sj;
             struct Direction {
@@ -1047,7 +1261,7 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
                         chosen = k;
                         chosen_d2 = d2;
                     }
-                });
+                }, q);
                 if (chosen != kNoPoint) {
                     labelled[chosen] = 1;
                     unlabelled.remove(chosen);
@@ -1065,7 +1279,7 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
                     around.clear();
                     queries.for_each_within(qp[0], qp[1], refuse_radius, [&](std::size_t k, double d2) {
                         if (!labelled[k]) around.push_back({k, d2});
-                    });
+                    }, q);
                     gathered = true;
                 }
                 std::size_t hit = kNoPoint;

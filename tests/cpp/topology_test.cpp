@@ -821,6 +821,13 @@ std::vector<WalkCloud> walk_clouds() {
         }
         out.push_back({"integer_ties", shuffled(p)});
     }
+    {  // Density rising across the cloud, larger than the others: the
+       // centroid of the unwalked points drifts as the walks eat the cloud,
+       // and the seed search meets a long, ragged rim many times.
+        std::vector<P> p(6000);
+        for (P& q : p) q = {grid_round(1000.0 * std::sqrt(u(rng))), grid_round(600.0 * u(rng)), 0.0};
+        out.push_back({"density_gradient", p});
+    }
     return out;
 }
 
