@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -61,6 +63,44 @@ std::expected<std::int64_t, IntError> parse_signed(std::string_view s) {
 }
 
 std::string shown(std::string_view token) { return text::decode_latin1(token); }
+
+/// Latin-1 white space as a table: the value loop asks it twice a token.
+constexpr std::array<bool, 256> kSpace = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = text::is_space(static_cast<unsigned char>(c));
+    return t;
+}();
+
+bool space_at(const char* p) { return kSpace[static_cast<unsigned char>(*p)]; }
+
+/// Fills `out` with the next out.size() grid values, values >= 9999900 as
+/// NaN. A token is taken as parsed when the number parser stops exactly at
+/// its end (the parser never takes white space, so that is the token's own
+/// number); any other token goes through `next_number`, which parses it by
+/// the full rules or reports it.
+Result<void> read_values(TokenStream& tokens, std::span<double> out) {
+    std::size_t k = 0;
+    while (k < out.size()) {
+        const std::string_view rest = tokens.rest();
+        const char* const begin = rest.data();
+        const char* const end = begin + rest.size();
+        const char* p = begin;
+        for (; k < out.size(); ++k) {
+            while (p != end && space_at(p)) ++p;
+            if (p == end) break;
+            double v = 0.0;
+            const auto r = fast_float::from_chars(p, end, v);
+            if (r.ec != std::errc() || (r.ptr != end && !space_at(r.ptr)) || r.ptr[-1] == ')') break;
+            p = r.ptr;
+            out[k] = v >= kUndefined ? kNaN : v;
+        }
+        tokens.consume(static_cast<std::size_t>(p - begin));
+        if (k == out.size()) break;
+        VZ_ASSIGN_OR_RETURN(const double v, next_number(tokens, "grid value"));
+        out[k++] = v >= kUndefined ? kNaN : v;
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -127,12 +167,8 @@ Result<SurfaceData> read_classic(const std::filesystem::path& path) {
         for (std::uint64_t k = 0; k < count; ++k) VZ_TRY(next_number(tokens, "grid value"));
         return fail(Error::parse("IRAP classic: missing grid value"));  // not reached: the file runs out first
     }
-    std::vector<double> flat;
-    flat.reserve(static_cast<std::size_t>(count));
-    for (std::uint64_t k = 0; k < count; ++k) {
-        VZ_ASSIGN_OR_RETURN(double v, next_number(tokens, "grid value"));
-        flat.push_back(v >= kUndefined ? kNaN : v);
-    }
+    std::vector<double> flat(static_cast<std::size_t>(count));
+    VZ_TRY(read_values(tokens, flat));
 
     // File order is row-major (column fastest); the lattice array is
     // column-outer. Transpose in blocks to stay in cache.
@@ -150,21 +186,83 @@ Result<SurfaceData> read_classic(const std::filesystem::path& path) {
 
 namespace {
 
-void append_number(std::string& out, double v) {
-    if (std::isnan(v)) {
-        out += "NaN";
-        return;
+/// Longest number text: the positional form of the smallest subnormal
+/// ("0." and 323 zeros before its digit) or of the largest double (309
+/// digits), with a sign.
+constexpr std::size_t kMaxNumberText = 330;
+
+/// Writes the number text of `v` at `p` and returns its end: the shortest
+/// digit string that reads back to `v`, laid out positionally (25 for 25.0,
+/// 0.0000001 for 1e-7, 1e21 as 1 and 21 zeros), "-0" for negative zero,
+/// "NaN", "inf", "-inf".
+char* put_number(char* p, double v) {
+    if (std::isnan(v)) return std::copy_n("NaN", 3, p);
+    if (std::isinf(v)) return v > 0 ? std::copy_n("inf", 3, p) : std::copy_n("-inf", 4, p);
+    if (std::signbit(v)) *p++ = '-';
+    if (v == 0.0) {
+        *p++ = '0';
+        return p;
     }
-    if (std::isinf(v)) {
-        out += v > 0 ? "inf" : "-inf";
-        return;
+    // The shortest digits and their decimal exponent, trailing zeros removed.
+    const auto dec = fmt::detail::dragonbox::to_decimal(std::fabs(v));
+    char digits[20];
+    char* const dend = digits + sizeof digits;
+    char* d = dend;
+    for (std::uint64_t m = dec.significand; m != 0; m /= 10) *--d = static_cast<char>('0' + m % 10);
+    const int n = static_cast<int>(dend - d);
+    const int point = n + dec.exponent;  // digits before the decimal point
+    if (dec.exponent >= 0) {
+        p = std::copy(d, dend, p);
+        return std::fill_n(p, dec.exponent, '0');
     }
-    char buf[400];
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    out.append(buf, r.ptr);
+    if (point > 0) {
+        p = std::copy(d, d + point, p);
+        *p++ = '.';
+        return std::copy(d + point, dend, p);
+    }
+    *p++ = '0';
+    *p++ = '.';
+    p = std::fill_n(p, -point, '0');
+    return std::copy(d, dend, p);
 }
 
+/// A growing text that hands out room for the next piece of at most
+/// `kMaxNumberText` bytes and keeps the bytes used.
+class TextSink {
+public:
+    explicit TextSink(std::size_t expected) { text_.resize(std::max<std::size_t>(expected, 4 * kMaxNumberText)); }
+    /// Room for one more piece.
+    char* room() {
+        if (text_.size() - used_ < 2 * kMaxNumberText) text_.resize(2 * text_.size());
+        return text_.data() + used_;
+    }
+    void commit(char* end) { used_ = static_cast<std::size_t>(end - text_.data()); }
+    void put(std::string_view s) {
+        char* p = room();
+        commit(std::copy(s.begin(), s.end(), p));
+    }
+    void put(double v) { commit(put_number(room(), v)); }
+    void put(char c) {
+        char* p = room();
+        *p++ = c;
+        commit(p);
+    }
+    std::string take() && {
+        text_.resize(used_);
+        return std::move(text_);
+    }
+
+private:
+    std::string text_;
+    std::size_t used_ = 0;
+};
+
 }  // namespace
+
+std::string number_text(double v) {
+    char buf[kMaxNumberText];
+    return std::string(buf, put_number(buf, v));
+}
 
 Result<std::string> classic_text(const GridGeometry& g, const Grid2& values) {
     if (values.ncol() != g.ncol || values.nrow() != g.nrow)
@@ -174,37 +272,37 @@ Result<std::string> classic_text(const GridGeometry& g, const Grid2& values) {
     const double yinc_written = g.yflip ? -g.yinc : g.yinc;
     const double xmax = g.xori + static_cast<double>(g.ncol == 0 ? 0 : g.ncol - 1) * g.xinc;
     const double ymax = g.yori + static_cast<double>(g.nrow == 0 ? 0 : g.nrow - 1) * g.yinc;
-    std::string out;
     const std::size_t nc = values.ncol(), nr = values.nrow();
-    out.reserve(256 + nc * nr * 20);
-    out += fmt::format("-996 {} ", g.nrow);
-    append_number(out, g.xinc);
-    out += ' ';
-    append_number(out, yinc_written);
-    out += '\n';
-    for (double v : {g.xori, xmax, g.yori}) append_number(out, v), out += ' ';
-    append_number(out, ymax);
-    out += '\n';
-    out += fmt::format("{} ", g.ncol);
-    append_number(out, g.rotation_deg);
-    out += ' ';
-    append_number(out, g.xori);
-    out += ' ';
-    append_number(out, g.yori);
-    out += "\n0  0  0  0  0  0  0\n";
+    // About 20 bytes a node for typical depths; the sink grows past that.
+    TextSink out(256 + nc * nr * 20);
+    out.put(fmt::format("-996 {} ", g.nrow));
+    out.put(g.xinc);
+    out.put(' ');
+    out.put(yinc_written);
+    out.put('\n');
+    for (double v : {g.xori, xmax, g.yori}) out.put(v), out.put(' ');
+    out.put(ymax);
+    out.put('\n');
+    out.put(fmt::format("{} ", g.ncol));
+    out.put(g.rotation_deg);
+    out.put(' ');
+    out.put(g.xori);
+    out.put(' ');
+    out.put(g.yori);
+    out.put("\n0  0  0  0  0  0  0\n");
     const auto& data = values.data();
     std::size_t k = 0;
     for (std::size_t j = 0; nc > 0 && j < nr; ++j)  // no rows to walk on a lattice without columns
         for (std::size_t i = 0; i < nc; ++i, ++k) {
-            double v = data[i * nr + j];
-            if (std::isnan(v))
-                out += "9999900";
-            else
-                append_number(out, v);
-            out += (k % 6 == 5) ? '\n' : ' ';
+            const double v = data[i * nr + j];
+            char* p = out.room();
+            p = std::isnan(v) ? std::copy_n("9999900", 7, p) : put_number(p, v);
+            *p++ = (k % 6 == 5) ? '\n' : ' ';
+            out.commit(p);
         }
-    if (k % 6 != 0) out.back() = '\n';
-    return out;
+    std::string text = std::move(out).take();
+    if (k % 6 != 0) text.back() = '\n';
+    return text;
 }
 
 Result<void> write_classic(const std::filesystem::path& path, const GridGeometry& geom, const Grid2& values) {

@@ -26,6 +26,10 @@ public:
     std::optional<std::string_view> next();
     /// Bytes not yet consumed.
     std::size_t remaining() const { return text_.size() - pos_; }
+    /// The text not yet consumed.
+    std::string_view rest() const { return text_.substr(pos_); }
+    /// Consumes `n` bytes of `rest()`.
+    void consume(std::size_t n) { pos_ += n; }
 
 private:
     std::string_view text_;
@@ -44,6 +48,11 @@ Result<std::uint64_t> next_integer(TokenStream& tokens, std::string_view field);
 
 /// The next token as a real field (the readers' number syntax).
 Result<double> next_number(TokenStream& tokens, std::string_view field);
+
+/// A real as the IRAP classic writer puts it: the shortest digit string that
+/// reads back to the same double, laid out positionally without exponent
+/// (25, 0.1, 0.0000001, 1e21 as 1 and 21 zeros), "-0", "NaN", "inf", "-inf".
+std::string number_text(double v);
 
 /// The text of an IRAP classic file for a lattice and its values (shape
 /// (ncol, nrow), NaN written as 9999900), byte for byte as the writer puts
