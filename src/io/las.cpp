@@ -50,9 +50,9 @@ std::optional<LasSection> first_version_section(std::string_view bytes) {
     return current;
 }
 
-std::vector<std::string_view> split_row(std::string_view row, LasDelimiter dlm) {
-    std::vector<std::string_view> out;
-    if (dlm == LasDelimiter::Whitespace) return text::split_ws(row);
+/// The fields of a row at every "," or tab (empty fields kept).
+void split_row(std::string_view row, LasDelimiter dlm, std::vector<std::string_view>& out) {
+    out.clear();
     char sep = dlm == LasDelimiter::Comma ? ',' : '\t';
     std::size_t start = 0;
     while (true) {
@@ -64,10 +64,111 @@ std::vector<std::string_view> split_row(std::string_view row, LasDelimiter dlm) 
         out.push_back(row.substr(start, p - start));
         start = p + 1;
     }
+}
+
+/// A token's number by the readers' syntax, NaN when it has none.
+double number_or_nan(std::string_view token) {
+    auto v = text::parse_number(token);
+    return v ? *v : kNaN;
+}
+
+/// The trimmed, non-empty lines of a section body: a bound on its rows.
+std::size_t row_lines(std::string_view body) {
+    std::size_t count = 0;
+    text::Lines lines(body);
+    std::string_view raw;
+    while (lines.next(raw)) count += text::trim(raw).empty() ? 0 : 1;
+    return count;
+}
+
+/// Appends the rows of a 3.0 data section to `cols`, one column per
+/// definition: every trimmed, non-empty line not starting with "#" whose
+/// tokens are not all empty is a row; token i (trimmed) parsed by the
+/// readers' syntax gives column i, NaN when missing or unreadable or equal to
+/// the null value; further tokens are ignored. The body is walked once, with
+/// no list of lines or tokens.
+void fill_columns(std::string_view body, LasDelimiter dlm, double null_value, std::vector<std::vector<double>>& cols) {
+    const std::size_t n = cols.size();
+    std::vector<std::string_view> toks;
+    text::Lines lines(body);
+    std::string_view raw;
+    while (lines.next(raw)) {
+        const std::string_view line = text::trim(raw);
+        if (line.empty() || line.front() == '#') continue;
+        const auto put = [&](std::size_t i, double v) { cols[i].push_back(v == null_value ? kNaN : v); };
+        if (dlm == LasDelimiter::Whitespace) {
+            // Tokens are the runs between white space; a number that ends at
+            // white space or at the line's end is its token's number.
+            const char* p = line.data();
+            const char* const end = p + line.size();
+            std::size_t i = 0;
+            for (; i < n; ++i) {
+                while (p != end && text::is_space(*p)) ++p;
+                if (p == end) break;
+                double v = 0.0;
+                const auto r = fast_float::from_chars(p, end, v);
+                if (r.ec == std::errc() && (r.ptr == end || text::is_space(*r.ptr)) && r.ptr[-1] != ')') {
+                    p = r.ptr;
+                } else {
+                    const char* b = p;
+                    while (p != end && !text::is_space(*p)) ++p;
+                    v = number_or_nan(std::string_view(b, static_cast<std::size_t>(p - b)));
+                }
+                put(i, v);
+            }
+            for (; i < n; ++i) cols[i].push_back(kNaN);
+            continue;
+        }
+        split_row(line, dlm, toks);
+        bool all_empty = true;
+        for (auto t : toks)
+            if (!text::trim(t).empty()) {
+                all_empty = false;
+                break;
+            }
+        if (all_empty) continue;
+        for (std::size_t i = 0; i < n; ++i) put(i, i < toks.size() ? number_or_nan(text::trim(toks[i])) : kNaN);
+    }
+}
+
+/// A section of the 3.0 scan: its title, its body (the bytes from the end of
+/// its "~" line to the start of the next one) and, for sections other than
+/// data sections, its trimmed non-empty lines. Data sections, which hold
+/// nearly the whole file, are walked straight from their body.
+struct SectionText {
+    std::string_view title;
+    std::string_view body;
+    std::vector<std::string_view> lines;
+};
+
+std::vector<SectionText> scan_section_texts(std::string_view bytes) {
+    std::vector<SectionText> out;
+    text::Lines lines(bytes);
+    std::string_view raw;
+    bool keep_lines = false;
+    const char* const end = bytes.data() + bytes.size();
+    while (lines.next(raw)) {
+        std::string_view l = text::trim(raw);
+        if (l.empty()) continue;
+        if (l.front() == '~') {
+            // The previous body ends where this line starts.
+            if (!out.empty())
+                out.back().body = std::string_view(out.back().body.data(),
+                                                   static_cast<std::size_t>(raw.data() - out.back().body.data()));
+            const char* after = raw.data() + raw.size();
+            // Step over the line end ("\r\n" or "\n") that `Lines` removed.
+            if (after != end && *after == '\r') ++after;
+            if (after != end && *after == '\n') ++after;
+            out.push_back(SectionText{section_title(l), std::string_view(after, static_cast<std::size_t>(end - after)), {}});
+            keep_lines = section_kind(out.back().title) != LasSectionKind::Data;
+            continue;
+        }
+        if (keep_lines) out.back().lines.push_back(l);
+    }
     return out;
 }
 
-Result<LasData> read_v3(const std::vector<LasSection>& sections, const LasSection& version) {
+Result<LasData> read_v3(const std::vector<SectionText>& sections, const SectionText& version) {
     LasDelimiter dlm = LasDelimiter::Whitespace;
     if (auto d = header_value(version.lines, "DLM")) {
         std::string u = text::upper(*d);
@@ -87,7 +188,7 @@ Result<LasData> read_v3(const std::vector<LasSection>& sections, const LasSectio
     }
 
     std::optional<std::vector<LasCurveDef>> defs;
-    const LasSection* data = nullptr;
+    const SectionText* data = nullptr;
     for (const auto& s : sections) {
         LasSectionKind kind = section_kind(s.title);
         if (kind == LasSectionKind::CurveDefinition) {
@@ -105,33 +206,16 @@ Result<LasData> read_v3(const std::vector<LasSection>& sections, const LasSectio
     // Every column gets one value per row and the section holds at most one
     // row per line: the table is sized once from what the file holds.
     const std::size_t n = defs->size();
+    const std::size_t lines = row_lines(data->body);
     std::vector<std::vector<double>> cols(n);
     try {
-        for (auto& c : cols) c.reserve(data->lines.size());
+        for (auto& c : cols) c.reserve(lines);
     } catch (const std::bad_alloc&) {
         cols.clear();
         cols.shrink_to_fit();
-        return fail(memory_error(fmt::format("LAS 3.0: a table of {} rows × {} curves", data->lines.size(), n)));
+        return fail(memory_error(fmt::format("LAS 3.0: a table of {} rows × {} curves", lines, n)));
     }
-    for (std::string_view line : data->lines) {
-        if (line.front() == '#') continue;
-        auto toks = split_row(line, dlm);
-        bool all_empty = true;
-        for (auto t : toks)
-            if (!text::trim(t).empty()) {
-                all_empty = false;
-                break;
-            }
-        if (all_empty) continue;
-        for (std::size_t i = 0; i < n; ++i) {
-            double v = kNaN;
-            if (i < toks.size()) {
-                if (auto p = text::parse_number(text::trim(toks[i]))) v = *p;
-            }
-            if (v == null_value) v = kNaN;
-            cols[i].push_back(v);
-        }
-    }
+    fill_columns(data->body, dlm, null_value, cols);
 
     LasData out;
     out.depth = std::move(cols[0]);
@@ -428,8 +512,8 @@ static Result<LasData> read_file_unguarded(const std::filesystem::path& path) {
         VZ_ASSIGN_OR_RETURN(LasV2 v2, parse_v2(bytes, path));
         return v2_to_data(std::move(v2));
     }
-    auto sections = scan_sections(bytes);
-    const LasSection* first_version = nullptr;
+    const auto sections = scan_section_texts(bytes);
+    const SectionText* first_version = nullptr;
     for (const auto& s : sections)
         if (section_kind(s.title) == LasSectionKind::Version) {
             first_version = &s;

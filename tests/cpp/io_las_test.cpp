@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "io/las.hpp"
+#include "io/text.hpp"
 #include "io_test_util.hpp"
 #include "memory_limit.hpp"
 
@@ -85,6 +89,84 @@ TEST(LasRead, V3DataRows) {
         ASSERT_EQ(r->curves.size(), 2u);
         EXPECT_EQ(r->curves[0].unit, "u1");
         EXPECT_EQ(r->curves[1].unit, "");
+    }
+}
+
+// The data rows of a 3.0 file against a plain reference reader of the row
+// rules: lines trimmed, "#" and empty lines skipped, tokens split at runs of
+// white space (or at every "," / tab), rows of empty tokens skipped, each
+// token trimmed and parsed by the readers' syntax, NaN for what is missing,
+// unreadable or equal to the null value, extra tokens ignored.
+std::vector<std::vector<double>> reference_rows(const std::string& rows, char sep, std::size_t n, double null_value) {
+    std::vector<std::vector<double>> cols(n);
+    for (std::string_view raw : text::split_lines(rows)) {
+        const std::string_view line = text::trim(raw);
+        if (line.empty() || line.front() == '#') continue;
+        std::vector<std::string_view> toks;
+        if (sep == ' ') {
+            toks = text::split_ws(line);
+        } else {
+            std::size_t start = 0;
+            for (std::size_t p; (p = line.find(sep, start)) != std::string_view::npos; start = p + 1)
+                toks.push_back(line.substr(start, p - start));
+            toks.push_back(line.substr(start));
+        }
+        bool all_empty = true;
+        for (auto t : toks) all_empty = all_empty && text::trim(t).empty();
+        if (all_empty) continue;
+        for (std::size_t i = 0; i < n; ++i) {
+            double v = std::numeric_limits<double>::quiet_NaN();
+            if (i < toks.size())
+                if (auto p = text::parse_number(text::trim(toks[i]))) v = *p;
+            cols[i].push_back(v == null_value ? std::numeric_limits<double>::quiet_NaN() : v);
+        }
+    }
+    return cols;
+}
+
+TEST(LasRead, V3DataRowsMatchTheRowRules) {
+    const std::vector<std::string> tokens = {"1",     "-2.5",     "+5",      ".5",      "5.",   "1e5",  "1E-5",
+                                             "inf",   "-Infinity", "nan",    "-NaN",    "nan(1)", "1.5x", "1,5",
+                                             "0x10",  ".",        "e5",      "-999.25", "-999.2500001", "1e400",
+                                             "-0",    "00012",    "4.9e-324", "abc",    "\"q\""};
+    const struct {
+        const char* name;
+        std::string dlm;
+        char sep;
+    } delimiters[] = {{"whitespace", "", ' '}, {"comma", " DLM. COMMA", ','}, {"tab", " DLM. TAB", '\t'}};
+    const char* separators[] = {" ", "  ", "\t", "\xA0", "\x85", " \xA0 "};
+    std::mt19937 rng(7);
+    for (const auto& d : delimiters) {
+        std::string rows;
+        for (int r = 0; r < 300; ++r) {
+            const int count = static_cast<int>(rng() % 6);  // rows shorter and longer than the 4 curves
+            std::string row = (r % 7 == 0) ? " \t" : "";
+            for (int k = 0; k < count; ++k) {
+                if (k > 0) row += d.sep == ' ' ? separators[rng() % std::size(separators)] : std::string(1, d.sep);
+                if (d.sep != ' ' && rng() % 5 == 0) row += " ";  // padding inside fields
+                row += tokens[rng() % tokens.size()];
+            }
+            if (r % 11 == 0) row = "# " + row;
+            if (r % 13 == 0) row = d.sep == ' ' ? "" : std::string(3, d.sep);
+            rows += row + (r % 3 == 0 ? "\r\n" : "\n");
+        }
+        const std::string file = v3_file(" VERS. 3.0\n" + d.dlm, std::string(kWell) +
+                                                                "~Log_Definition\nDEPT.M : d\nA.u : a\nB.u : b\nC.u : c\n"
+                                                                "~Log_Data | Log_Definition\n" + rows + "~Other\nx\n");
+        ScratchDir dir;
+        auto r = las::read_file(dir.write("a.las", file));
+        ASSERT_TRUE(r) << d.name << ": " << r.error().display();
+        const auto want = reference_rows(rows, d.sep, 4, -999.25);
+        std::vector<std::vector<double>> got{r->depth};
+        for (const auto& c : r->curves) got.push_back(c.values);
+        ASSERT_EQ(got.size(), want.size()) << d.name;
+        for (std::size_t c = 0; c < want.size(); ++c) {
+            ASSERT_EQ(got[c].size(), want[c].size()) << d.name << " column " << c;
+            for (std::size_t k = 0; k < want[c].size(); ++k)
+                ASSERT_TRUE(std::bit_cast<std::uint64_t>(got[c][k]) == std::bit_cast<std::uint64_t>(want[c][k]) ||
+                            (std::isnan(got[c][k]) && std::isnan(want[c][k])))
+                    << d.name << " column " << c << " row " << k << ": " << got[c][k] << " vs " << want[c][k];
+        }
     }
 }
 
