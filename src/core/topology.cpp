@@ -169,8 +169,8 @@ inline double sq_dist(double px, double py, double x, double y) {
 /// Smallest squared distance from (x, y) to a box. Rounding is monotone, so
 /// this never exceeds the computed squared distance of any point inside.
 inline double box_d2(double xmin, double ymin, double xmax, double ymax, double x, double y) {
-    const double dx = std::max({0.0, xmin - x, x - xmax});
-    const double dy = std::max({0.0, ymin - y, y - ymax});
+    const double dx = std::max(std::max(0.0, xmin - x), x - xmax);
+    const double dy = std::max(std::max(0.0, ymin - y), y - ymax);
     return dx * dx + dy * dy;
 }
 
@@ -310,8 +310,12 @@ public:
             return;
         }
         std::size_t seen = skip;
+        // The first ring reaches four times the area of the entries handed
+        // out, which holds what most walks still need; later rings double.
+        double grow = 4.0;
         while (seen < limit) {
-            const double next = std::min(2.0 * t, stop_d2);
+            const double next = std::min(grow * t, stop_d2);
+            grow = 2.0;
             // Every entry after `last` in (dist2, index) order, up to `next`.
             ring_.clear();
             bool overflow = false;
@@ -441,18 +445,31 @@ private:
     /// of the comparisons here.
     std::size_t climb(std::size_t near, double x, double y, double r2) const {
         if (near >= leaf_of_.size()) return 0;
+        const double r = widened_radius(x, y, r2);
+        if (!(r < kInf)) return 0;
         std::size_t id = leaf_of_[near];
-        while (id != 0 && !holds_disc(id, x, y, r2)) id = nodes_[id].parent;
+        while (id != 0 && !holds_square(id, x, y, r)) id = nodes_[id].parent;
         return id;
+    }
+
+    /// A radius beyond which no entry can have a computed squared distance
+    /// from (x, y) of at most r2, whatever the rounding here or there.
+    static double widened_radius(double x, double y, double r2) {
+        return std::sqrt(r2) * (1.0 + 0x1p-40) + (std::fabs(x) + std::fabs(y)) * 0x1p-50 + 0x1p-498;
+    }
+
+    /// True when node `id`'s box holds the square of half-side r around
+    /// (x, y) strictly inside.
+    bool holds_square(std::size_t id, double x, double y, double r) const {
+        const Node& n = nodes_[id];
+        return n.xmin < x - r && x + r < n.xmax && n.ymin < y - r && y + r < n.ymax;
     }
 
     /// True when node `id` holds every entry whose computed squared distance
     /// from (x, y) can be at most r2 (see `climb`).
     bool holds_disc(std::size_t id, double x, double y, double r2) const {
-        const double r = std::sqrt(r2) * (1.0 + 0x1p-40) + (std::fabs(x) + std::fabs(y)) * 0x1p-50 + 0x1p-498;
-        if (!(r < kInf)) return false;
-        const Node& n = nodes_[id];
-        return n.xmin < x - r && x + r < n.xmax && n.ymin < y - r && y + r < n.ymax;
+        const double r = widened_radius(x, y, r2);
+        return r < kInf && holds_square(id, x, y, r);
     }
 
     /// The k-nearest search below `id`, merging into `out` (at most k
@@ -990,30 +1007,41 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
     // the same as with the walks made by index.
     std::vector<std::array<double, 4>> bests(points.size());
     const auto order = nbs.queries().spatial_order();
+    // Which best an offset feeds: 0 and 1 the shortest positive and negative
+    // projection on ui, 2 and 3 on uj; -1 none. The two axis tests exclude
+    // each other.
+    struct Offset {
+        int cone;
+        double length;
+    };
+    const auto classify = [&](double mx, double my) -> Offset {
+        const double pi = mx * ui[0] + my * ui[1];
+        const double pj = mx * uj[0] + my * uj[1];
+        if (std::fabs(pj) <= 0.3 * std::fabs(pi) && pi != 0.0) return {pi > 0.0 ? 0 : 1, std::fabs(pi)};
+        if (std::fabs(pi) <= 0.3 * std::fabs(pj) && pj != 0.0) return {pj > 0.0 ? 2 : 3, std::fabs(pj)};
+        return {-1, 0.0};
+    };
+    const auto complete = [](const std::array<double, 4>& best) {
+        return std::isfinite(best[0]) && std::isfinite(best[1]) && std::isfinite(best[2]) && std::isfinite(best[3]);
+    };
+    // The walk from p over its entries in (dist2, index) order; false ends it.
+    const auto step = [&](std::array<double, 4>& best, std::size_t p, const geometry::Neighbor& nb) {
+        const auto& q = points[nb.index];
+        const double mx = q[0] - points[p][0];
+        const double my = q[1] - points[p][1];
+        if (mx == 0.0 && my == 0.0) return true;  // hypot is 0 only here
+        if (hypot_above(mx, my, reach)) return false;
+        const Offset o = classify(mx, my);
+        if (o.cone >= 0) best[o.cone] = std::min(best[o.cone], o.length);
+        return !complete(best);
+    };
     for (std::size_t k = 0; k < points.size(); ++k) {
         const std::size_t p = order.empty() ? k : order[k];
         // Shortest positive and negative projection on ui, then on uj.
         std::array<double, 4>& best = bests[p];
         best = {kInf, kInf, kInf, kInf};
-        nbs.visit(p, 64, [&](const geometry::Neighbor& nb) {
-            const auto& q = points[nb.index];
-            const double mx = q[0] - points[p][0];
-            const double my = q[1] - points[p][1];
-            if (mx == 0.0 && my == 0.0) return true;  // hypot is 0 only here
-            if (hypot_above(mx, my, reach)) return false;
-            const double pi = mx * ui[0] + my * ui[1];
-            const double pj = mx * uj[0] + my * uj[1];
-            if (std::fabs(pj) <= 0.3 * std::fabs(pi) && pi != 0.0) {
-                double& b = best[pi > 0.0 ? 0 : 1];
-                b = std::min(b, std::fabs(pi));
-            }
-            if (std::fabs(pi) <= 0.3 * std::fabs(pj) && pj != 0.0) {
-                double& b = best[pj > 0.0 ? 2 : 3];
-                b = std::min(b, std::fabs(pj));
-            }
-            return !(std::isfinite(best[0]) && std::isfinite(best[1]) && std::isfinite(best[2]) &&
-                     std::isfinite(best[3]));
-        }, stop_d2, order.empty() ? kNoHint : k);
+        nbs.visit(p, 64, [&](const geometry::Neighbor& nb) { return step(best, p, nb); }, stop_d2,
+                  order.empty() ? kNoHint : k);
     }
     Histogram<512> hist_i;
     Histogram<512> hist_j;
