@@ -785,16 +785,29 @@ namespace topology {
 
 DistinctPoints distinct_points(std::span<const std::array<double, 3>> points) {
     DistinctPoints out;
-    std::unordered_map<XYBits, std::size_t, XYBitsHash> seen;
-    seen.reserve(points.size());
+    // Open addressing over the kept points' positions: one probe sequence per
+    // input point and no node per key.
+    constexpr std::size_t kFree = std::numeric_limits<std::size_t>::max();
+    std::size_t capacity = 16;
+    while (capacity < 2 * points.size()) capacity *= 2;
+    const std::size_t mask = capacity - 1;
+    std::vector<std::size_t> slots(capacity, kFree);
+    std::vector<XYBits> keys;
+    keys.reserve(points.size());
+    out.points.reserve(points.size());
+    out.z.reserve(points.size());
+    const XYBitsHash hash;
     for (const auto& p : points) {
         if (!std::isfinite(p[0]) || !std::isfinite(p[1])) continue;
         const XYBits key{std::bit_cast<std::uint64_t>(p[0]), std::bit_cast<std::uint64_t>(p[1])};
-        auto [it, inserted] = seen.try_emplace(key, out.points.size());
-        if (inserted) {
+        std::size_t s = hash(key) & mask;
+        while (slots[s] != kFree && !(keys[slots[s]] == key)) s = (s + 1) & mask;
+        if (slots[s] == kFree) {
+            slots[s] = out.points.size();
+            keys.push_back(key);
             out.points.push_back({p[0], p[1]});
             out.z.push_back(p[2]);
-        } else if (std::bit_cast<std::uint64_t>(out.z[it->second]) == std::bit_cast<std::uint64_t>(p[2])) {
+        } else if (std::bit_cast<std::uint64_t>(out.z[slots[s]]) == std::bit_cast<std::uint64_t>(p[2])) {
             ++out.coincident_dropped;
         } else {
             ++out.coincident_ambiguous;

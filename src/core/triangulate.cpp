@@ -54,7 +54,9 @@ bool keep_triangle(const geometry::Triangle& triangle, std::span<const std::arra
         const double dv = uv[p][1] - uv[q][1];
         const double len2 = du * du + dv * dv;
         // Comparisons on NaN are false, so a NaN length passes neither rule.
-        const bool by_lattice = len2 <= max_link2 && !refused.contains(pair_key(p, q)) && lattice_adjacent(labels, p, q);
+        // The label test goes before the pair lookup: it is an array read,
+        // and on a scattered cloud it rules out most edges.
+        const bool by_lattice = len2 <= max_link2 && lattice_adjacent(labels, p, q) && !refused.contains(pair_key(p, q));
         const bool by_bridge = max_bridge2 && len2 <= *max_bridge2;
         if (!by_lattice && !by_bridge) return false;
     }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -530,6 +532,43 @@ TEST(TopologyDistinct, DropsRepeatsAndCountsThem) {
         EXPECT_EQ(d.coincident_dropped, c.dropped) << c.what;
         EXPECT_EQ(d.coincident_ambiguous, c.ambiguous) << c.what;
     }
+}
+
+// Many points with few distinct positions (long probe runs in the table),
+// against a plain ordered map of bit patterns.
+TEST(TopologyDistinct, MatchesAMapOfBitPatterns) {
+    std::mt19937_64 rng(5);
+    const double coords[] = {0.0, -0.0, 1.0, 2.5, -3.0, 1e300, 4.9e-324, kNaN, kInf, 456789.125};
+    std::vector<P> input(20000);
+    for (P& p : input)
+        p = {coords[rng() % std::size(coords)], std::ldexp(double(rng() % 300), -3), double(rng() % 3)};
+    const auto d = topology::distinct_points(input);
+
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> seen;
+    std::vector<std::array<double, 2>> points;
+    std::vector<double> z;
+    std::uint64_t dropped = 0, ambiguous = 0;
+    for (const P& p : input) {
+        if (!std::isfinite(p[0]) || !std::isfinite(p[1])) continue;
+        const auto key = std::pair{std::bit_cast<std::uint64_t>(p[0]), std::bit_cast<std::uint64_t>(p[1])};
+        const auto [it, fresh] = seen.try_emplace(key, points.size());
+        if (fresh) {
+            points.push_back({p[0], p[1]});
+            z.push_back(p[2]);
+        } else if (std::bit_cast<std::uint64_t>(z[it->second]) == std::bit_cast<std::uint64_t>(p[2])) {
+            ++dropped;
+        } else {
+            ++ambiguous;
+        }
+    }
+    ASSERT_EQ(d.points.size(), points.size());
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(d.points[k][0]), std::bit_cast<std::uint64_t>(points[k][0])) << k;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(d.points[k][1]), std::bit_cast<std::uint64_t>(points[k][1])) << k;
+        ASSERT_EQ(d.z[k], z[k]) << k;
+    }
+    EXPECT_EQ(d.coincident_dropped, dropped);
+    EXPECT_EQ(d.coincident_ambiguous, ambiguous);
 }
 
 TEST(TopologyDetect, CoincidentPointsInTheReport) {
