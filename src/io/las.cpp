@@ -141,13 +141,37 @@ struct SectionText {
     std::vector<std::string_view> lines;
 };
 
+/// Where the next line whose trimmed text starts with "~" begins, searching
+/// from `from` (a line start) on; the end of `bytes` when there is none. Data
+/// rows hardly ever hold a "~", so this mostly runs at memchr's pace.
+std::size_t next_section_line(std::string_view bytes, std::size_t from) {
+    while (from < bytes.size()) {
+        const std::size_t tilde = bytes.find('~', from);
+        if (tilde == std::string_view::npos) return bytes.size();
+        const std::size_t nl = bytes.rfind('\n', tilde);
+        const std::size_t start = (nl == std::string_view::npos || nl < from) ? from : nl + 1;
+        bool blank = true;
+        for (std::size_t k = start; k < tilde && blank; ++k) blank = text::is_space(bytes[k]);
+        if (blank) return start;
+        const std::size_t next = bytes.find('\n', tilde);
+        from = next == std::string_view::npos ? bytes.size() : next + 1;
+    }
+    return bytes.size();
+}
+
 std::vector<SectionText> scan_section_texts(std::string_view bytes) {
     std::vector<SectionText> out;
     text::Lines lines(bytes);
     std::string_view raw;
     bool keep_lines = false;
     const char* const end = bytes.data() + bytes.size();
-    while (lines.next(raw)) {
+    while (true) {
+        if (!out.empty() && !keep_lines) {
+            // Inside a data section only the next "~" line matters: jump to it.
+            const std::size_t from = static_cast<std::size_t>(out.back().body.data() - bytes.data());
+            lines = text::Lines(bytes.substr(next_section_line(bytes, from)));
+        }
+        if (!lines.next(raw)) break;
         std::string_view l = text::trim(raw);
         if (l.empty()) continue;
         if (l.front() == '~') {
@@ -206,14 +230,26 @@ Result<LasData> read_v3(const std::vector<SectionText>& sections, const SectionT
     // Every column gets one value per row and the section holds at most one
     // row per line: the table is sized once from what the file holds.
     const std::size_t n = defs->size();
-    const std::size_t lines = row_lines(data->body);
+    // The line breaks bound the rows from above and are counted at memory
+    // speed; only when that much cannot be held are the rows' lines counted
+    // exactly, for a table that may still fit or for the message.
+    const std::size_t breaks =
+        static_cast<std::size_t>(std::count(data->body.begin(), data->body.end(), '\n')) + 1;
     std::vector<std::vector<double>> cols(n);
     try {
-        for (auto& c : cols) c.reserve(lines);
+        for (auto& c : cols) c.reserve(breaks);
     } catch (const std::bad_alloc&) {
-        cols.clear();
-        cols.shrink_to_fit();
-        return fail(memory_error(fmt::format("LAS 3.0: a table of {} rows × {} curves", lines, n)));
+        const std::size_t lines = row_lines(data->body);
+        try {
+            for (auto& c : cols) {
+                c = std::vector<double>();
+                c.reserve(lines);
+            }
+        } catch (const std::bad_alloc&) {
+            cols.clear();
+            cols.shrink_to_fit();
+            return fail(memory_error(fmt::format("LAS 3.0: a table of {} rows × {} curves", lines, n)));
+        }
     }
     fill_columns(data->body, dlm, null_value, cols);
 

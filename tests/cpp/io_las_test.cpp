@@ -188,6 +188,13 @@ TEST(LasRead, V3SectionPairing) {
         {"definitions without dots", "~Curve\nDEPT M\nGR\n~A\n1 2\n", "LAS 3.0: curve section defined no curves", {}},
         {"no pair", "~Curve\nDEPT.M\n", "LAS 3.0: no curve-definition + data section pair found", {}},
         {"only data", "~A\n1 2\n", "LAS 3.0: no curve-definition + data section pair found", {}},
+        // A data section ends only at a line whose trimmed text starts with
+        // "~": a "~" inside a row or after "#" does not end it, white space
+        // (0xA0 and 0x85 among it) before the "~" does.
+        {"tilde inside rows", "~Curve\nD.m\n~A\n1 ~2\n#~Other\n2\n \t\xA0~Other\n3\n", "", {1, 2}, 0},
+        {"tilde line after crlf", "~Curve\nD.m\n~A\r\n1\r\n\x85~Other\r\n3\r\n", "", {1}, 0},
+        {"empty data then data", "~Curve\nD.m\n~A\n~B_Data\n4\n", "", {}, 0},
+        {"data at the end without a line end", "~Curve\nD.m\n~Log_Data\n5", "", {5}, 0},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
