@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "foundation/format.hpp"
 #include "io/text.hpp"
@@ -64,14 +65,7 @@ std::expected<std::int64_t, IntError> parse_signed(std::string_view s) {
 
 std::string shown(std::string_view token) { return text::decode_latin1(token); }
 
-/// Latin-1 white space as a table: the value loop asks it twice a token.
-constexpr std::array<bool, 256> kSpace = [] {
-    std::array<bool, 256> t{};
-    for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = text::is_space(static_cast<unsigned char>(c));
-    return t;
-}();
-
-bool space_at(const char* p) { return kSpace[static_cast<unsigned char>(*p)]; }
+bool space_at(const char* p) { return text::is_space(*p); }
 
 /// Fills `out` with the next out.size() grid values, values >= 9999900 as
 /// NaN. A token is taken as parsed when the number parser stops exactly at
@@ -80,24 +74,27 @@ bool space_at(const char* p) { return kSpace[static_cast<unsigned char>(*p)]; }
 /// the full rules or reports it.
 Result<void> read_values(TokenStream& tokens, std::span<double> out) {
     std::size_t k = 0;
-    while (k < out.size()) {
+    const auto place = [&](double v) { out[k] = v >= kUndefined ? kNaN : v; };
+    const std::size_t count = out.size();
+    while (k < count) {
         const std::string_view rest = tokens.rest();
         const char* const begin = rest.data();
         const char* const end = begin + rest.size();
         const char* p = begin;
-        for (; k < out.size(); ++k) {
+        for (; k < count; ++k) {
             while (p != end && space_at(p)) ++p;
             if (p == end) break;
             double v = 0.0;
             const auto r = fast_float::from_chars(p, end, v);
             if (r.ec != std::errc() || (r.ptr != end && !space_at(r.ptr)) || r.ptr[-1] == ')') break;
             p = r.ptr;
-            out[k] = v >= kUndefined ? kNaN : v;
+            place(v);
         }
         tokens.consume(static_cast<std::size_t>(p - begin));
-        if (k == out.size()) break;
+        if (k == count) break;
         VZ_ASSIGN_OR_RETURN(const double v, next_number(tokens, "grid value"));
-        out[k++] = v >= kUndefined ? kNaN : v;
+        place(v);
+        ++k;
     }
     return {};
 }
@@ -167,13 +164,14 @@ Result<SurfaceData> read_classic(const std::filesystem::path& path) {
         for (std::uint64_t k = 0; k < count; ++k) VZ_TRY(next_number(tokens, "grid value"));
         return fail(Error::parse("IRAP classic: missing grid value"));  // not reached: the file runs out first
     }
-    std::vector<double> flat(static_cast<std::size_t>(count));
-    VZ_TRY(read_values(tokens, flat));
-
     // File order is row-major (column fastest); the lattice array is
-    // column-outer. Transpose in blocks to stay in cache.
+    // column-outer. The values are read in file order, then transposed in
+    // blocks that stay in cache (writing each value straight to its place
+    // would touch a new page per value).
     const std::size_t nc = static_cast<std::size_t>(ncol), nr = static_cast<std::size_t>(nrow);
-    std::vector<double> data(flat.size());
+    const std::unique_ptr<double[]> flat(new double[static_cast<std::size_t>(count)]);
+    VZ_TRY(read_values(tokens, std::span<double>(flat.get(), static_cast<std::size_t>(count))));
+    std::vector<double> data(static_cast<std::size_t>(count));
     constexpr std::size_t B = 64;
     for (std::size_t j0 = 0; nc > 0 && j0 < nr; j0 += B)
         for (std::size_t i0 = 0; i0 < nc; i0 += B)

@@ -233,8 +233,9 @@ Result<LasData> read_v3(const std::vector<SectionText>& sections, const SectionT
     // The line breaks bound the rows from above and are counted at memory
     // speed; only when that much cannot be held are the rows' lines counted
     // exactly, for a table that may still fit or for the message.
-    const std::size_t breaks =
-        static_cast<std::size_t>(std::count(data->body.begin(), data->body.end(), '\n')) + 1;
+    std::size_t breaks = 1;
+    for (std::size_t at = data->body.find('\n'); at != std::string_view::npos; at = data->body.find('\n', at + 1))
+        ++breaks;
     std::vector<std::vector<double>> cols(n);
     try {
         for (auto& c : cols) c.reserve(breaks);

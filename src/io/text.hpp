@@ -9,6 +9,7 @@
 /// the Unicode White_Space set restricted to U+0000..U+00FF: 0x09..0x0D,
 /// 0x20, 0x85 and 0xA0.
 
+#include <array>
 #include <cstddef>
 #include <expected>
 #include <system_error>
@@ -41,10 +42,16 @@ Result<std::string> read_file(const std::filesystem::path& path);
 /// `check_path`'s error included).
 Result<std::string> read_head(const std::filesystem::path& path, std::size_t limit);
 
+/// Latin-1 white space by byte: the number loops of the readers ask it for
+/// every byte between values.
+inline constexpr std::array<bool, 256> kLatin1Space = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0;
+    return t;
+}();
+
 /// True for a Latin-1 byte that is Unicode White_Space.
-constexpr bool is_space(unsigned char c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0;
-}
+constexpr bool is_space(unsigned char c) { return kLatin1Space[c]; }
 constexpr bool is_space(char c) { return is_space(static_cast<unsigned char>(c)); }
 
 /// `s` without Latin-1 white space at either end.
