@@ -374,37 +374,39 @@ TEST(BandLu, RefusesSingularMatrices) {
 }
 
 /// The elimination pivot by pivot and the two substitutions, written out
-/// plainly on a dense copy: the reference every band factorisation must
-/// match bit for bit. Absent when a pivot or multiplier fails.
+/// plainly on band storage (element (r, c) at r (2h + 1) + c - r + h): the
+/// reference every band factorisation must match bit for bit. Absent when a
+/// pivot or multiplier fails.
 std::optional<std::vector<double>> reference_band_solve(std::span<const SparseEntry> entries, std::size_t n,
                                                         std::size_t h, std::span<const double> rhs) {
-    std::vector<double> a(n * n, 0.0);
-    for (const SparseEntry& e : entries) a[e.row * n + e.col] += e.value;
+    std::vector<double> band(n * (2 * h + 1), 0.0);
+    auto a = [&](std::size_t r, std::size_t c) -> double& { return band[r * (2 * h + 1) + c + h - r]; };
+    for (const SparseEntry& e : entries) a(e.row, e.col) += e.value;
     double maxdiag = 0.0;
-    for (std::size_t k = 0; k < n; ++k) maxdiag = std::max(maxdiag, std::fabs(a[k * n + k]));
+    for (std::size_t k = 0; k < n; ++k) maxdiag = std::max(maxdiag, std::fabs(a(k, k)));
     const double tol = 1e-10 * maxdiag;
     for (std::size_t i = 0; i < n; ++i) {
-        const double p = a[i * n + i];
+        const double p = a(i, i);
         if (!std::isfinite(std::fabs(p)) || std::fabs(p) <= tol) return std::nullopt;
         const std::size_t last = std::min(n - 1, i + h);
         for (std::size_t j = i + 1; j <= last; ++j) {
-            const double m = a[j * n + i] / p;
+            const double m = a(j, i) / p;
             if (!std::isfinite(m)) return std::nullopt;
-            a[j * n + i] = m;
+            a(j, i) = m;
             if (m == 0.0) continue;
-            for (std::size_t k = i + 1; k <= last; ++k) a[j * n + k] -= a[i * n + k] * m;
+            for (std::size_t k = i + 1; k <= last; ++k) a(j, k) -= a(i, k) * m;
         }
     }
     std::vector<double> x(rhs.begin(), rhs.end());
     for (std::size_t i = 0; i < n; ++i) {
         double sum = 0.0;
-        for (std::size_t j = i > h ? i - h : 0; j < i; ++j) sum += a[i * n + j] * x[j];
+        for (std::size_t j = i > h ? i - h : 0; j < i; ++j) sum += a(i, j) * x[j];
         x[i] -= sum;
     }
     for (std::size_t i = n; i-- > 0;) {
         double sum = 0.0;
-        for (std::size_t k = i + 1; k <= std::min(n - 1, i + h); ++k) sum += a[i * n + k] * x[k];
-        x[i] = (x[i] - sum) / a[i * n + i];
+        for (std::size_t k = i + 1; k <= std::min(n - 1, i + h); ++k) sum += a(i, k) * x[k];
+        x[i] = (x[i] - sum) / a(i, i);
     }
     return x;
 }
@@ -423,7 +425,13 @@ TEST(BandLu, MatchesThePivotByPivotEliminationBitForBit) {
     const Case cases[] = {{1, 0, 1.0, kNone},     {5, 0, 1.0, kNone},      {3, 2, 4.0, kNone},
                           {7, 3, 0.5, kNone},     {40, 5, 3.0, kNone},     {200, 17, 2.0, kNone},
                           {300, 40, 9.0, kNone},  {3000, 60, 30.0, kNone}, {2500, 9, 0.0, kNone},
-                          {800, 23, 1e-3, kNone}, {3000, 60, 30.0, 2100},  {5, 0, 1.0, 4}};
+                          {800, 23, 1e-3, kNone}, {3000, 60, 30.0, 2100},  {5, 0, 1.0, 4},
+                          // Long narrow bands (below the tile's pivots too),
+                          // an early failure, and bands wide enough for
+                          // several threads.
+                          {40000, 12, 3.0, kNone}, {200000, 5, 1.0, kNone},  {3000, 60, 30.0, 100},
+                          {200000, 0, 1.0, kNone}, {2500, 190, 60.0, kNone}, {2500, 190, 60.0, 1800},
+                          {1200, 260, 0.0, kNone}};
     std::uint64_t state = 0x9E3779B97F4A7C15ull;
     auto next = [&state] {
         state = state * 6364136223846793005ull + 1442695040888963407ull;

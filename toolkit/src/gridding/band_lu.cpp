@@ -6,7 +6,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <thread>
 
 #include "parallel/parallel_for.hpp"
 
@@ -22,7 +21,17 @@ constexpr std::size_t kTileRows = 8;
 constexpr std::size_t kTilePivots = 8;
 
 /// Looks at a row not yet published before sleeping until it is.
-constexpr int kSpins = 4096;
+constexpr int kSpins = 2048;
+
+/// A pause in a loop that waits for another thread.
+inline void cpu_relax() {
+#if defined(__GNUC__) && defined(__x86_64__)
+    __builtin_ia32_pause();
+#endif
+}
+
+/// Blocks of rows one thread holds under elimination at once.
+constexpr std::size_t kHeldBlocks = 4;
 
 using TileRows = double* const[kTileRows];
 using TilePivots = const double* const[kTilePivots];
@@ -34,15 +43,21 @@ using TileMultipliers = const double[kTilePivots][kTileRows];
 /// the pivot-by-pivot elimination gives it.
 [[gnu::always_inline]] inline void tile_body(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t k0,
                                              std::size_t k1) {
+    // The fixed loops are unrolled whatever the optimisation level, so that
+    // the accumulators live in registers.
     std::size_t k = k0;
     for (; k + 4 <= k1; k += 4) {
         Quad acc[kTileRows];
+#pragma GCC unroll 8
         for (std::size_t r = 0; r < kTileRows; ++r) std::memcpy(&acc[r], rows[r] + k, sizeof(Quad));
+#pragma GCC unroll 8
         for (std::size_t p = 0; p < kTilePivots; ++p) {
             Quad u;
             std::memcpy(&u, pivots[p] + k, sizeof(Quad));
+#pragma GCC unroll 8
             for (std::size_t r = 0; r < kTileRows; ++r) acc[r] -= u * m[p][r];
         }
+#pragma GCC unroll 8
         for (std::size_t r = 0; r < kTileRows; ++r) std::memcpy(rows[r] + k, &acc[r], sizeof(Quad));
     }
     for (; k < k1; ++k)
@@ -168,19 +183,15 @@ bool BandLu::factor() {
     // final, so that the blocks after it can go on at once.
     constexpr std::size_t kFailed = std::numeric_limits<std::size_t>::max();
     std::atomic<std::size_t> done{0};
-    auto wait_rows = [&](std::size_t need) {
-        std::size_t d = done.load(std::memory_order_acquire);
-        // The row needed is usually moments away: look again for a while
-        // before sleeping until it is published.
-        for (int spin = 0; d < need && spin < kSpins; ++spin) {
-            if (spin % 64 == 63) std::this_thread::yield();
-            d = done.load(std::memory_order_acquire);
+    // Returns once done differs from `seen`: at once if it does already,
+    // after looking again for a while (the next row is usually moments
+    // away), else after sleeping until a row is published.
+    auto wait_change = [&](std::size_t seen) {
+        for (int spin = 0; spin < kSpins; ++spin) {
+            if (done.load(std::memory_order_acquire) != seen) return;
+            cpu_relax();
         }
-        while (d < need) {
-            done.wait(d, std::memory_order_acquire);
-            d = done.load(std::memory_order_acquire);
-        }
-        return d != kFailed;
+        done.wait(seen, std::memory_order_acquire);
     };
     // Raises done to `rows` when it stands at `from` or above (and below
     // `rows`), keeping a failure.
@@ -256,15 +267,10 @@ bool BandLu::factor() {
         return true;
     };
 
-    // Rows [b0, b1) of the chunk that starts at c0: rows before c0 come from
-    // other chunks and are waited for.
-    auto eliminate_rows = [&](std::size_t b0, std::size_t b1, std::size_t c0) {
-        for (std::size_t i1 = b0 > h ? b0 - h : 0; i1 < b0;) {
-            const std::size_t i2 = std::min(b0, i1 + kTilePivots);
-            if (i1 < c0 && !wait_rows(std::min(i2, c0))) return false;
-            if (!eliminate_group(i1, i2, b0, b1)) return false;
-            i1 = i2;
-        }
+    // The rows [b0, b1) among themselves, once every pivot before b0 has
+    // been applied to them: each row's pivot is checked and the row
+    // published as soon as it is final.
+    auto eliminate_block = [&](std::size_t b0, std::size_t b1) {
         for (std::size_t i = b0; i < b1; ++i) {
             if (pivot_fails(i)) return false;
             finite_row[i] = finite_upper(i);
@@ -283,22 +289,88 @@ bool BandLu::factor() {
         return true;
     };
 
-    // About h * h operations per row.
-    const std::size_t per_chunk = parallel::chunk_items(std::uint64_t{h} * h + 1);
-    const std::size_t chunk = (per_chunk + kTileRows - 1) / kTileRows * kTileRows;
-    parallel::for_each_chunk(n, chunk, [&](std::size_t c0, std::size_t c1) {
-        if (done.load(std::memory_order_relaxed) == kFailed) return;
-        for (std::size_t b0 = c0; b0 < c1; b0 += kTileRows) {
-            if (!eliminate_rows(b0, std::min(c1, b0 + kTileRows), c0)) {
-                fail();
-                return;
-            }
+    // A block of rows under elimination: the next pivot to apply to it.
+    struct Block {
+        std::size_t b0 = 0, b1 = 0, next = 0;
+        bool own_done = false;  // eliminated among themselves
+    };
+    enum class Step { Blocked, Progressed, Finished, Failed };
+    // One step of a block: the next pivot group once its rows are published,
+    // else the block's own elimination, else publishing the block once the
+    // rows before it are.
+    auto advance = [&](Block& b) {
+        const std::size_t d = done.load(std::memory_order_acquire);
+        if (d == kFailed) return Step::Failed;
+        if (b.next < b.b0) {
+            const std::size_t i2 = std::min(b.b0, b.next + kTilePivots);
+            if (d < i2) return Step::Blocked;
+            if (!eliminate_group(b.next, i2, b.b0, b.b1)) return Step::Failed;
+            b.next = i2;
+            return Step::Progressed;
+        }
+        if (!b.own_done) {
+            if (!eliminate_block(b.b0, b.b1)) return Step::Failed;
+            b.own_done = true;
+            return Step::Progressed;
         }
         // Rows that did not depend on their predecessors (a diagonal
-        // matrix) may be final before the chunks ahead of them.
-        if (!wait_rows(c0)) return;
-        publish(c0, c1);
-    });
+        // matrix) may be final before the blocks ahead of them.
+        if (d < b.b0) return Step::Blocked;
+        publish(b.b0, b.b1);
+        return Step::Finished;
+    };
+
+    // Each worker takes blocks in ascending order and holds a few at once:
+    // when the block it works on waits for rows still under elimination
+    // elsewhere (or on a thread the system has paused), it goes on with the
+    // pivots its later blocks can already take. The oldest unfinished block
+    // can always go on, so the work never stalls for good.
+    const std::size_t blocks = (n + kTileRows - 1) / kTileRows;
+    std::atomic<std::size_t> next_block{0};
+    auto worker = [&](std::size_t, std::size_t) {
+        Block held[kHeldBlocks];
+        std::size_t count = 0;
+        bool more = true;
+        for (;;) {
+            const std::size_t observed = done.load(std::memory_order_acquire);
+            if (observed == kFailed) return;
+            // One step of the oldest block that can take one: the oldest
+            // blocks hold up the others, so they come first after every step.
+            bool progressed = false;
+            for (std::size_t q = 0; q < count && !progressed; ++q) {
+                const Step step = advance(held[q]);
+                if (step == Step::Failed) {
+                    fail();
+                    return;
+                }
+                if (step == Step::Finished) {
+                    std::copy(held + q + 1, held + count, held + q);
+                    --count;
+                }
+                progressed = step != Step::Blocked;
+            }
+            if (progressed) continue;
+            if (more && count < kHeldBlocks) {
+                const std::size_t k = next_block.fetch_add(1, std::memory_order_relaxed);
+                if (k < blocks) {
+                    const std::size_t b0 = k * kTileRows;
+                    held[count++] = Block{b0, std::min(n, b0 + kTileRows), b0 > h ? b0 - h : 0, false};
+                    continue;
+                }
+                more = false;
+            }
+            if (count == 0) return;
+            wait_change(observed);
+        }
+    };
+    // Threads only where the work pays for them: a block costs about
+    // kTileRows * h * h operations and hands its rows on to the next, and
+    // about h / kTileRows blocks can be under way at once.
+    const std::uint64_t block_work = std::uint64_t{kTileRows} * h * h;
+    const bool threaded = block_work >= parallel::kMinChunkWork && blocks >= 16;
+    const std::size_t workers =
+        threaded ? std::min({parallel::thread_count(), std::max<std::size_t>(1, h / (2 * kTileRows)), blocks}) : 1;
+    parallel::for_each_chunk(workers, 1, worker);
     factored_ = done.load(std::memory_order_acquire) == n;
     return factored_;
 }

@@ -90,6 +90,7 @@ Array2 inverse_distance(std::span<const Sample> samples, const Lattice& lattice)
             }
             for (std::size_t k = 0; k < n; ++k) {
                 const double sx = c.x[k], sy = c.y[k], sz = c.z[k];
+#pragma GCC unroll 4
                 for (std::size_t g = 0; g < kGroups; ++g) {
                     const Pair dx = sx - px[g], dy = sy - py[g];
                     const Pair d2 = dx * dx + dy * dy;
