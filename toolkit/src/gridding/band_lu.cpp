@@ -13,8 +13,9 @@ namespace vz::gridding {
 
 namespace {
 
-/// Four doubles operated on element-wise.
+/// Four and eight doubles operated on element-wise.
 typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
+typedef double Oct __attribute__((vector_size(8 * sizeof(double))));
 
 /// Rows eliminated together, and pivots applied together, by one tile.
 constexpr std::size_t kTileRows = 8;
@@ -41,24 +42,26 @@ using TileMultipliers = const double[kTilePivots][kTileRows];
 /// pivots in ascending order: rows[r][k] -= pivots[p][k] * m[p][r] for
 /// p = 0, 1, … Each element sees exactly the operations, in the order, that
 /// the pivot-by-pivot elimination gives it.
+template <class Vec>
 [[gnu::always_inline]] inline void tile_body(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t k0,
                                              std::size_t k1) {
     // The fixed loops are unrolled whatever the optimisation level, so that
     // the accumulators live in registers.
+    constexpr std::size_t kWidth = sizeof(Vec) / sizeof(double);
     std::size_t k = k0;
-    for (; k + 4 <= k1; k += 4) {
-        Quad acc[kTileRows];
+    for (; k + kWidth <= k1; k += kWidth) {
+        Vec acc[kTileRows];
 #pragma GCC unroll 8
-        for (std::size_t r = 0; r < kTileRows; ++r) std::memcpy(&acc[r], rows[r] + k, sizeof(Quad));
+        for (std::size_t r = 0; r < kTileRows; ++r) std::memcpy(&acc[r], rows[r] + k, sizeof(Vec));
 #pragma GCC unroll 8
         for (std::size_t p = 0; p < kTilePivots; ++p) {
-            Quad u;
-            std::memcpy(&u, pivots[p] + k, sizeof(Quad));
+            Vec u;
+            std::memcpy(&u, pivots[p] + k, sizeof(Vec));
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < kTileRows; ++r) acc[r] -= u * m[p][r];
         }
 #pragma GCC unroll 8
-        for (std::size_t r = 0; r < kTileRows; ++r) std::memcpy(rows[r] + k, &acc[r], sizeof(Quad));
+        for (std::size_t r = 0; r < kTileRows; ++r) std::memcpy(rows[r] + k, &acc[r], sizeof(Vec));
     }
     for (; k < k1; ++k)
         for (std::size_t r = 0; r < kTileRows; ++r) {
@@ -69,7 +72,7 @@ using TileMultipliers = const double[kTilePivots][kTileRows];
 }
 
 void tile_plain(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t k0, std::size_t k1) {
-    tile_body(rows, pivots, m, k0, k1);
+    tile_body<Quad>(rows, pivots, m, k0, k1);
 }
 
 // On x86-64 the same tile is also compiled for wider registers (more and
@@ -79,11 +82,11 @@ void tile_plain(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t
 #if defined(__GNUC__) && defined(__x86_64__)
 [[gnu::target("avx512f")]] void tile_avx512(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t k0,
                                             std::size_t k1) {
-    tile_body(rows, pivots, m, k0, k1);
+    tile_body<Oct>(rows, pivots, m, k0, k1);
 }
 [[gnu::target("avx2")]] void tile_avx2(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t k0,
                                        std::size_t k1) {
-    tile_body(rows, pivots, m, k0, k1);
+    tile_body<Quad>(rows, pivots, m, k0, k1);
 }
 #endif
 
@@ -105,7 +108,15 @@ void apply_tile(TileRows rows, TilePivots pivots, TileMultipliers m, std::size_t
 
 /// row_j[k] -= row_i[k] * m for k in [k0, k1).
 void apply_pivot(double* row_j, const double* row_i, double m, std::size_t k0, std::size_t k1) {
-    for (std::size_t k = k0; k < k1; ++k) row_j[k] -= row_i[k] * m;
+    std::size_t k = k0;
+    for (; k + 4 <= k1; k += 4) {
+        Quad a, u;
+        std::memcpy(&a, row_j + k, sizeof(Quad));
+        std::memcpy(&u, row_i + k, sizeof(Quad));
+        a -= u * m;
+        std::memcpy(row_j + k, &a, sizeof(Quad));
+    }
+    for (; k < k1; ++k) row_j[k] -= row_i[k] * m;
 }
 
 }  // namespace
@@ -238,7 +249,13 @@ bool BandLu::factor() {
                 apply_pivot(row_j, row_i, mj, i + 1, std::min(last, i2 - 1) + 1);
             }
         }
-        // The columns from i2 on.
+        // The columns from i2 on: nothing where every multiplier is 0 (the
+        // rows' bands start later), one pivot at a time where few are not.
+        std::size_t nonzero = 0;
+        for (std::size_t q = 0; q < kTilePivots; ++q)
+            for (std::size_t r = 0; r < kTileRows; ++r) nonzero += m[q][r] != 0.0;
+        if (nonzero == 0) return true;
+        if (nonzero < kTilePivots) tile = false;
         if (tile) {
             double* rows[kTileRows];
             const double* pivots[kTilePivots];
