@@ -162,8 +162,9 @@ def save_and_reopen(geo, out):
     return path, vz.GeoData.inspect(path), vz.GeoData.open(path)
 
 
-def road(data=DATA, out=None):
-    """Walk the whole road; returns everything a user would look at."""
+def road(data, out):
+    """Walk the whole road on the field in `data`, writing files into `out`;
+    returns everything a user would look at."""
     geo, assigned = load_field(data)
     r = SimpleNamespace(geo=geo, tops_assigned=assigned, strat_order=geo.strat_order)
     r.wells = well_summary(geo)
@@ -251,6 +252,7 @@ def main():
     else:
         with tempfile.TemporaryDirectory() as out:
             report(road(args.data, out))
+        print("\n(the files above were written to a temporary folder; --out DIR keeps them)")
 
 
 if __name__ == "__main__":
