@@ -26,11 +26,40 @@ bool special(double x, std::string& out) {
 std::string num(double x) {
     std::string out;
     if (special(x, out)) return out;
-    char buf[400];
-    // chars_format::fixed without precision: shortest round-trip digits,
-    // never in exponent form; integral values carry no fractional part.
-    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed);
-    return std::string(buf, r.ptr);
+    // The shortest digits that read back to x, laid out positionally. (The
+    // fixed format of to_chars would write the exact expansion of a large
+    // double, such as 99999999999999991611392 for 1e23.)
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
+    std::string_view sci(buf, static_cast<std::size_t>(r.ptr - buf));  // "-1.2345e+17"
+    if (sci.front() == '-') {
+        out += '-';
+        sci.remove_prefix(1);
+    }
+    const std::size_t e = sci.find('e');
+    std::string digits;
+    for (char c : sci.substr(0, e))
+        if (c != '.') digits += c;
+    std::string_view exp_text = sci.substr(e + 1);
+    if (exp_text.front() == '+') exp_text.remove_prefix(1);
+    int exp = 0;
+    std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exp);
+    // Digits before the decimal point.
+    const long point = static_cast<long>(exp) + 1;
+    const long n = static_cast<long>(digits.size());
+    if (point <= 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-point), '0');
+        out += digits;
+    } else if (point >= n) {
+        out += digits;
+        out.append(static_cast<std::size_t>(point - n), '0');
+    } else {
+        out.append(digits, 0, static_cast<std::size_t>(point));
+        out += '.';
+        out.append(digits, static_cast<std::size_t>(point));
+    }
+    return out;
 }
 
 std::string debug_num(double x) {

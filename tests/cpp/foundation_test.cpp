@@ -117,6 +117,14 @@ TEST(Format, Num) {
                  {kNaN, "NaN"},      {kInf, "inf"},       {-kInf, "-inf"},    {1e21, "1000000000000000000000"},
                  {1.5e-7, "0.00000015"}, {0.1 + 0.2, "0.30000000000000004"}, {-2.5, "-2.5"}};
     for (const auto& c : cases) EXPECT_EQ(num(c.x), c.text) << c.text;
+    // Beyond 2^53 a double's exact decimal expansion carries more digits than
+    // it takes to read it back: the shortest digits are laid out with zeros.
+    EXPECT_EQ(num(1e23), "1" + std::string(23, '0'));
+    EXPECT_EQ(num(-1e39), "-1" + std::string(39, '0'));
+    EXPECT_EQ(num(0x1p60), "1152921504606847000");
+    EXPECT_EQ(num(1.5e300), "15" + std::string(299, '0'));
+    EXPECT_EQ(num(5e-324), "0." + std::string(323, '0') + "5");
+    EXPECT_EQ(num(123456.789e-20), "0.00000000000000123456789");
 }
 
 TEST(Format, DebugNum) {

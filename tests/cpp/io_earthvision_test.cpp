@@ -107,7 +107,7 @@ TEST(EarthVision, NodeIndex) {
         {6.9999999999, std::nullopt, "EarthVision column index must be a finite non-negative integer, got 6.9999999999"},
         {std::nan(""), std::nullopt, "EarthVision column index must be a finite non-negative integer, got NaN"},
         {kInf, std::nullopt, "EarthVision column index must be a finite non-negative integer, got inf"},
-        {36893488147419103232.0, std::nullopt, "EarthVision column index exceeds platform range: 36893488147419103232"},
+        {36893488147419103232.0, std::nullopt, "EarthVision column index exceeds platform range: 36893488147419103000"},
     };
     for (const auto& c : cases) {
         auto r = earthvision::node_index(c.value, "column");

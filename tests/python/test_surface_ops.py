@@ -41,6 +41,8 @@ SCALAR_CASES = [
     ("s / 4", lambda s: s / 4, [[0.25, -0.5], [NAN, 1]], ["surface.div_scalar(4)"]),
     ("s + 1e21", lambda s: s + 1e21, [[1e21 + 1, 1e21 - 2], [NAN, 1e21 + 4]],
      ["surface.add_scalar(1" + "0" * 21 + ")"]),
+    # 1e23 is not exact in binary: its shortest digits, not its exact expansion
+    ("s * 1e23", lambda s: s * 1e23, [[1e23, -2e23], [NAN, 4e23]], ["surface.mul_scalar(1" + "0" * 23 + ")"]),
     ("s * -0.0", lambda s: s * -0.0, [[-0.0, 0.0], [NAN, -0.0]], ["surface.mul_scalar(-0)"]),
 ]
 
