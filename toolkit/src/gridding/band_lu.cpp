@@ -18,7 +18,7 @@ typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
 typedef double Oct __attribute__((vector_size(8 * sizeof(double))));
 
 /// Rows eliminated together, and pivots applied together, by one tile.
-constexpr std::size_t kTileRows = 8;
+constexpr std::size_t kTileRows = 16;
 constexpr std::size_t kTilePivots = 8;
 
 /// Looks at a row not yet published before sleeping until it is.
@@ -51,16 +51,16 @@ template <class Vec>
     std::size_t k = k0;
     for (; k + kWidth <= k1; k += kWidth) {
         Vec acc[kTileRows];
-#pragma GCC unroll 8
+#pragma GCC unroll 16
         for (std::size_t r = 0; r < kTileRows; ++r) std::memcpy(&acc[r], rows[r] + k, sizeof(Vec));
 #pragma GCC unroll 8
         for (std::size_t p = 0; p < kTilePivots; ++p) {
             Vec u;
             std::memcpy(&u, pivots[p] + k, sizeof(Vec));
-#pragma GCC unroll 8
+#pragma GCC unroll 16
             for (std::size_t r = 0; r < kTileRows; ++r) acc[r] -= u * m[p][r];
         }
-#pragma GCC unroll 8
+#pragma GCC unroll 16
         for (std::size_t r = 0; r < kTileRows; ++r) std::memcpy(rows[r] + k, &acc[r], sizeof(Vec));
     }
     for (; k < k1; ++k)
@@ -394,11 +394,23 @@ bool BandLu::factor() {
 
 void BandLu::solve(std::span<const double> rhs, std::span<double> out) const {
     std::copy(rhs.begin(), rhs.end(), out.begin());
-    for (std::size_t i = 0; i < n_; ++i) {
-        const std::size_t first = i > h_ ? i - h_ : 0;
-        double sum = 0.0;
-        for (std::size_t j = first; j < i; ++j) sum += at(i, j) * out[j];
-        out[i] -= sum;
+    // Forward substitution with unit L: each row's sum runs over its band in
+    // ascending order. Rows are taken a few at a time and their sums over
+    // the columns before the group advanced together, which changes no
+    // operation of any row while the adder works on several sums at once.
+    constexpr std::size_t kRows = 8;
+    for (std::size_t i0 = 0; i0 < n_; i0 += kRows) {
+        const std::size_t rows = std::min(kRows, n_ - i0);
+        double sum[kRows] = {};
+        const std::size_t lo = i0 > h_ ? i0 - h_ : 0;
+        for (std::size_t j = lo; j < i0; ++j)
+            for (std::size_t r = 0; r < rows; ++r)
+                if (j + h_ >= i0 + r) sum[r] += at(i0 + r, j) * out[j];
+        for (std::size_t r = 0; r < rows; ++r) {
+            const std::size_t i = i0 + r;
+            for (std::size_t j = std::max(i0, i > h_ ? i - h_ : 0); j < i; ++j) sum[r] += at(i, j) * out[j];
+            out[i] -= sum[r];
+        }
     }
     for (std::size_t i = n_; i-- > 0;) {
         const std::size_t last = std::min(n_ - 1, i + h_);
