@@ -6,8 +6,10 @@
 #include <deque>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 #include "foundation/error.hpp"
+#include "parallel/parallel_for.hpp"
 
 namespace vz {
 
@@ -267,13 +269,15 @@ public:
             if (a.node != b.node) return b.node;
             return a.key > b.key;
         };
-        heap_.clear();
-        heap_.push_back({box_d2(nodes_[0].xmin, nodes_[0].ymin, nodes_[0].xmax, nodes_[0].ymax, x, y), 0, true});
+        // Scratch of this thread: the per-point passes run on several.
+        static thread_local std::vector<HeapItem> heap;
+        heap.clear();
+        heap.push_back({box_d2(nodes_[0].xmin, nodes_[0].ymin, nodes_[0].xmax, nodes_[0].ymax, x, y), 0, true});
         std::size_t seen = 0;
-        while (!heap_.empty() && seen < limit) {
-            std::pop_heap(heap_.begin(), heap_.end(), later);
-            const HeapItem item = heap_.back();
-            heap_.pop_back();
+        while (!heap.empty() && seen < limit) {
+            std::pop_heap(heap.begin(), heap.end(), later);
+            const HeapItem item = heap.back();
+            heap.pop_back();
             if (!item.node) {
                 if (seen++ < skip) continue;
                 if (!visit(geometry::Neighbor{item.key, item.d2})) return;
@@ -282,15 +286,15 @@ public:
             const Node& node = nodes_[item.key];
             if (node.left == kNone) {
                 for (std::size_t e = node.begin; e < node.end; ++e) {
-                    heap_.push_back({sq_dist(xs_[e], ys_[e], x, y), ids_[e], false});
-                    std::push_heap(heap_.begin(), heap_.end(), later);
+                    heap.push_back({sq_dist(xs_[e], ys_[e], x, y), ids_[e], false});
+                    std::push_heap(heap.begin(), heap.end(), later);
                 }
                 continue;
             }
             for (const std::size_t c : {node.left, node.right}) {
                 const Node& child = nodes_[c];
-                heap_.push_back({box_d2(child.xmin, child.ymin, child.xmax, child.ymax, x, y), c, true});
-                std::push_heap(heap_.begin(), heap_.end(), later);
+                heap.push_back({box_d2(child.xmin, child.ymin, child.xmax, child.ymax, x, y), c, true});
+                std::push_heap(heap.begin(), heap.end(), later);
             }
         }
     }
@@ -309,6 +313,8 @@ public:
             visit_nearest(x, y, skip, limit, visit);
             return;
         }
+        // Scratch of this thread: the per-point passes run on several.
+        static thread_local std::vector<geometry::Neighbor> ring;
         std::size_t seen = skip;
         // The first ring reaches four times the area of the entries handed
         // out, which holds what most walks still need; later rings double.
@@ -317,30 +323,30 @@ public:
             const double next = std::min(grow * t, stop_d2);
             grow = 2.0;
             // Every entry after `last` in (dist2, index) order, up to `next`.
-            ring_.clear();
+            ring.clear();
             bool overflow = false;
             // Nodes lying wholly before `last` were handed out with the rings
             // before and are not walked again.
             gather_positions(climb(near, x, y, next), x, y, next, last.dist2, [&](std::size_t e, double d2) {
                 const std::size_t index = ids_[e];
                 if (d2 < last.dist2 || (d2 == last.dist2 && index <= last.index)) return;
-                if (ring_.size() == kMaxRing) {
+                if (ring.size() == kMaxRing) {
                     overflow = true;
                     return;
                 }
-                ring_.push_back({index, d2});
+                ring.push_back({index, d2});
             });
             if (overflow) {
                 visit_nearest(x, y, seen, limit, visit);
                 return;
             }
-            std::sort(ring_.begin(), ring_.end(), neighbour_less);
-            for (const auto& nb : ring_) {
+            std::sort(ring.begin(), ring.end(), neighbour_less);
+            for (const auto& nb : ring) {
                 if (!visit(nb)) return;
                 if (++seen == limit) return;
             }
             if (next >= stop_d2) return;
-            if (!ring_.empty()) last = ring_.back();
+            if (!ring.empty()) last = ring.back();
             t = next;
         }
     }
@@ -521,10 +527,6 @@ private:
     std::vector<double> xs_;
     std::vector<double> ys_;
     std::vector<Node> nodes_;
-    // Scratch of the best-first search, kept between calls; the tree is used
-    // by one walk at a time.
-    mutable std::vector<HeapItem> heap_;
-    mutable std::vector<geometry::Neighbor> ring_;
 };
 
 /// A static 2-D tree over the points that forgets labelled points: every node
@@ -874,6 +876,19 @@ struct TreeOrderQueries {
     }
 };
 
+/// Runs `body(begin, end)` over chunks of [0, count). Queries of the
+/// detection's own tree (which keep their scratch per thread) run on several
+/// threads when the work is large; those of a shared index run in order on
+/// the calling thread. Every point's result is its own either way.
+template <class Queries, class Body>
+void for_each_point(std::size_t count, std::uint64_t work_per_point, Body&& body) {
+    if constexpr (std::is_same_v<Queries, PlanarTree>) {
+        parallel::for_each_chunk(count, parallel::chunk_items(work_per_point), body);
+    } else {
+        body(std::size_t{0}, count);
+    }
+}
+
 /// The nearest entries of each distinct point, in (squared distance, index)
 /// order: either asked of the index on demand or read from a table of the
 /// first `kCached` entries filled once, which serves the cell size, the
@@ -889,12 +904,17 @@ public:
         table_.resize(points.size() * kCached);
         counts_.resize(points.size());
         const auto order = queries.spatial_order();
-        for (std::size_t k = 0; k < points.size(); ++k) {
-            const std::size_t p = order.empty() ? k : order[k];
-            queries.nearest_k(points[p][0], points[p][1], kCached, scratch_, order.empty() ? kNoHint : k);
-            std::copy(scratch_.begin(), scratch_.end(), table_.begin() + static_cast<std::ptrdiff_t>(p * kCached));
-            counts_[p] = static_cast<std::uint8_t>(scratch_.size());
-        }
+        // Every point's row of the table is its own: the rows are filled on
+        // several threads, each with its own scratch.
+        for_each_point<Queries>(points.size(), 2000, [&](std::size_t k0, std::size_t k1) {
+            std::vector<geometry::Neighbor> found;
+            for (std::size_t k = k0; k < k1; ++k) {
+                const std::size_t p = order.empty() ? k : order[k];
+                queries.nearest_k(points[p][0], points[p][1], kCached, found, order.empty() ? kNoHint : k);
+                std::copy(found.begin(), found.end(), table_.begin() + static_cast<std::ptrdiff_t>(p * kCached));
+                counts_[p] = static_cast<std::uint8_t>(found.size());
+            }
+        });
         cached_ = true;
     }
 
@@ -1048,14 +1068,16 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
         if (o.cone >= 0) best[o.cone] = std::min(best[o.cone], o.length);
         return !complete(best);
     };
-    for (std::size_t k = 0; k < points.size(); ++k) {
-        const std::size_t p = order.empty() ? k : order[k];
-        // Shortest positive and negative projection on ui, then on uj.
-        std::array<double, 4>& best = bests[p];
-        best = {kInf, kInf, kInf, kInf};
-        nbs.visit(p, 64, [&](const geometry::Neighbor& nb) { return step(best, p, nb); }, stop_d2,
-                  order.empty() ? kNoHint : k);
-    }
+    for_each_point<Q>(points.size(), 20000, [&](std::size_t k0, std::size_t k1) {
+        for (std::size_t k = k0; k < k1; ++k) {
+            const std::size_t p = order.empty() ? k : order[k];
+            // Shortest positive and negative projection on ui, then on uj.
+            std::array<double, 4>& best = bests[p];
+            best = {kInf, kInf, kInf, kInf};
+            nbs.visit(p, 64, [&](const geometry::Neighbor& nb) { return step(best, p, nb); }, stop_d2,
+                      order.empty() ? kNoHint : k);
+        }
+    });
     Histogram<512> hist_i;
     Histogram<512> hist_j;
     for (const auto& best : bests) {

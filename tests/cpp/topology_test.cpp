@@ -28,6 +28,7 @@
 #include "core/topology.hpp"
 #include "foundation/error.hpp"
 #include "io/irap.hpp"
+#include "thread_count_util.hpp"
 
 namespace vz {
 namespace {
@@ -906,6 +907,31 @@ TEST_P(FastWalk, MatchesTheBruteForceWalkElementByElement) {
 
 INSTANTIATE_TEST_SUITE_P(Clouds, FastWalk, ::testing::ValuesIn(walk_clouds()),
                          [](const auto& info) { return info.param.name; });
+
+// The measuring passes run their points on several threads; the detection is
+// the same, bit for bit and element by element, on one thread and on many.
+TEST(TopologyDetect, SameOnOneThreadAndOnMany) {
+    for (const WalkCloud& cloud : walk_clouds()) {
+        std::optional<Result<TopologyDetection>> one;
+        {
+            const testing::ScopedThreadCount env(1);
+            one = topology::detect(cloud.points, std::nullopt);
+        }
+        ASSERT_TRUE(one->has_value()) << cloud.name;
+        const TopologyDetection& want = **one;
+        for (const std::size_t threads : testing::kThreadCounts) {
+            const testing::ScopedThreadCount env(threads);
+            const auto got = topology::detect(cloud.points, std::nullopt);
+            ASSERT_TRUE(got.has_value()) << cloud.name;
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(got->step_i), std::bit_cast<std::uint64_t>(want.step_i)) << cloud.name;
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(got->step_j), std::bit_cast<std::uint64_t>(want.step_j)) << cloud.name;
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(got->azimuth), std::bit_cast<std::uint64_t>(want.azimuth)) << cloud.name;
+            expect_same_walk(topology::LatticeLabels{want.refused, want.labels, want.conflicts, want.blocks}, got->labels,
+                             got->refused, got->conflicts, got->blocks,
+                             cloud.name + " with " + std::to_string(threads) + " threads");
+        }
+    }
+}
 
 TEST(TopologyReport, LargestBlockIsZeroWithoutBlocks) {
     TopologyDetection d;
