@@ -203,7 +203,10 @@ inline double box_far_d2(double xmin, double ymin, double xmax, double ymax, dou
 /// `geometry::PointIndex` does (same squared distances, ascending (squared
 /// distance, index) order, boundary included) but with flat storage and no
 /// sorting of whole answers: the walk over a scattered cloud asks it several
-/// million small questions.
+/// million small questions. Its answers name an entry by its tree position
+/// (see `spatial_order()`), while their order still goes by the caller's
+/// index, so a detection can work on the points in tree order, where points
+/// close in space lie close in memory.
 class PlanarTree {
 public:
     explicit PlanarTree(std::span<const std::array<double, 2>> points)
@@ -220,10 +223,17 @@ public:
 
     std::size_t size() const { return ids_.size(); }
 
-    /// The point indices in tree order: neighbours in space are mostly
-    /// neighbours in this order, so per-point queries made in it share cached
-    /// memory.
+    /// The caller's point index of every tree position: neighbours in space
+    /// are mostly neighbours in this order, so per-point queries made in it
+    /// share cached memory.
     std::span<const std::size_t> spatial_order() const { return ids_; }
+
+    /// The order of answers: squared distance, then the caller's index of the
+    /// two tree positions.
+    bool less(const geometry::Neighbor& a, const geometry::Neighbor& b) const {
+        if (a.dist2 != b.dist2) return a.dist2 < b.dist2;
+        return ids_[a.index] < ids_[b.index];
+    }
 
     /// Replaces `out` by the k nearest entries to (x, y) in ascending
     /// (dist2, index) order (all of them when fewer); empty for a non-finite
@@ -272,7 +282,7 @@ public:
         // Scratch of this thread: the per-point passes run on several.
         static thread_local std::vector<HeapItem> heap;
         heap.clear();
-        heap.push_back({box_d2(nodes_[0].xmin, nodes_[0].ymin, nodes_[0].xmax, nodes_[0].ymax, x, y), 0, true});
+        heap.push_back({box_d2(nodes_[0].xmin, nodes_[0].ymin, nodes_[0].xmax, nodes_[0].ymax, x, y), 0, true, 0});
         std::size_t seen = 0;
         while (!heap.empty() && seen < limit) {
             std::pop_heap(heap.begin(), heap.end(), later);
@@ -280,20 +290,20 @@ public:
             heap.pop_back();
             if (!item.node) {
                 if (seen++ < skip) continue;
-                if (!visit(geometry::Neighbor{item.key, item.d2})) return;
+                if (!visit(geometry::Neighbor{item.pos, item.d2})) return;
                 continue;
             }
             const Node& node = nodes_[item.key];
             if (node.left == kNone) {
                 for (std::size_t e = node.begin; e < node.end; ++e) {
-                    heap.push_back({sq_dist(xs_[e], ys_[e], x, y), ids_[e], false});
+                    heap.push_back({sq_dist(xs_[e], ys_[e], x, y), ids_[e], false, e});
                     std::push_heap(heap.begin(), heap.end(), later);
                 }
                 continue;
             }
             for (const std::size_t c : {node.left, node.right}) {
                 const Node& child = nodes_[c];
-                heap.push_back({box_d2(child.xmin, child.ymin, child.xmax, child.ymax, x, y), c, true});
+                heap.push_back({box_d2(child.xmin, child.ymin, child.xmax, child.ymax, x, y), c, true, 0});
                 std::push_heap(heap.begin(), heap.end(), later);
             }
         }
@@ -327,20 +337,20 @@ public:
             bool overflow = false;
             // Nodes lying wholly before `last` were handed out with the rings
             // before and are not walked again.
+            const std::size_t last_id = ids_[last.index];
             gather_positions(climb(near, x, y, next), x, y, next, last.dist2, [&](std::size_t e, double d2) {
-                const std::size_t index = ids_[e];
-                if (d2 < last.dist2 || (d2 == last.dist2 && index <= last.index)) return;
+                if (d2 < last.dist2 || (d2 == last.dist2 && ids_[e] <= last_id)) return;
                 if (ring.size() == kMaxRing) {
                     overflow = true;
                     return;
                 }
-                ring.push_back({index, d2});
+                ring.push_back({e, d2});
             });
             if (overflow) {
                 visit_nearest(x, y, seen, limit, visit);
                 return;
             }
-            std::sort(ring.begin(), ring.end(), neighbour_less);
+            std::sort(ring.begin(), ring.end(), [this](const auto& a, const auto& b) { return less(a, b); });
             for (const auto& nb : ring) {
                 if (!visit(nb)) return;
                 if (++seen == limit) return;
@@ -351,17 +361,10 @@ public:
         }
     }
 
-    /// Calls `visit(index, dist2)` for every entry whose squared distance
+    /// Calls `visit(position, dist2)` for every entry whose squared distance
     /// from (x, y) is at most radius², in no particular order. Nothing for a
-    /// non-finite position or a negative or NaN radius.
-    template <class F>
-    void for_each_within(double x, double y, double radius, F&& visit) const {
-        if (ids_.empty() || !std::isfinite(x) || !std::isfinite(y) || !(radius >= 0.0)) return;
-        gather(x, y, radius * radius, visit);
-    }
-
-    /// As `for_each_within`, naming each entry by its position in
-    /// `spatial_order()` instead of its index.
+    /// non-finite position or a negative or NaN radius. `near` as in
+    /// `nearest_k`.
     template <class F>
     void for_each_within_by_position(double x, double y, double radius, F&& visit, std::size_t near = kNone) const {
         if (ids_.empty() || !std::isfinite(x) || !std::isfinite(y) || !(radius >= 0.0)) return;
@@ -373,11 +376,6 @@ private:
     static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
     static constexpr std::size_t kLeaf = 8;
     static constexpr std::size_t kMaxRing = 512;
-
-    template <class F>
-    void gather(double x, double y, double r2, F&& visit) const {
-        gather_positions(0, x, y, r2, -1.0, [&](std::size_t e, double d2) { visit(ids_[e], d2); });
-    }
 
     /// `visit(position, dist2)` for every entry with dist2 <= r2, skipping
     /// nodes whose every entry has a dist2 below `inner_d2`.
@@ -490,12 +488,14 @@ private:
                 continue;
             if (node.left == kNone) {
                 for (std::size_t e = node.begin; e < node.end; ++e) {
-                    const geometry::Neighbor c{ids_[e], sq_dist(xs_[e], ys_[e], x, y)};
+                    const geometry::Neighbor c{e, sq_dist(xs_[e], ys_[e], x, y)};
                     if (out.size() == k) {
-                        if (!neighbour_less(c, out.back())) continue;
+                        if (!less(c, out.back())) continue;
                         out.pop_back();
                     }
-                    out.insert(std::upper_bound(out.begin(), out.end(), c, neighbour_less), c);
+                    out.insert(std::upper_bound(out.begin(), out.end(), c,
+                                                [this](const auto& a, const auto& b) { return less(a, b); }),
+                               c);
                 }
                 continue;
             }
@@ -514,12 +514,13 @@ private:
         }
     }
 
-    /// A node (key: node id) or an entry (key: point index) waiting in the
-    /// best-first search.
+    /// A node (key: node id) or an entry (key: the caller's point index, pos:
+    /// its tree position) waiting in the best-first search.
     struct HeapItem {
         double d2;
         std::size_t key;
         bool node;
+        std::size_t pos;
     };
 
     std::vector<std::size_t> ids_;
@@ -830,8 +831,6 @@ struct IndexQueries {
                    std::size_t /*near*/ = 0) const {
         out = index.nearest_k(x, y, k);
     }
-    /// No particular order: callers go by index.
-    std::span<const std::size_t> spatial_order() const { return {}; }
     template <class F>
     void visit_nearest(double x, double y, std::size_t skip, std::size_t limit, F&& visit) const {
         if (limit == 0) {
@@ -903,14 +902,12 @@ public:
         if (!cache) return;
         table_.resize(points.size() * kCached);
         counts_.resize(points.size());
-        const auto order = queries.spatial_order();
         // Every point's row of the table is its own: the rows are filled on
         // several threads, each with its own scratch.
         for_each_point<Queries>(points.size(), 2000, [&](std::size_t k0, std::size_t k1) {
             std::vector<geometry::Neighbor> found;
-            for (std::size_t k = k0; k < k1; ++k) {
-                const std::size_t p = order.empty() ? k : order[k];
-                queries.nearest_k(points[p][0], points[p][1], kCached, found, order.empty() ? kNoHint : k);
+            for (std::size_t p = k0; p < k1; ++p) {
+                queries.nearest_k(points[p][0], points[p][1], kCached, found, p);
                 std::copy(found.begin(), found.end(), table_.begin() + static_cast<std::ptrdiff_t>(p * kCached));
                 counts_[p] = static_cast<std::uint8_t>(found.size());
             }
@@ -972,9 +969,15 @@ std::optional<double> nonzero_from(Neighbours<Q>& nbs, std::span<const std::arra
     return found;
 }
 
+/// The element of the caller's point `p`: `element_of[p]`, or p itself when
+/// the map is empty (the points are in the caller's order).
+inline std::size_t element(std::span<const std::size_t> element_of, std::size_t p) {
+    return element_of.empty() ? p : element_of[p];
+}
+
 template <class Q>
 Result<double> cell_size(Neighbours<Q>& nbs, std::span<const std::array<double, 2>> points,
-                         std::optional<double> nominal_cell) {
+                         std::span<const std::size_t> element_of, std::optional<double> nominal_cell) {
     double base = 0.0;
     if (nominal_cell) {
         base = *nominal_cell;
@@ -991,8 +994,10 @@ Result<double> cell_size(Neighbours<Q>& nbs, std::span<const std::array<double, 
     if (!(std::isfinite(base) && base > 0.0)) return fail(inference("could not detect a positive cell size"));
 
     const double range = 1.4 * base;
+    // The sums go in the caller's point order.
     Histogram<240> hist;
-    for (std::size_t p = 0; p < points.size(); ++p) {
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        const std::size_t p = element(element_of, k);
         for (const auto& nb : nbs.first(p, 6)) {
             const double d = dist(points[p], points[nb.index]);
             if (d > 0.0 && d <= range) hist.add(bin_of<240>(d, range), d);
@@ -1004,13 +1009,16 @@ Result<double> cell_size(Neighbours<Q>& nbs, std::span<const std::array<double, 
 }
 
 template <class Q>
-Result<double> azimuth(Neighbours<Q>& nbs, std::span<const std::array<double, 2>> points, double cell) {
+Result<double> azimuth(Neighbours<Q>& nbs, std::span<const std::array<double, 2>> points,
+                       std::span<const std::size_t> element_of, double cell) {
     double c = 0.0;
     double s = 0.0;
     std::uint64_t n = 0;
     const double lo = 0.7 * cell;
     const double hi = 1.3 * cell;
-    for (std::size_t p = 0; p < points.size(); ++p) {
+    // The sums go in the caller's point order.
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        const std::size_t p = element(element_of, k);
         for (const auto& nb : nbs.first(p, 5)) {
             const auto& q = points[nb.index];
             const double dx = q[0] - points[p][0];
@@ -1029,17 +1037,18 @@ Result<double> azimuth(Neighbours<Q>& nbs, std::span<const std::array<double, 2>
 
 template <class Q>
 Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const std::array<double, 2>> points,
-                                             std::array<double, 2> ui, std::array<double, 2> uj, double cell) {
+                                             std::span<const std::size_t> element_of, std::array<double, 2> ui,
+                                             std::array<double, 2> uj, double cell) {
     const double reach = 20.0 * cell;
     // Entries whose squared distance exceeds this lie beyond the reach
     // whatever the rounding (unless squares underflow: then no bound).
     double stop_d2 = reach * reach * (1.0 + 0x1p-30);
     if (!(stop_d2 >= 0x1p-900)) stop_d2 = kInf;
-    // The walks go in spatial order, which keeps the memory they touch warm;
-    // the histograms then take the results in index order, so their sums are
-    // the same as with the walks made by index.
+    // The walks go in the points' own order (spatial when the points are in
+    // tree order), which keeps the memory they touch warm; the histograms
+    // then take the results in the caller's order, so their sums are the same
+    // as with the walks made in it.
     std::vector<std::array<double, 4>> bests(points.size());
-    const auto order = nbs.queries().spatial_order();
     // Which best an offset feeds: 0 and 1 the shortest positive and negative
     // projection on ui, 2 and 3 on uj; -1 none. The two axis tests exclude
     // each other.
@@ -1069,18 +1078,17 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
         return !complete(best);
     };
     for_each_point<Q>(points.size(), 20000, [&](std::size_t k0, std::size_t k1) {
-        for (std::size_t k = k0; k < k1; ++k) {
-            const std::size_t p = order.empty() ? k : order[k];
+        for (std::size_t p = k0; p < k1; ++p) {
             // Shortest positive and negative projection on ui, then on uj.
             std::array<double, 4>& best = bests[p];
             best = {kInf, kInf, kInf, kInf};
-            nbs.visit(p, 64, [&](const geometry::Neighbor& nb) { return step(best, p, nb); }, stop_d2,
-                      order.empty() ? kNoHint : k);
+            nbs.visit(p, 64, [&](const geometry::Neighbor& nb) { return step(best, p, nb); }, stop_d2, p);
         }
     });
     Histogram<512> hist_i;
     Histogram<512> hist_j;
-    for (const auto& best : bests) {
+    for (std::size_t p = 0; p < points.size(); ++p) {
+        const auto& best = bests[element(element_of, p)];
         for (int k = 0; k < 2; ++k)
             if (std::isfinite(best[k])) hist_i.add(bin_of<512>(best[k], reach), best[k]);
         for (int k = 2; k < 4; ++k)
@@ -1114,14 +1122,14 @@ Result<double> detect_cell_size(const geometry::PointIndex& index, std::span<con
                                 std::optional<double> nominal_cell) {
     const IndexQueries queries{index};
     Neighbours nbs(queries, points, false);
-    return cell_size(nbs, points, nominal_cell);
+    return cell_size(nbs, points, {}, nominal_cell);
 }
 
 Result<double> detect_azimuth(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points,
                               double cell) {
     const IndexQueries queries{index};
     Neighbours nbs(queries, points, false);
-    return azimuth(nbs, points, cell);
+    return azimuth(nbs, points, {}, cell);
 }
 
 Result<std::pair<double, double>> detect_axis_steps(const geometry::PointIndex& index,
@@ -1129,7 +1137,7 @@ Result<std::pair<double, double>> detect_axis_steps(const geometry::PointIndex& 
                                                     std::array<double, 2> ui, std::array<double, 2> uj, double cell) {
     const IndexQueries queries{index};
     Neighbours nbs(queries, points, false);
-    return axis_steps(nbs, points, ui, uj, cell);
+    return axis_steps(nbs, points, {}, ui, uj, cell);
 }
 
 namespace {
@@ -1388,22 +1396,28 @@ Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, 
     if (distinct.points.size() < 4)
         return fail(inference("topology detection requires at least four distinct finite points"));
 
-    // One flat tree serves every neighbour question (it answers exactly as the
-    // shared point index would), and one table of nearest entries serves the
-    // three measuring passes.
+    // One flat tree serves every neighbour question (it answers as the shared
+    // point index would), and one table of nearest entries serves the three
+    // measuring passes.
     const PlanarTree tree(distinct.points);
-    Neighbours nbs(tree, distinct.points, true);
-    VZ_ASSIGN_OR_RETURN(const double cell, cell_size(nbs, distinct.points, nominal_cell));
-    VZ_ASSIGN_OR_RETURN(const double theta, azimuth(nbs, distinct.points, cell));
+    // Everything below works on the points in tree order, where the points a
+    // step looks at one after another mostly lie close in memory too; ties
+    // and sums still go by the caller's order (`position` maps a caller's
+    // index to its tree position).
+    const auto order = tree.spatial_order();
+    std::vector<std::array<double, 2>> tree_points(distinct.points.size());
+    std::vector<std::size_t> position(distinct.points.size());
+    for (std::size_t e = 0; e < tree_points.size(); ++e) {
+        tree_points[e] = distinct.points[order[e]];
+        position[order[e]] = e;
+    }
+    Neighbours nbs(tree, tree_points, true);
+    VZ_ASSIGN_OR_RETURN(const double cell, cell_size(nbs, tree_points, position, nominal_cell));
+    VZ_ASSIGN_OR_RETURN(const double theta, azimuth(nbs, tree_points, position, cell));
     const double c = std::cos(theta);
     const double s = std::sin(theta);
-    VZ_ASSIGN_OR_RETURN(const auto steps, axis_steps(nbs, distinct.points, {c, s}, {-s, c}, cell));
+    VZ_ASSIGN_OR_RETURN(const auto steps, axis_steps(nbs, tree_points, position, {c, s}, {-s, c}, cell));
     const auto [step_i, step_j] = steps;
-
-    // The walk runs over the points in tree order, where the points it visits
-    // one after another mostly lie close in memory too.
-    std::vector<std::array<double, 2>> tree_points(distinct.points.size());
-    for (std::size_t e = 0; e < tree_points.size(); ++e) tree_points[e] = distinct.points[tree.spatial_order()[e]];
 
     LatticeLabels walk =
         walk_lattice(TreeOrderQueries{tree}, tree_points, tree.spatial_order(), {step_i * c, step_i * s},
