@@ -19,6 +19,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kRadToDeg = 57.29577951308232;
 /// No tree position to start a search from.
 constexpr std::size_t kNoHint = std::numeric_limits<std::size_t>::max();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 Error inference(const char* message) { return Error::geometry_inference(message); }
 
@@ -975,6 +976,36 @@ inline std::size_t element(std::span<const std::size_t> element_of, std::size_t 
     return element_of.empty() ? p : element_of[p];
 }
 
+/// Hands every term that `produce(k, terms)` appends for k = 0, 1, … to
+/// `consume`, in that order. The terms of a window of points are produced on
+/// several threads (each chunk into its own list), then consumed in order on
+/// the calling thread, so sums over them come out as from one loop.
+template <class Q, class T, class Produce, class Consume>
+void ordered_terms(std::size_t count, std::uint64_t work_per_point, Produce&& produce, Consume&& consume) {
+    if constexpr (!std::is_same_v<Q, PlanarTree>) {
+        std::vector<T> terms;
+        for (std::size_t k = 0; k < count; ++k) {
+            terms.clear();
+            produce(k, terms);
+            for (const T& t : terms) consume(t);
+        }
+    } else {
+        constexpr std::size_t kWindow = std::size_t{1} << 16;
+        const std::size_t chunk = std::max<std::size_t>(parallel::chunk_items(work_per_point), 256);
+        std::vector<std::vector<T>> parts((std::min(count, kWindow) + chunk - 1) / chunk);
+        for (std::size_t w = 0; w < count; w += kWindow) {
+            const std::size_t n = std::min(kWindow, count - w);
+            parallel::for_each_chunk(n, chunk, [&](std::size_t b, std::size_t e) {
+                std::vector<T>& part = parts[b / chunk];
+                part.clear();
+                for (std::size_t k = b; k < e; ++k) produce(w + k, part);
+            });
+            for (std::size_t c = 0; c * chunk < n; ++c)
+                for (const T& t : parts[c]) consume(t);
+        }
+    }
+}
+
 template <class Q>
 Result<double> cell_size(Neighbours<Q>& nbs, std::span<const std::array<double, 2>> points,
                          std::span<const std::size_t> element_of, std::optional<double> nominal_cell) {
@@ -982,10 +1013,15 @@ Result<double> cell_size(Neighbours<Q>& nbs, std::span<const std::array<double, 
     if (nominal_cell) {
         base = *nominal_cell;
     } else {
+        // The median does not depend on the order of the list.
+        std::vector<double> found(points.size());
+        for_each_point<Q>(points.size(), 200, [&](std::size_t k0, std::size_t k1) {
+            for (std::size_t p = k0; p < k1; ++p) found[p] = nonzero_from(nbs, points, p).value_or(kNaN);
+        });
         std::vector<double> nearest;
         nearest.reserve(points.size());
-        for (std::size_t p = 0; p < points.size(); ++p)
-            if (auto d = nonzero_from(nbs, points, p)) nearest.push_back(*d);
+        for (const double d : found)
+            if (!std::isnan(d)) nearest.push_back(d);
         if (nearest.empty()) return fail(inference("no neighbouring points to detect a cell size"));
         const std::size_t mid = nearest.size() / 2;
         std::nth_element(nearest.begin(), nearest.begin() + static_cast<std::ptrdiff_t>(mid), nearest.end());
@@ -996,13 +1032,16 @@ Result<double> cell_size(Neighbours<Q>& nbs, std::span<const std::array<double, 
     const double range = 1.4 * base;
     // The sums go in the caller's point order.
     Histogram<240> hist;
-    for (std::size_t k = 0; k < points.size(); ++k) {
-        const std::size_t p = element(element_of, k);
-        for (const auto& nb : nbs.first(p, 6)) {
-            const double d = dist(points[p], points[nb.index]);
-            if (d > 0.0 && d <= range) hist.add(bin_of<240>(d, range), d);
-        }
-    }
+    ordered_terms<Q, double>(
+        points.size(), 200,
+        [&](std::size_t k, std::vector<double>& terms) {
+            const std::size_t p = element(element_of, k);
+            for (const auto& nb : nbs.first(p, 6)) {
+                const double d = dist(points[p], points[nb.index]);
+                if (d > 0.0 && d <= range) terms.push_back(d);
+            }
+        },
+        [&](double d) { hist.add(bin_of<240>(d, range), d); });
     const auto cell = hist.modal_mean();
     if (!cell) return fail(inference("could not detect a cell size from neighbour steps"));
     return *cell;
@@ -1017,20 +1056,25 @@ Result<double> azimuth(Neighbours<Q>& nbs, std::span<const std::array<double, 2>
     const double lo = 0.7 * cell;
     const double hi = 1.3 * cell;
     // The sums go in the caller's point order.
-    for (std::size_t k = 0; k < points.size(); ++k) {
-        const std::size_t p = element(element_of, k);
-        for (const auto& nb : nbs.first(p, 5)) {
-            const auto& q = points[nb.index];
-            const double dx = q[0] - points[p][0];
-            const double dy = q[1] - points[p][1];
-            const double d = std::hypot(dx, dy);
-            if (d < lo || d > hi) continue;
-            const double a = std::atan2(dy, dx);
-            c += std::cos(4.0 * a);
-            s += std::sin(4.0 * a);
+    ordered_terms<Q, std::array<double, 2>>(
+        points.size(), 500,
+        [&](std::size_t k, std::vector<std::array<double, 2>>& terms) {
+            const std::size_t p = element(element_of, k);
+            for (const auto& nb : nbs.first(p, 5)) {
+                const auto& q = points[nb.index];
+                const double dx = q[0] - points[p][0];
+                const double dy = q[1] - points[p][1];
+                const double d = std::hypot(dx, dy);
+                if (d < lo || d > hi) continue;
+                const double a = std::atan2(dy, dx);
+                terms.push_back({std::cos(4.0 * a), std::sin(4.0 * a)});
+            }
+        },
+        [&](const std::array<double, 2>& t) {
+            c += t[0];
+            s += t[1];
             ++n;
-        }
-    }
+        });
     if (n == 0) return fail(inference("could not detect a grid azimuth: no neighbour steps near the detected cell"));
     return std::atan2(s, c) / 4.0;
 }
