@@ -1,5 +1,8 @@
 #include "foundation/format.hpp"
 
+#include <fmt/format.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -23,43 +26,43 @@ bool special(double x, std::string& out) {
 
 }  // namespace
 
+char* put_num(char* p, double x) {
+    if (std::isnan(x)) return std::copy_n("NaN", 3, p);
+    if (std::isinf(x)) return x > 0 ? std::copy_n("inf", 3, p) : std::copy_n("-inf", 4, p);
+    if (std::signbit(x)) *p++ = '-';
+    if (x == 0.0) {
+        *p++ = '0';
+        return p;
+    }
+    // The shortest digits that read back to x and their decimal exponent
+    // (trailing zeros removed), laid out positionally. (The fixed format of
+    // to_chars would write the exact expansion of a large double, such as
+    // 99999999999999991611392 for 1e23.)
+    const auto dec = fmt::detail::dragonbox::to_decimal(std::fabs(x));
+    char digits[20];
+    char* const dend = digits + sizeof digits;
+    char* d = dend;
+    for (std::uint64_t m = dec.significand; m != 0; m /= 10) *--d = static_cast<char>('0' + m % 10);
+    const int n = static_cast<int>(dend - d);
+    const int point = n + dec.exponent;  // digits before the decimal point
+    if (dec.exponent >= 0) {
+        p = std::copy(d, dend, p);
+        return std::fill_n(p, dec.exponent, '0');
+    }
+    if (point > 0) {
+        p = std::copy(d, d + point, p);
+        *p++ = '.';
+        return std::copy(d + point, dend, p);
+    }
+    *p++ = '0';
+    *p++ = '.';
+    p = std::fill_n(p, -point, '0');
+    return std::copy(d, dend, p);
+}
+
 std::string num(double x) {
-    std::string out;
-    if (special(x, out)) return out;
-    // The shortest digits that read back to x, laid out positionally. (The
-    // fixed format of to_chars would write the exact expansion of a large
-    // double, such as 99999999999999991611392 for 1e23.)
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
-    std::string_view sci(buf, static_cast<std::size_t>(r.ptr - buf));  // "-1.2345e+17"
-    if (sci.front() == '-') {
-        out += '-';
-        sci.remove_prefix(1);
-    }
-    const std::size_t e = sci.find('e');
-    std::string digits;
-    for (char c : sci.substr(0, e))
-        if (c != '.') digits += c;
-    std::string_view exp_text = sci.substr(e + 1);
-    if (exp_text.front() == '+') exp_text.remove_prefix(1);
-    int exp = 0;
-    std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exp);
-    // Digits before the decimal point.
-    const long point = static_cast<long>(exp) + 1;
-    const long n = static_cast<long>(digits.size());
-    if (point <= 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-point), '0');
-        out += digits;
-    } else if (point >= n) {
-        out += digits;
-        out.append(static_cast<std::size_t>(point - n), '0');
-    } else {
-        out.append(digits, 0, static_cast<std::size_t>(point));
-        out += '.';
-        out.append(digits, static_cast<std::size_t>(point));
-    }
-    return out;
+    char buf[kMaxNumText];
+    return std::string(buf, put_num(buf, x));
 }
 
 std::string debug_num(double x) {

@@ -6,6 +6,7 @@
 /// "inf", "-inf"); `debug_num(x)` gives the debug form ("12.0", "1e16",
 /// "1.5e-5"); `fixed(x, p)` gives exactly p decimals.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,6 +16,15 @@ namespace vz {
 /// Shortest round-trip decimal without exponent; integral values without a
 /// fractional part; NaN, inf, -inf.
 std::string num(double x);
+
+/// Longest text `put_num` writes: the positional form of the smallest
+/// subnormal ("0." and 323 zeros before its digit) or of the largest double
+/// (309 digits), with a sign.
+inline constexpr std::size_t kMaxNumText = 330;
+
+/// Writes `num(x)` at `out`, which has room for `kMaxNumText` bytes, and
+/// returns its end: for writers that put many numbers into one buffer.
+char* put_num(char* out, double x);
 
 /// Debug form: decimal with at least one fractional digit, exponent form
 /// ("1e16", "1.5e-5") when |x| >= 1e16 or 0 < |x| < 1e-4; NaN, inf, -inf.

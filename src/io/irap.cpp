@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <array>
-#include <span>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <span>
 
 #include "foundation/format.hpp"
 #include "io/text.hpp"
@@ -184,54 +184,14 @@ Result<SurfaceData> read_classic(const std::filesystem::path& path) {
 
 namespace {
 
-/// Longest number text: the positional form of the smallest subnormal
-/// ("0." and 323 zeros before its digit) or of the largest double (309
-/// digits), with a sign.
-constexpr std::size_t kMaxNumberText = 330;
-
-/// Writes the number text of `v` at `p` and returns its end: the shortest
-/// digit string that reads back to `v`, laid out positionally (25 for 25.0,
-/// 0.0000001 for 1e-7, 1e21 as 1 and 21 zeros), "-0" for negative zero,
-/// "NaN", "inf", "-inf".
-char* put_number(char* p, double v) {
-    if (std::isnan(v)) return std::copy_n("NaN", 3, p);
-    if (std::isinf(v)) return v > 0 ? std::copy_n("inf", 3, p) : std::copy_n("-inf", 4, p);
-    if (std::signbit(v)) *p++ = '-';
-    if (v == 0.0) {
-        *p++ = '0';
-        return p;
-    }
-    // The shortest digits and their decimal exponent, trailing zeros removed.
-    const auto dec = fmt::detail::dragonbox::to_decimal(std::fabs(v));
-    char digits[20];
-    char* const dend = digits + sizeof digits;
-    char* d = dend;
-    for (std::uint64_t m = dec.significand; m != 0; m /= 10) *--d = static_cast<char>('0' + m % 10);
-    const int n = static_cast<int>(dend - d);
-    const int point = n + dec.exponent;  // digits before the decimal point
-    if (dec.exponent >= 0) {
-        p = std::copy(d, dend, p);
-        return std::fill_n(p, dec.exponent, '0');
-    }
-    if (point > 0) {
-        p = std::copy(d, d + point, p);
-        *p++ = '.';
-        return std::copy(d + point, dend, p);
-    }
-    *p++ = '0';
-    *p++ = '.';
-    p = std::fill_n(p, -point, '0');
-    return std::copy(d, dend, p);
-}
-
 /// A growing text that hands out room for the next piece of at most
-/// `kMaxNumberText` bytes and keeps the bytes used.
+/// `kMaxNumText` bytes and keeps the bytes used.
 class TextSink {
 public:
-    explicit TextSink(std::size_t expected) { text_.resize(std::max<std::size_t>(expected, 4 * kMaxNumberText)); }
+    explicit TextSink(std::size_t expected) { text_.resize(std::max<std::size_t>(expected, 4 * kMaxNumText)); }
     /// Room for one more piece.
     char* room() {
-        if (text_.size() - used_ < 2 * kMaxNumberText) text_.resize(2 * text_.size());
+        if (text_.size() - used_ < 2 * kMaxNumText) text_.resize(2 * text_.size());
         return text_.data() + used_;
     }
     void commit(char* end) { used_ = static_cast<std::size_t>(end - text_.data()); }
@@ -239,7 +199,7 @@ public:
         char* p = room();
         commit(std::copy(s.begin(), s.end(), p));
     }
-    void put(double v) { commit(put_number(room(), v)); }
+    void put(double v) { commit(put_num(room(), v)); }
     void put(char c) {
         char* p = room();
         *p++ = c;
@@ -256,11 +216,6 @@ private:
 };
 
 }  // namespace
-
-std::string number_text(double v) {
-    char buf[kMaxNumberText];
-    return std::string(buf, put_number(buf, v));
-}
 
 Result<std::string> classic_text(const GridGeometry& g, const Grid2& values) {
     if (values.ncol() != g.ncol || values.nrow() != g.nrow)
@@ -294,7 +249,7 @@ Result<std::string> classic_text(const GridGeometry& g, const Grid2& values) {
         for (std::size_t i = 0; i < nc; ++i, ++k) {
             const double v = data[i * nr + j];
             char* p = out.room();
-            p = std::isnan(v) ? std::copy_n("9999900", 7, p) : put_number(p, v);
+            p = std::isnan(v) ? std::copy_n("9999900", 7, p) : put_num(p, v);
             *p++ = (k % 6 == 5) ? '\n' : ' ';
             out.commit(p);
         }

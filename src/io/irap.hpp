@@ -49,11 +49,6 @@ Result<std::uint64_t> next_integer(TokenStream& tokens, std::string_view field);
 /// The next token as a real field (the readers' number syntax).
 Result<double> next_number(TokenStream& tokens, std::string_view field);
 
-/// A real as the IRAP classic writer puts it: the shortest digit string that
-/// reads back to the same double, laid out positionally without exponent
-/// (25, 0.1, 0.0000001, 1e21 as 1 and 21 zeros), "-0", "NaN", "inf", "-inf".
-std::string number_text(double v);
-
 /// The text of an IRAP classic file for a lattice and its values (shape
 /// (ncol, nrow), NaN written as 9999900), byte for byte as the writer puts
 /// it. `GeometryMismatch` "save_irap_classic: values shape [c, r] != grid

@@ -1,10 +1,6 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <bit>
-
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -169,63 +165,6 @@ TEST(IrapClassic, ReadFailures) {
     auto missing = irap::read_classic(dir.path("absent.irap"));
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().kind(), ErrorKind::Io);
-}
-
-// The writer's number text against a plain reference: the shortest digits
-// as the standard library's scientific form gives them, laid out
-// positionally here.
-std::string positional_reference(double v) {
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
-    std::string sci(buf, r.ptr);
-    std::string sign;
-    if (sci.front() == '-') {
-        sign = "-";
-        sci.erase(0, 1);
-    }
-    const std::size_t e = sci.find('e');
-    std::string digits = sci.substr(0, e);
-    digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
-    int exp10 = std::stoi(sci.substr(e + 1)) - static_cast<int>(digits.size()) + 1;
-    while (digits.size() > 1 && digits.back() == '0') digits.pop_back(), ++exp10;
-    if (digits == "0") return sign + "0";
-    const int point = static_cast<int>(digits.size()) + exp10;
-    if (exp10 >= 0) return sign + digits + std::string(static_cast<std::size_t>(exp10), '0');
-    if (point > 0) return sign + digits.substr(0, point) + "." + digits.substr(point);
-    return sign + "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
-}
-
-TEST(IrapClassicWriter, NumberTextIsTheShortestDigitsLaidOutPositionally) {
-    const double awkward[] = {0.0, -0.0, 25.0, -65.0, 0.1, 0.2, 0.3, 1.0 / 3.0, 2.0 / 3.0, 1e-7, 1e-5, 0.0001,
-                              2596.739, -2596.739, 9876543.21, 9999900.0, 9999899.999999998, 1e15, 1e16,
-                              1e21, -1e21, 1e22, 1e23, 1.2345678901234567e22, 9007199254740993.0,
-                              18446744073709551616.0, 123456789012345680000.0, 4.35e30, 5e-324, -5e-324,
-                              2.2250738585072014e-308, 2.225073858507201e-308, 1.7976931348623157e308,
-                              -1.7976931348623157e308, 0.1 + 0.2, 1500.0000000000002, 456789.12345678904,
-                              6543210.000000001, kNaN, kInf, -kInf};
-    for (const double v : awkward) EXPECT_EQ(irap::number_text(v), positional_reference(v)) << v;
-    // The Part's examples, and the form that differs from an exact expansion.
-    EXPECT_EQ(irap::number_text(1e21), "1" + std::string(21, '0'));
-    EXPECT_EQ(irap::number_text(1e23), "1" + std::string(23, '0'));
-    EXPECT_EQ(irap::number_text(1.2345678901234567e22), "12345678901234568000000");
-    EXPECT_EQ(irap::number_text(-0.0), "-0");
-    EXPECT_EQ(irap::number_text(1e-7), "0.0000001");
-
-    // Random bit patterns of every magnitude; below 2^53 the digits also equal
-    // the standard library's own positional form.
-    std::mt19937_64 rng(21);
-    for (int k = 0; k < 200000; ++k) {
-        const double v = std::bit_cast<double>(rng());
-        const std::string got = irap::number_text(v);
-        ASSERT_EQ(got, positional_reference(v)) << std::hexfloat << v;
-        if (std::isfinite(v) && std::fabs(v) < 0x1p53) {
-            char buf[400];
-            const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-            ASSERT_EQ(got, std::string(buf, r.ptr)) << std::hexfloat << v;
-        }
-    }
 }
 
 // Every grid value token reads as the readers' number syntax reads it, and a
