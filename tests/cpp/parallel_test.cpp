@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "parallel/machine.hpp"
 #include "parallel/parallel_for.hpp"
 #include "thread_count_util.hpp"
 
@@ -108,3 +114,38 @@ TEST(ForEachChunk, AllocationFailureReachesTheCaller) {
 
 }  // namespace
 }  // namespace vz::parallel
+
+TEST(MachineMemory, ControlGroupLimitTexts) {
+    struct Case {
+        const char* text;
+        std::optional<std::uint64_t> bytes;
+    };
+    const Case cases[] = {
+        {"max\n", std::nullopt},     {"8589934592\n", 8589934592ull}, {"1024", 1024ull},
+        {"0\n", std::nullopt},       {"", std::nullopt},              {"12abc\n", std::nullopt},
+        {"-5\n", std::nullopt},      {nullptr, std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(vz::parallel::parse_memory_limit(c.text), c.bytes) << (c.text ? c.text : "null");
+}
+
+TEST(MachineMemory, AnAddressSpaceLimitLowersTheBudget) {
+    const auto unlimited = vz::parallel::physical_memory_bytes();
+    ASSERT_TRUE(unlimited.has_value());
+    // In a child, so that the limit never touches this process; the child
+    // only reads limits and exits.
+    const std::uint64_t limit = *unlimited / 2;
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        rlimit as{};
+        getrlimit(RLIMIT_AS, &as);
+        as.rlim_cur = static_cast<rlim_t>(limit);
+        if (setrlimit(RLIMIT_AS, &as) != 0) _exit(2);
+        const auto bytes = vz::parallel::physical_memory_bytes();
+        _exit(bytes && *bytes == limit ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
