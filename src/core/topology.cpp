@@ -212,13 +212,17 @@ class PlanarTree {
 public:
     explicit PlanarTree(std::span<const std::array<double, 2>> points)
         : ids_(points.size()), leaf_of_(points.size(), 0) {
-        for (std::size_t k = 0; k < ids_.size(); ++k) ids_[k] = k;
-        if (!ids_.empty()) build(points, 0, ids_.size(), kNone);
-        xs_.resize(ids_.size());
-        ys_.resize(ids_.size());
-        for (std::size_t e = 0; e < ids_.size(); ++e) {
-            xs_[e] = points[ids_[e]][0];
-            ys_[e] = points[ids_[e]][1];
+        // The splits move the points themselves with their indices, so the
+        // comparisons read neighbouring memory instead of chasing indices.
+        std::vector<Item> items(points.size());
+        for (std::size_t k = 0; k < items.size(); ++k) items[k] = Item{points[k][0], points[k][1], k};
+        if (!items.empty()) build(items, 0, items.size(), kNone);
+        xs_.resize(items.size());
+        ys_.resize(items.size());
+        for (std::size_t e = 0; e < items.size(); ++e) {
+            xs_[e] = items[e].x;
+            ys_[e] = items[e].y;
+            ids_[e] = items[e].id;
         }
     }
 
@@ -409,17 +413,21 @@ private:
 
     // Median splits keep the depth at log2(n / kLeaf), far below the stack
     // size of the queries.
-    std::size_t build(std::span<const std::array<double, 2>> points, std::size_t begin, std::size_t end,
-                      std::size_t parent) {
+    /// A point with its index, as the build moves it.
+    struct Item {
+        double x, y;
+        std::size_t id;
+    };
+
+    std::size_t build(std::vector<Item>& items, std::size_t begin, std::size_t end, std::size_t parent) {
         const std::size_t id = nodes_.size();
         Node node{kInf, kInf, -kInf, -kInf, begin, end};
         node.parent = parent;
         for (std::size_t e = begin; e < end; ++e) {
-            const auto& p = points[ids_[e]];
-            node.xmin = std::min(node.xmin, p[0]);
-            node.ymin = std::min(node.ymin, p[1]);
-            node.xmax = std::max(node.xmax, p[0]);
-            node.ymax = std::max(node.ymax, p[1]);
+            node.xmin = std::min(node.xmin, items[e].x);
+            node.ymin = std::min(node.ymin, items[e].y);
+            node.xmax = std::max(node.xmax, items[e].x);
+            node.ymax = std::max(node.ymax, items[e].y);
         }
         nodes_.push_back(node);
         if (end - begin <= kLeaf) {
@@ -428,14 +436,16 @@ private:
         }
         const int axis = (node.xmax - node.xmin) >= (node.ymax - node.ymin) ? 0 : 1;
         const std::size_t mid = begin + (end - begin) / 2;
-        std::nth_element(ids_.begin() + static_cast<std::ptrdiff_t>(begin),
-                         ids_.begin() + static_cast<std::ptrdiff_t>(mid),
-                         ids_.begin() + static_cast<std::ptrdiff_t>(end), [&](std::size_t a, std::size_t b) {
-                             if (points[a][axis] != points[b][axis]) return points[a][axis] < points[b][axis];
-                             return a < b;
+        std::nth_element(items.begin() + static_cast<std::ptrdiff_t>(begin),
+                         items.begin() + static_cast<std::ptrdiff_t>(mid),
+                         items.begin() + static_cast<std::ptrdiff_t>(end), [axis](const Item& a, const Item& b) {
+                             const double ca = axis == 0 ? a.x : a.y;
+                             const double cb = axis == 0 ? b.x : b.y;
+                             if (ca != cb) return ca < cb;
+                             return a.id < b.id;
                          });
-        const std::size_t left = build(points, begin, mid, id);
-        const std::size_t right = build(points, mid, end, id);
+        const std::size_t left = build(items, begin, mid, id);
+        const std::size_t right = build(items, mid, end, id);
         nodes_[id].left = left;
         nodes_[id].right = right;
         return id;
