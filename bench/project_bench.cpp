@@ -169,6 +169,25 @@ void BM_Zstd3Decompress(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * payload_bytes());
 }
 
+/// A project of many small sections (model sections of a few bytes each):
+/// opening costs one lookup per section, not a scan of the manifest.
+void BM_ProjectOpenManySections(benchmark::State& state) {
+    const fs::path path = bench_path();
+    vz::GeoData g = vz::GeoData::make(vz::LengthUnit::Metres);
+    for (std::int64_t k = 0; k < state.range(0); ++k)
+        g.model_sections.insert({"model/" + std::to_string(k), vz::ModelSection{{}, {1, 2, 3}, 1}});
+    if (!vz::project::save(g, path)) state.SkipWithError("save failed");
+    for (auto _ : state) {
+        auto opened = vz::project::open(path);
+        if (!opened) state.SkipWithError(opened.error().display().c_str());
+        benchmark::DoNotOptimize(opened);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+    std::error_code ec;
+    fs::remove(path, ec);
+}
+
+BENCHMARK(BM_ProjectOpenManySections)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_ProjectEncodeOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Zstd3Compress)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_ProjectSave)->Unit(benchmark::kMillisecond)->Iterations(2);

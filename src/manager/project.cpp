@@ -194,7 +194,7 @@ Result<void> open_section(GeoData& p, const container::Container& c, const conta
                 fmt::format(".zedod contains duplicate surface name '{}' across surface kinds", entry.name)));
         }
     }
-    VZ_ASSIGN_OR_RETURN(container::Section section, container::read_section(c, entry.name));
+    VZ_ASSIGN_OR_RETURN(container::Section section, container::read_entry(c, entry));
     const std::uint32_t version = entry.version;
     if (kind == element::kWellKind) {
         VZ_ASSIGN_OR_RETURN(Well w, element::decode_well(version, section.data));

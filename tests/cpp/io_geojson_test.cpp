@@ -5,7 +5,7 @@
 
 #include "io/geojson.hpp"
 #include "io_test_util.hpp"
-#include "memory_limit.hpp"
+#include "child_process.hpp"
 
 namespace vz {
 namespace {

@@ -11,7 +11,7 @@
 #include "io/las.hpp"
 #include "io/text.hpp"
 #include "io_test_util.hpp"
-#include "memory_limit.hpp"
+#include "child_process.hpp"
 
 namespace vz {
 namespace {

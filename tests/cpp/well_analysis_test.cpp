@@ -15,7 +15,7 @@
 #include "core/log.hpp"
 #include "core/trajectory.hpp"
 #include "core/well.hpp"
-#include "memory_limit.hpp"
+#include "child_process.hpp"
 
 namespace vz {
 namespace {

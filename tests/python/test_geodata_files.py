@@ -1,12 +1,10 @@
 """Project files from Python: save, open, inspect, split, export and merge;
 their argument rules (paths are str only), the inspect dictionary, merge
-where the second file wins, and save holding the project for reading while
-the interpreter lock is released."""
+where the second file wins, and saves that write only their own temporary
+file."""
 
 import inspect
 import os
-import threading
-import time
 from pathlib import Path
 
 import pytest
@@ -273,58 +271,32 @@ def test_merge_with_a_missing_source_writes_nothing(tmp_path, grids):
     assert not dst.exists()
 
 
-def test_save_holds_the_project_for_reading_while_the_lock_is_released(tmp_path, grids):
-    """The save blocks inside its write (the temporary file is a FIFO that
-    nobody reads yet), with the interpreter lock released and the project
-    held for reading: changes fail at once, reads succeed."""
-    if not hasattr(os, "mkfifo"):
+@pytest.mark.parametrize("plant", ["fifo", "symlink"])
+def test_save_refuses_a_temporary_path_that_is_not_its_own_file(tmp_path, grids, plant):
+    """A pipe or a symbolic link planted at the temporary path is refused at
+    once: the save neither blocks on the pipe nor writes through the link,
+    the destination keeps its bytes and the project is free afterwards."""
+    if plant == "fifo" and not hasattr(os, "mkfifo"):
         pytest.skip("needs named pipes")
     geo = GeoData()
     geo.load_surface("s", grids[0])
     dst = tmp_path / "p.zedod"
-    fifo = tmp_path / "p.zedod.tmp"
-    os.mkfifo(fifo)
-    outcome = []
-
-    def run_save():
-        try:
-            geo.save(str(dst))
-            outcome.append(None)
-        except Exception as e:  # the write into a pipe cannot be flushed to disk
-            outcome.append(e)
-
-    saver = threading.Thread(target=run_save)
-    saver.start()
-    refused = None
-    try:
-        # Wait (without relying on any timing) until the save holds the
-        # project: from then on a change is refused.
-        deadline = time.monotonic() + 60
-        while refused is None and time.monotonic() < deadline:
-            try:
-                geo.set_tags(["probe"])
-                time.sleep(0.001)
-            except RuntimeError as e:
-                refused = str(e)
-        assert refused == "Already borrowed"
-        assert saver.is_alive()
-        assert geo.unit == "m" and geo.surface("s") is not None
-        with pytest.raises(RuntimeError, match="^Already borrowed$"):
-            geo.rename_surface("s", "t")
-        with pytest.raises(RuntimeError, match="^Already borrowed$"):
-            geo.load_surface("u", grids[1])
-    finally:
-        if refused:
-            # The saver holds the project and reaches the pipe: read it all.
-            with open(fifo, "rb") as pipe:
-                written = pipe.read()
-        else:
-            # Never block on a pipe the saver may not open.
-            os.close(os.open(fifo, os.O_RDONLY | os.O_NONBLOCK))
-            written = b""
-        saver.join()
-    assert written.startswith(b"KIO")
-    assert len(outcome) == 1
+    geo.save(str(dst))
+    before = dst.read_bytes()
+    tmp = tmp_path / "p.zedod.tmp"
+    victim = tmp_path / "victim"
+    victim.write_bytes(b"precious")
+    if plant == "fifo":
+        os.mkfifo(tmp)
+        why = "is not a regular file"
+    else:
+        os.symlink(victim, tmp)
+        why = "is a symbolic link"
+    with pytest.raises(ValueError) as info:
+        geo.save(str(dst))
+    assert str(info.value) == f"I/O error: temporary file '{tmp}' {why}"
+    assert dst.read_bytes() == before
+    assert victim.read_bytes() == b"precious"
     geo.rename_surface("s", "t")  # free again
 
 

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <fmt/format.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zstd.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <expected>
 #include <limits>
 #include <memory>
 #include <new>
@@ -174,7 +176,9 @@ Container::Container(Container&& other) noexcept
       data_start(other.data_start),
       element_schema_version(other.element_schema_version),
       fd_(std::exchange(other.fd_, -1)),
-      file_size_(other.file_size_) {}
+      file_size_(other.file_size_),
+      first_of_name_(std::move(other.first_of_name_)),
+      decoder_(std::move(other.decoder_)) {}
 
 Container& Container::operator=(Container&& other) noexcept {
     if (this != &other) {
@@ -184,6 +188,8 @@ Container& Container::operator=(Container&& other) noexcept {
         element_schema_version = other.element_schema_version;
         fd_ = std::exchange(other.fd_, -1);
         file_size_ = other.file_size_;
+        first_of_name_ = std::move(other.first_of_name_);
+        decoder_ = std::move(other.decoder_);
     }
     return *this;
 }
@@ -193,10 +199,29 @@ Container::~Container() {
 }
 
 const Entry* Container::find_entry(std::string_view name) const {
+    auto it = first_of_name_.find(name);
+    if (it != first_of_name_.end() && it->second < header.sections.size() &&
+        header.sections[it->second].name == name)
+        return &header.sections[it->second];
+    // The index describes the manifest as read; a header changed since is
+    // searched in full.
     for (const Entry& e : header.sections) {
         if (e.name == name) return &e;
     }
     return nullptr;
+}
+
+void Container::DecoderFree::operator()(ZSTD_DCtx_s* d) const { ZSTD_freeDCtx(d); }
+
+ZSTD_DCtx_s* Container::decoder() const {
+    if (!decoder_) decoder_.reset(ZSTD_createDCtx());
+    return decoder_.get();
+}
+
+void Container::index_names() {
+    first_of_name_.clear();
+    first_of_name_.reserve(header.sections.size());
+    for (std::size_t i = 0; i < header.sections.size(); ++i) first_of_name_.try_emplace(header.sections[i].name, i);
 }
 
 // ---------------------------------------------------------------- reading
@@ -249,6 +274,11 @@ ToolsResult<Container> open(const std::filesystem::path& path) {
     c.header = std::move(*header);
     c.data_start = kPrefixSize + std::uint64_t{manifest_len};
     c.element_schema_version = schema;
+    try {
+        c.index_names();
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(ToolsError::io_errno(ENOMEM));
+    }
     return c;
 }
 
@@ -268,63 +298,131 @@ ToolsResult<std::vector<std::uint8_t>> read_section_raw(const Container& c, std:
     return read_entry_payload(c, *e);
 }
 
-std::optional<std::vector<std::uint8_t>> decompress_frames(std::span<const std::uint8_t> payload) {
-    if (payload.empty()) return std::nullopt;
-    DCtxPtr ctx(ZSTD_createDCtx());
-    if (!ctx) return std::nullopt;
+namespace {
 
-    // The size stated in the first frame's header only guides the first
-    // reservation and is capped by what the payload could plausibly expand
-    // to; beyond that the buffer at most doubles, so memory follows the bytes
-    // actually produced.
-    const unsigned long long declared = ZSTD_getFrameContentSize(payload.data(), payload.size());
-    const bool known = declared != ZSTD_CONTENTSIZE_ERROR && declared != ZSTD_CONTENTSIZE_UNKNOWN;
-    const std::uint64_t plausible = static_cast<std::uint64_t>(payload.size()) * 64 + (std::uint64_t{1} << 20);
-    std::uint64_t capacity = known ? std::min<std::uint64_t>(declared, plausible)
-                                   : std::min<std::uint64_t>(static_cast<std::uint64_t>(payload.size()) * 4 + 65536,
-                                                             plausible);
+/// Why a payload did not decompress: not complete, valid frames (corrupt),
+/// or an output of `size` bytes that cannot be allocated.
+struct InflateFailure {
+    bool corrupt;
+    std::uint64_t size;
+};
 
+// A zstd block regenerates at most 128 KiB and takes at least four bytes (a
+// three-byte header and one byte of content), so no payload expands more
+// than 32768-fold: a frame stating a larger content size is lying.
+constexpr std::uint64_t kMaxExpansion = 32768;
+
+/// The content size the frames of a payload state together (skippable
+/// frames count nothing); none when a frame does not state it, or when the
+/// bytes are not a sequence of complete frames (`corrupt` set).
+std::optional<std::uint64_t> stated_size(std::span<const std::uint8_t> payload, bool& corrupt) {
+    std::uint64_t total = 0;
+    bool known = true;
+    std::size_t pos = 0;
+    while (pos < payload.size()) {
+        const std::uint8_t* p = payload.data() + pos;
+        const std::size_t left = payload.size() - pos;
+        const std::size_t frame = ZSTD_findFrameCompressedSize(p, left);
+        if (ZSTD_isError(frame) || frame == 0 || frame > left) {
+            corrupt = true;
+            return std::nullopt;
+        }
+        const bool skippable = left >= 4 && (load_u32le(p) & ZSTD_MAGIC_SKIPPABLE_MASK) == ZSTD_MAGIC_SKIPPABLE_START;
+        if (!skippable) {
+            const unsigned long long content = ZSTD_getFrameContentSize(p, left);
+            if (content == ZSTD_CONTENTSIZE_ERROR || (content != ZSTD_CONTENTSIZE_UNKNOWN &&
+                                                      __builtin_add_overflow(total, content, &total))) {
+                corrupt = true;
+                return std::nullopt;
+            }
+            if (content == ZSTD_CONTENTSIZE_UNKNOWN) known = false;
+        }
+        pos += frame;
+    }
+    if (!known) return std::nullopt;
+    return total;
+}
+
+/// Decompresses one or more concatenated frames into one buffer of exactly
+/// the output's size, allocated once: the size the frames state, or, when a
+/// frame does not state it, the size a first decoding pass counts. A frame
+/// that produces more than it states is corrupt.
+std::expected<std::vector<std::uint8_t>, InflateFailure> inflate(ZSTD_DCtx* ctx,
+                                                                  std::span<const std::uint8_t> payload) {
+    const auto corrupt = std::unexpected(InflateFailure{true, 0});
+    if (payload.empty()) return corrupt;
+    if (!ctx) return std::unexpected(InflateFailure{false, 0});
+    ZSTD_DCtx_reset(ctx, ZSTD_reset_session_only);
+    const std::uint64_t ceiling = static_cast<std::uint64_t>(payload.size()) * kMaxExpansion;
+    bool broken = false;
+    const std::optional<std::uint64_t> stated = stated_size(payload, broken);
+    if (broken) return corrupt;
+    std::uint64_t size = stated.value_or(0);
+    if (!stated) {
+        // Counting pass through a small window; nothing is kept.
+        std::vector<std::uint8_t> window(ZSTD_DStreamOutSize());
+        ZSTD_inBuffer in{payload.data(), payload.size(), 0};
+        std::uint64_t produced = 0;
+        std::size_t hint = 0;
+        bool full = false;
+        do {
+            ZSTD_outBuffer ob{window.data(), window.size(), 0};
+            hint = ZSTD_decompressStream(ctx, &ob, &in);
+            if (ZSTD_isError(hint)) return corrupt;
+            produced += ob.pos;
+            if (produced > ceiling) return corrupt;
+            full = ob.pos == ob.size;
+        } while (in.pos < in.size || (full && hint != 0));
+        if (hint != 0) return corrupt;  // the input ends inside a frame
+        size = produced;
+        ZSTD_DCtx_reset(ctx, ZSTD_reset_session_only);
+    } else if (size > ceiling) {
+        return corrupt;
+    }
+    if (size > std::numeric_limits<std::size_t>::max() / 2) return std::unexpected(InflateFailure{false, size});
     std::vector<std::uint8_t> out;
     try {
-        out.resize(static_cast<std::size_t>(capacity));
-        ZSTD_inBuffer in{payload.data(), payload.size(), 0};
-        std::size_t produced = 0;
-        for (;;) {
-            if (produced == out.size()) {
-                std::uint64_t grow = std::max<std::uint64_t>(2 * out.size(), out.size() + 65536);
-                if (known && declared > out.size()) grow = std::min<std::uint64_t>(grow, declared);
-                if (grow > std::numeric_limits<std::size_t>::max() / 2) return std::nullopt;
-                out.resize(static_cast<std::size_t>(grow));
-            }
-            ZSTD_outBuffer ob{out.data(), out.size(), produced};
-            const std::size_t hint = ZSTD_decompressStream(ctx.get(), &ob, &in);
-            produced = ob.pos;
-            if (ZSTD_isError(hint)) return std::nullopt;
-            if (in.pos == in.size) {
-                if (hint == 0) break;                           // last frame complete
-                if (produced < out.size()) return std::nullopt;  // input ends inside a frame
-            }
-        }
-        out.resize(produced);
-        if (out.capacity() - out.size() > out.size() / 4 + 65536) out.shrink_to_fit();
+        out.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
-        return std::nullopt;
+        return std::unexpected(InflateFailure{false, size});
     } catch (const std::length_error&) {
-        return std::nullopt;
+        return std::unexpected(InflateFailure{false, size});
     }
+    // One call over every frame: the output must be exactly the size found;
+    // a frame that would write past it fails here.
+    const std::size_t n = ZSTD_decompressDCtx(ctx, out.data(), out.size(), payload.data(), payload.size());
+    if (ZSTD_isError(n) || n != out.size()) return corrupt;
     return out;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> decompress_frames(std::span<const std::uint8_t> payload) {
+    DCtxPtr ctx(ZSTD_createDCtx());
+    auto out = inflate(ctx.get(), payload);
+    if (!out) return std::nullopt;
+    return std::move(*out);
+}
+
+ToolsResult<Section> read_entry(const Container& c, const Entry& e) {
+    Section s{e.kind, e.name, e.tags, {}, e.version};
+    auto raw = read_entry_payload(c, e);
+    if (!raw) return std::unexpected(std::move(raw).error());
+    auto data = inflate(c.decoder(), *raw);
+    raw = {};
+    if (!data) {
+        if (data.error().corrupt) return std::unexpected(ToolsError::parse(fmt::format("section '{}' corrupt", e.name)));
+        return std::unexpected(ToolsError::io(
+            fmt::format("section '{}' of {} bytes does not fit in memory", e.name, data.error().size)));
+    }
+    s.data = std::move(*data);
+    return s;
 }
 
 ToolsResult<Section> read_section(const Container& c, std::string_view name) {
     const Entry* e = c.find_entry(name);
     if (e == nullptr) return std::unexpected(ToolsError::not_found(fmt::format("section '{}'", name)));
-    Section s{e->kind, e->name, e->tags, {}, e->version};
-    auto raw = read_entry_payload(c, *e);
-    if (!raw) return std::unexpected(std::move(raw).error());
-    auto data = decompress_frames(*raw);
-    if (!data) return std::unexpected(ToolsError::parse(fmt::format("section '{}' corrupt", name)));
-    s.data = std::move(*data);
-    return s;
+    return read_entry(c, *e);
 }
 
 // ---------------------------------------------------------------- writing
@@ -357,6 +455,77 @@ ToolsResult<std::uint32_t> manifest_length_field(std::uint64_t manifest_bytes) {
     }
     return static_cast<std::uint32_t>(manifest_bytes);
 }
+
+namespace {
+
+/// Opens the temporary file of a write to `destination` for this write alone:
+/// never through a symbolic link, only a regular file of one link, locked
+/// exclusively before it is truncated. A second write to the same
+/// destination finds the lock and fails instead of writing into the same
+/// file; a lock ends with its process, so a save that was killed never blocks
+/// the next. The file takes the permission bits of the destination it will
+/// replace.
+ToolsResult<int> open_temporary(const std::filesystem::path& tmp, const std::filesystem::path& destination) {
+    const auto refuse = [&](std::string_view why) {
+        return std::unexpected(ToolsError::io(fmt::format("temporary file '{}' {}", tmp.native(), why)));
+    };
+    // A finished write renames the locked file away; a write that locked
+    // that file just before looks again.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        struct stat seen {};
+        if (::lstat(tmp.c_str(), &seen) == 0) {
+            if (S_ISLNK(seen.st_mode)) return refuse("is a symbolic link");
+            if (!S_ISREG(seen.st_mode)) return refuse("is not a regular file");
+        } else if (errno != ENOENT) {
+            return std::unexpected(ToolsError::io_errno(errno));
+        }
+        // No blocking on a special file that appeared since.
+        const int raw = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (raw < 0) {
+            if (errno == ELOOP) return refuse("is a symbolic link");
+            return std::unexpected(ToolsError::io_errno(errno));
+        }
+        FdGuard fd(raw);
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0) return std::unexpected(ToolsError::io_errno(errno));
+        if (!S_ISREG(st.st_mode)) return refuse("is not a regular file");
+        if (st.st_nlink > 1) return refuse("has other hard links");
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK)
+                return std::unexpected(
+                    ToolsError::io(fmt::format("another save to '{}' is in progress", destination.native())));
+            return std::unexpected(ToolsError::io_errno(errno));
+        }
+        struct stat now {};
+        if (::lstat(tmp.c_str(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino) continue;
+        if (::ftruncate(fd.get(), 0) != 0) return std::unexpected(ToolsError::io_errno(errno));
+        const int flags = ::fcntl(fd.get(), F_GETFL);
+        if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+            return std::unexpected(ToolsError::io_errno(errno));
+        struct stat dest {};
+        if (::lstat(destination.c_str(), &dest) == 0 && S_ISREG(dest.st_mode) &&
+            ::fchmod(fd.get(), dest.st_mode & 07777) != 0)
+            return std::unexpected(ToolsError::io_errno(errno));
+        return fd.release();
+    }
+    return std::unexpected(ToolsError::io(fmt::format("another save to '{}' is in progress", destination.native())));
+}
+
+/// Flushes the folder that holds `path` to disk, so that its new entry
+/// survives a power cut. File systems that cannot flush a folder are left
+/// as they are.
+ToolsResult<void> sync_directory_of(const std::filesystem::path& path) {
+    std::filesystem::path dir = path.parent_path();
+    if (dir.empty()) dir = ".";
+    const int raw = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (raw < 0) return std::unexpected(ToolsError::io_errno(errno));
+    FdGuard fd(raw);
+    if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != ENOTSUP && errno != EROFS)
+        return std::unexpected(ToolsError::io_errno(errno));
+    return {};
+}
+
+}  // namespace
 
 ToolsResult<StoredSection> compress_section(const Section& section) {
     auto ctx = make_cctx();
@@ -406,9 +575,9 @@ ToolsResult<void> write_copied(const std::filesystem::path& path, const Json& ap
     store_u32le(prefix + 4, element_schema_version);
     store_u32le(prefix + 8, *len);
 
-    const int raw_fd = ::open(tmp->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (raw_fd < 0) return std::unexpected(ToolsError::io_errno(errno));
-    FdGuard fd(raw_fd);
+    auto opened = open_temporary(*tmp, path);
+    if (!opened) return std::unexpected(std::move(opened).error());
+    FdGuard fd(*opened);
     int err = 0;
     bool ok = write_all(fd.get(), prefix, sizeof prefix, err) &&
               write_all(fd.get(), manifest.data(), manifest.size(), err);
@@ -417,8 +586,10 @@ ToolsResult<void> write_copied(const std::filesystem::path& path, const Json& ap
     }
     if (!ok) return std::unexpected(ToolsError::io_errno(err));
     if (::fsync(fd.get()) != 0) return std::unexpected(ToolsError::io_errno(errno));
-    if (::close(fd.release()) != 0) return std::unexpected(ToolsError::io_errno(errno));
+    // Renamed while the lock is held, so no other save can take this file
+    // between the rename and the release.
     if (::rename(tmp->c_str(), path.c_str()) != 0) return std::unexpected(ToolsError::io_errno(errno));
+    if (auto synced = sync_directory_of(path); !synced) return synced;
     return {};
 }
 
@@ -444,11 +615,20 @@ ToolsResult<void> save(const std::filesystem::path& path, const Json& app, std::
 // ---------------------------------------------------------------- copying
 
 ToolsResult<void> copy_sections(std::vector<StoredSection>& list, const Container& c) {
-    for (const Entry& e : c.header.sections) {
-        std::erase_if(list, [&](const StoredSection& s) { return s.entry.kind == e.kind && s.entry.name == e.name; });
-        auto bytes = read_entry_payload(c, e);
+    // Each entry replaces what the list holds of its kind and name, earlier
+    // entries of `c` included: the list keeps its sections of other kinds and
+    // names, then gets the last entry of each kind and name of `c`, in
+    // manifest order. One pass over each instead of one per entry.
+    const auto key = [](const Entry& e) { return e.kind + '\0' + e.name; };
+    std::unordered_map<std::string, std::size_t> last;
+    const auto& entries = c.header.sections;
+    for (std::size_t i = 0; i < entries.size(); ++i) last[key(entries[i])] = i;
+    std::erase_if(list, [&](const StoredSection& s) { return last.contains(key(s.entry)); });
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (last[key(entries[i])] != i) continue;
+        auto bytes = read_entry_payload(c, entries[i]);
         if (!bytes) return std::unexpected(std::move(bytes).error());
-        list.push_back(StoredSection{e, std::move(*bytes)});
+        list.push_back(StoredSection{entries[i], std::move(*bytes)});
     }
     return {};
 }

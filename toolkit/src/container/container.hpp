@@ -10,15 +10,20 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "container/json.hpp"
 #include "container/manifest.hpp"
 #include "tools_error.hpp"
+
+struct ZSTD_DCtx_s;
 
 namespace vz::container {
 
@@ -40,16 +45,32 @@ public:
     /// Bytes 4 to 7 of the file; not checked here.
     std::uint32_t element_schema_version = 0;
 
-    /// The first entry (manifest order) with this name, or nullptr.
+    /// The first entry (manifest order) with this name, or nullptr. Found
+    /// through an index of the manifest's names, so opening a project of many
+    /// sections costs one lookup per section.
     const Entry* find_entry(std::string_view name) const;
 
 private:
+    void index_names();
+    /// The decompression context the section reads share, made at the first.
+    ZSTD_DCtx_s* decoder() const;
+
     friend ToolsResult<Container> open(const std::filesystem::path& path);
     friend ToolsResult<std::vector<std::uint8_t>> read_entry_payload(const Container& c, const Entry& e);
+    friend ToolsResult<Section> read_entry(const Container& c, const Entry& e);
     Container(int fd, std::optional<std::uint64_t> file_size) : fd_(fd), file_size_(file_size) {}
 
     int fd_ = -1;
     std::optional<std::uint64_t> file_size_;  // known for regular files
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>> first_of_name_;  // name -> first entry
+    struct DecoderFree {
+        void operator()(ZSTD_DCtx_s* d) const;
+    };
+    mutable std::unique_ptr<ZSTD_DCtx_s, DecoderFree> decoder_;
 };
 
 /// Opens a container and reads its prefix and manifest (no payload is read
@@ -77,11 +98,21 @@ ToolsResult<std::vector<std::uint8_t>> read_entry_payload(const Container& c, co
 /// version, and the payload decompressed (one or more zstd frames, skippable
 /// frames passed over). The failures of `read_section_raw`, and Parse
 /// "section '{}' corrupt" when the payload is not complete zstd frames
-/// (an empty payload included) or cannot be held in memory.
+/// (an empty payload included); Io "section '{}' of {} bytes does not fit in
+/// memory" when its output cannot be allocated.
 ToolsResult<Section> read_section(const Container& c, std::string_view name);
 
-/// Decompresses one or more concatenated zstd frames; nothing when the bytes
-/// are not complete, valid frames or the output cannot be allocated.
+/// `read_section` for one given entry of `c` (messages name the entry).
+/// Decompression allocates the output once, at its exact size; when that
+/// cannot be allocated: Io "section '{}' of {} bytes does not fit in
+/// memory".
+ToolsResult<Section> read_entry(const Container& c, const Entry& e);
+
+/// Decompresses one or more concatenated zstd frames into one buffer of the
+/// output's exact size (the size the frames state, or one counted by a first
+/// pass when a frame does not state it); nothing when the bytes are not
+/// complete, valid frames, a frame produces more or states more than its
+/// bytes could hold, or the output cannot be allocated.
 std::optional<std::vector<std::uint8_t>> decompress_frames(std::span<const std::uint8_t> payload);
 
 /// Compresses a section's data as one zstd frame (level 3, no checksum) and

@@ -1,8 +1,9 @@
 #pragma once
-// Runs part of a test in a forked child whose address space may grow only by
-// a given budget, so an input that describes more than the budget shows what
-// the code does when an allocation fails: return an error or a result, never
-// let an exception escape (which would end a Python process).
+// Runs part of a test in a forked child: with limits the test process must
+// not take on itself, such as an address space that may grow only by a given
+// budget, so an input that describes more than the budget shows what the
+// code does when an allocation fails: return an error or a result, never let
+// an exception escape (which would end a Python process).
 //
 // Address-space limits do not mix with AddressSanitizer, which reserves
 // terabytes of shadow memory up front: sanitizer builds skip these tests.
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace vz::testing {
 
@@ -46,12 +48,12 @@ inline std::size_t address_space_in_use() {
 }
 
 /// Runs `body` (returning "" when its checks pass, else what went wrong) in a
-/// child process limited to `budget` bytes of address space beyond what it
-/// holds at the fork. Returns the child's report: "" when the checks passed,
-/// the body's text, "escaped exception: …" when an exception left the body,
-/// or how the child ended abnormally.
-template <class Body>
-std::string run_with_memory_budget(std::size_t budget, Body&& body) {
+/// forked child after `setup` (which returns "" or why it failed). Returns
+/// the child's report: "" when the checks passed, the text of `setup` or
+/// `body`, "escaped exception: …" when an exception left the body, or how
+/// the child ended abnormally.
+template <class Setup, class Body>
+std::string run_in_child(Setup&& setup, Body&& body) {
     int fds[2];
     if (::pipe(fds) != 0) return "pipe failed";
     std::fflush(nullptr);
@@ -59,12 +61,8 @@ std::string run_with_memory_budget(std::size_t budget, Body&& body) {
     if (pid < 0) return "fork failed";
     if (pid == 0) {
         ::close(fds[0]);
-        const rlim_t limit = static_cast<rlim_t>(address_space_in_use() + budget);
-        const rlimit rl{limit, limit};
-        std::string report;
-        if (::setrlimit(RLIMIT_AS, &rl) != 0) {
-            report = "setrlimit failed";
-        } else {
+        std::string report = setup();
+        if (report.empty()) {
             try {
                 report = body();
             } catch (const std::exception& e) {
@@ -94,6 +92,19 @@ std::string run_with_memory_budget(std::size_t budget, Body&& body) {
     if (WIFSIGNALED(status)) return report + "child ended by signal " + std::to_string(WTERMSIG(status));
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return report + "child failed";
     return report;
+}
+
+/// `run_in_child` with the child's address space allowed to grow by at most
+/// `budget` bytes beyond what it holds at the fork.
+template <class Body>
+std::string run_with_memory_budget(std::size_t budget, Body&& body) {
+    return run_in_child(
+        [budget]() -> std::string {
+            const rlim_t limit = static_cast<rlim_t>(address_space_in_use() + budget);
+            const rlimit rl{limit, limit};
+            return ::setrlimit(RLIMIT_AS, &rl) == 0 ? "" : "setrlimit failed";
+        },
+        std::forward<Body>(body));
 }
 
 }  // namespace vz::testing
