@@ -34,20 +34,30 @@ char* put_num(char* p, double x) {
         *p++ = '0';
         return p;
     }
-    // The shortest digits that read back to x and their decimal exponent
-    // (trailing zeros removed), laid out positionally. (The fixed format of
-    // to_chars would write the exact expansion of a large double, such as
-    // 99999999999999991611392 for 1e23.)
-    const auto dec = fmt::detail::dragonbox::to_decimal(std::fabs(x));
+    // The shortest digits that read back to x and their decimal exponent,
+    // laid out positionally. The scientific form of to_chars gives exactly
+    // those digits ("d.ddde+XX"); its fixed form would write the exact
+    // expansion of a large double (99999999999999991611392 for 1e23).
+    char sci[32];
+    const auto r = std::to_chars(sci, sci + sizeof sci, std::fabs(x), std::chars_format::scientific);
+    const char* e = std::find(sci, r.ptr, 'e');
     char digits[20];
     char* const dend = digits + sizeof digits;
     char* d = dend;
-    for (std::uint64_t m = dec.significand; m != 0; m /= 10) *--d = static_cast<char>('0' + m % 10);
+    // Digits right to left without the point; trailing zeros never occur in
+    // the shortest form except for a single "0", which x != 0 rules out.
+    for (const char* c = e; c != sci;) {
+        --c;
+        if (*c != '.') *--d = *c;
+    }
+    int exp10 = 0;
+    std::from_chars(e + 1 + (e[1] == '+'), r.ptr, exp10);
     const int n = static_cast<int>(dend - d);
-    const int point = n + dec.exponent;  // digits before the decimal point
-    if (dec.exponent >= 0) {
+    const int exponent = exp10 - (n - 1);  // of the last digit
+    const int point = n + exponent;          // digits before the decimal point
+    if (exponent >= 0) {
         p = std::copy(d, dend, p);
-        return std::fill_n(p, dec.exponent, '0');
+        return std::fill_n(p, exponent, '0');
     }
     if (point > 0) {
         p = std::copy(d, d + point, p);
