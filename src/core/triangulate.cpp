@@ -128,11 +128,19 @@ Result<TriSurface> triangulate_detection(const TopologyDetection& detection, dou
     // triangle whose corners are collinear, or even clockwise, in world XY
     // (a flat sliver along a straight outer row that the bridge length
     // admits). Such a triangle has no area in the mesh it would join and
-    // breaks the counter-clockwise order every mesh keeps, so it goes.
+    // breaks the counter-clockwise order every mesh keeps, so it goes. The
+    // orientation is judged on XY scaled by the power of two nearest the
+    // cell: scaling by it is exact, so the sign is that of world XY, and the
+    // predicate's products stay in range at any lattice scale the cell-unit
+    // triangulation accepts.
     const auto& xy = detection.points;
+    const int cell_exponent = std::ilogb(std::max(detection.step_i, detection.step_j));
+    auto scaled = [&](std::uint32_t k) {
+        return std::array<double, 2>{std::ldexp(xy[k][0], -cell_exponent), std::ldexp(xy[k][1], -cell_exponent)};
+    };
     std::erase_if(triangles, [&](const geometry::Triangle& t) {
         return !tri_surface::keep_triangle(t, uv, refused, labels, max_link * max_link, bridge2) ||
-               !(geometry::orient2d(xy[t[0]], xy[t[1]], xy[t[2]]) > 0.0);
+               !(geometry::orient2d(scaled(t[0]), scaled(t[1]), scaled(t[2])) > 0.0);
     });
     if (triangles.empty())
         return fail(Error::geometry_inference("triangulation retained no triangles at the requested max_link"));

@@ -486,6 +486,39 @@ TEST(TriangulateDetection, UnusedPointsBecomeNoNodesAndNodesFollowFirstUse) {
     }
 }
 
+// A lattice keeps its triangles whatever its scale: the unit 4 x 4 lattice,
+// upright and rotated, scaled by powers of two so far that products of world
+// coordinate differences underflow or overflow, while its cell units stay
+// ordinary numbers. Every cell gives its two triangles, counter-clockwise.
+TEST(TriangulateDetection, KeepsTheLatticeAtExtremeScales) {
+    auto [unit, labels] = unit_lattice(4, 4);
+    for (const double deg : {0.0, 30.0}) {
+        const double t = deg * std::numbers::pi / 180.0;
+        const double c = std::cos(t), s = std::sin(t);
+        for (const int e : {-540, -300, 0, 300, 520}) {
+            const double step = std::ldexp(1.0, e);
+            std::vector<std::array<double, 2>> pts;
+            for (const auto& p : unit) pts.push_back({(p[0] * c - p[1] * s) * step, (p[0] * s + p[1] * c) * step});
+            TopologyDetection d = detection(pts, labels);
+            d.rotation = {c, s, -s, c};
+            d.step_i = step;
+            d.step_j = step;
+            const auto r = tri_surface::triangulate_detection(d, 1.8, std::nullopt);
+            ASSERT_TRUE(r) << deg << " degrees, 2^" << e << ": " << error_of(r);
+            const MeshShell& shell = *r->shell;
+            EXPECT_EQ(shell.node_count(), 16u) << deg << " degrees, 2^" << e;
+            EXPECT_EQ(shell.triangles().size(), 18u) << deg << " degrees, 2^" << e;
+            for (const auto& tri : shell.triangles()) {
+                std::array<std::array<double, 2>, 3> q;  // back in cells: exact
+                for (std::size_t k = 0; k < 3; ++k)
+                    q[k] = {std::ldexp(shell.nodes()[tri[k]][0], -e), std::ldexp(shell.nodes()[tri[k]][1], -e)};
+                const double area2 = (q[1][0] - q[0][0]) * (q[2][1] - q[0][1]) - (q[1][1] - q[0][1]) * (q[2][0] - q[0][0]);
+                EXPECT_NEAR(area2, 1.0, 1e-9) << deg << " degrees, 2^" << e;
+            }
+        }
+    }
+}
+
 TEST(LatticeAdjacent, Rules) {
     const std::vector<NodeLabel> labels{{0, 0, 0}, {0, 1, 1}, {0, 2, 0}, {1, 1, 0}, {0, 0, 0}, {0, -1, 1}};
     struct Case {
