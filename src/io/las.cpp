@@ -286,8 +286,8 @@ public:
         return true;
     }
 
-    /// Where the next line starts.
-    std::size_t position() const { return pos_; }
+    /// Where the next line starts (the end of the text after the last line).
+    std::size_t position() const { return std::min(pos_, t_.size()); }
 
 private:
     // The first `c` in [from, to), or `to`.

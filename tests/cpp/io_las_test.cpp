@@ -528,7 +528,9 @@ TEST(LasRead, EveryPrefixReadsOrFails) {
                            " GR.API : g\n~A\n 1.5 10\n 2.5\n 20\n";
     const std::string v3 = "~Version\n VERS. 3.0\n DLM. COMMA\n~Well\n NULL. -1\n~Log_Definition\n D.m\n X.u\n"
                            "~Log_Data | Log_Definition\n 1,2\n 3,-1\n";
-    for (const std::string& file : {v2, v3}) {
+    // Unwrapped, with carriage returns: a file may end right after "~A".
+    const std::string v2_cr = "~V\r VERS. 2.0\r\n~C\r D.M\r X.U\r~A\r1 2\r\n3 4.5-6\r";
+    for (const std::string& file : {v2, v3, v2_cr}) {
         for (std::size_t n = 0; n <= file.size(); ++n) {
             ScratchDir dir;
             auto r = las::read_file(dir.write("a.las", file.substr(0, n)));
