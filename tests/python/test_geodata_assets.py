@@ -149,6 +149,17 @@ def test_argument_conversions(method, args, error, bad):
     assert geo.model_section_names() == [] and geo.asset_names() == []
 
 
+@pytest.mark.parametrize("version", [-1, 2**32, 2**63, 2**64, -(2**70)])
+@pytest.mark.parametrize("method", ["put_model_section", "add_asset"])
+def test_a_version_out_of_range_reads_the_same_however_far_out(method, version):
+    geo = GeoData()
+    args = ("n", [], version, b"") if method == "put_model_section" else (NAME, "seismic", ENVELOPE, [], version, b"")
+    with pytest.raises(OverflowError) as info:
+        getattr(geo, method)(*args)
+    assert str(info.value) == "out of range integral type conversion attempted"
+    assert info.value.__notes__ == ["while processing 'version'"]
+
+
 def test_bytes_subclasses_and_str_subclasses_are_accepted():
     class B(bytes):
         pass

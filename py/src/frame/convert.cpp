@@ -76,8 +76,13 @@ PyResult<std::int64_t> FromPy<std::int64_t>::convert(PyObject* obj) {
 }
 
 PyResult<std::uint32_t> FromPy<std::uint32_t>::convert(PyObject* obj) {
-    VZ_ASSIGN_OR_RETURN(std::int64_t v, FromPy<std::int64_t>::convert(obj));
-    if (v < 0 || v > static_cast<std::int64_t>(UINT32_MAX))
+    VZ_ASSIGN_OR_RETURN(Ref i, as_index(obj));
+    // An integer beyond 64 bits is out of range like any other: one message
+    // however far out it lies.
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(i.get(), &overflow);
+    if (v == -1 && PyErr_Occurred()) return raise_pending();
+    if (overflow != 0 || v < 0 || v > static_cast<long long>(UINT32_MAX))
         return raise(PyErr::overflow_error("out of range integral type conversion attempted"));
     return static_cast<std::uint32_t>(v);
 }
