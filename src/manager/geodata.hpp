@@ -340,9 +340,10 @@ struct GeoData {
     /// Loads one well directory (walked recursively, sorted by path) or one
     /// file into a `Well` under `id` (see manager/loaders.hpp for the rules).
     /// A new identifier is appended; an identifier already stored keeps its
-    /// well and that well is returned. Errors: listing and detection `Io`,
-    /// tops CSV, wellpath and trajectory-builder errors; nothing is stored on
-    /// failure. LAS and CRS side files that fail are skipped silently.
+    /// well and that well is returned. Errors: a path that does not exist
+    /// (`Io`), listing and detection `Io`, tops CSV, wellpath and
+    /// trajectory-builder errors; nothing is stored on failure. LAS and CRS
+    /// side files that fail are skipped silently.
     Result<const Well*> load_well(std::string_view id, std::array<double, 2> head, double kb,
                                   const std::filesystem::path& path);
     /// `load_well` with `aliases` in force instead of the sticky alias map;

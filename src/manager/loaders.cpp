@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <system_error>
@@ -250,10 +251,15 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
 
     std::vector<fs::path> files;
     std::error_code ec;
-    if (fs::is_directory(path, ec)) {
+    const fs::file_status st = fs::status(path, ec);
+    if (fs::is_directory(st)) {
         VZ_ASSIGN_OR_RETURN(files, loaders::walk_files(path));
-    } else if (fs::is_regular_file(path, ec)) {
+    } else if (fs::is_regular_file(st)) {
         files.push_back(path);
+    } else if (!fs::exists(st)) {
+        // A path that names nothing is an error, not a well without files:
+        // such a well would keep the identifier, and loaders never replace.
+        return fail(Error::io_errno(ec ? ec.value() : ENOENT));
     }
 
     VZ_ASSIGN_OR_RETURN(auto classified, loaders::classify_files(files));

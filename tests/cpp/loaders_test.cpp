@@ -478,8 +478,17 @@ TEST(LoadWell, StoreIfNewAndFailuresLeaveTheProject) {
     EXPECT_EQ(r.error(), Error::parse("wellpath '" + bad.string() +
                                       "': missing wellhead X/Y / KB header or no survey rows"));
 
-    // A path that does not exist gives a well with an empty main bore.
-    auto empty = project.load_well("W4", {7, 8}, 9, d.path("absent"));
+    // A path that does not exist is an I/O error, not an empty well (which
+    // would keep the identifier from the corrected call); nothing is stored.
+    for (const fs::path& absent : {d.path("absent"), bad / "below-a-file"}) {
+        auto missing = project.load_well("W4", {7, 8}, 9, absent);
+        ASSERT_FALSE(missing) << absent;
+        EXPECT_EQ(missing.error().kind(), ErrorKind::Io) << absent;
+    }
+    EXPECT_EQ(project.well_names(), std::vector<std::string>{"W1"});
+    // An empty directory is a well without files: an empty main bore.
+    fs::create_directories(d.path("empty"));
+    auto empty = project.load_well("W4", {7, 8}, 9, d.path("empty"));
     ASSERT_TRUE(empty);
     EXPECT_EQ(bore_labels(**empty), std::vector<std::string>{""});
     EXPECT_TRUE((*empty)->bore("")->logs.empty());

@@ -80,6 +80,22 @@ def test_arguments_are_converted_first_in_signature_order(kwargs, bad):
     assert f"while processing '{bad}'" in info.value.__notes__
 
 
+def test_a_files_path_that_does_not_exist_stores_nothing(tmp_path):
+    """A mistyped path is an error, not an empty well: an empty well would
+    also keep the identifier, so the corrected call would get it back."""
+    survey = wellpath(tmp_path / "wells" / "W.wellpath", 5.0, 6.0, 7.0, [(0, 0), (100, 100)])
+    geo = GeoData()
+    for missing in [tmp_path / "wels", tmp_path / "wells" / "W.wellpth"]:
+        with pytest.raises(ValueError) as info:
+            geo.load_well("W", head=(1.0, 2.0), files=str(missing))
+        assert str(info.value) == "I/O error: No such file or directory (os error 2)"
+    assert geo.well("W") is None
+    assert geo.load_well("W", files=survey).head == (5.0, 6.0)
+    # An empty directory is still a well without files.
+    (tmp_path / "empty").mkdir()
+    assert geo.load_well("E", files=str(tmp_path / "empty")).bores() == [""]
+
+
 def test_an_identifier_already_stored_keeps_its_well(tmp_path):
     first = wellpath(tmp_path / "a" / "W.wellpath", 1.0, 1.0, 10.0, [(0, 0), (100, 100)])
     second = wellpath(tmp_path / "b" / "W.wellpath", 2.0, 2.0, 20.0, [(0, 0), (100, 100)])
