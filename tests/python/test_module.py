@@ -2,6 +2,8 @@
 functions, re-import."""
 
 import importlib
+import shutil
+import subprocess
 import sys
 
 import pytest
@@ -116,3 +118,13 @@ def test_reimport_runs_the_step_again_with_the_same_classes():
         assert second.canonical_mnemonic("gr") == "GR"
     finally:
         sys.modules["voridez._voridez"] = first
+
+
+@pytest.mark.skipif(
+    not sys.platform.startswith("linux") or shutil.which("nm") is None, reason="reads the ELF symbol table with nm"
+)
+def test_the_extension_exports_only_its_initialisation_entry():
+    listed = subprocess.run(
+        ["nm", "-D", "--defined-only", _voridez.__file__], capture_output=True, text=True, check=True
+    ).stdout
+    assert [line.split()[-1] for line in listed.splitlines() if line.strip()] == ["PyInit__voridez"]
