@@ -393,7 +393,7 @@ std::vector<WellTopRow> GeoData::well_top_set(std::string_view name) const {
                 if (active) {
                     if (auto p = active->position_at_md(top.md)) position = Xyz{(*p)[0], (*p)[1], -(*p)[2]};
                 }
-                rows.push_back({well.name, label, top.md, position});
+                rows.push_back({id, label, top.md, position});
             }
         }
     return rows;

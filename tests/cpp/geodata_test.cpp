@@ -474,6 +474,10 @@ TEST(Tops, NamesSetsAndDeletion) {
     // Beyond the trajectory there is no position.
     EXPECT_EQ(p.well_top_set("DEEP"), (std::vector<WellTopRow>{{"W1", "", 2000, std::nullopt}}));
     EXPECT_TRUE(p.well_top_set("Top").empty());
+    // A row names the identifier the well is held under, also for a well
+    // whose own name says otherwise (as a project file's payload may).
+    p.find_well_mut("W2")->name = "name in the payload";
+    EXPECT_EQ(p.well_top_set("top brent"), expected);
 
     EXPECT_EQ(p.delete_well_top("nobody"), 0u);
     EXPECT_EQ(p.delete_well_top(" top brent"), 0u);  // not trimmed
