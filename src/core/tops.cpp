@@ -92,9 +92,9 @@ void Sidetrack::add_tops(std::vector<DepthPick> rows) {
     sort_tops();
 }
 
-void Sidetrack::sort_tops() {
+void sort_picks(std::vector<DepthPick>& picks, const std::vector<std::string>& strat_order) {
     if (strat_order.empty()) {
-        std::stable_sort(tops.begin(), tops.end(), [](const DepthPick& a, const DepthPick& b) {
+        std::stable_sort(picks.begin(), picks.end(), [](const DepthPick& a, const DepthPick& b) {
             return total_order_key(a.md) < total_order_key(b.md);
         });
         return;
@@ -107,8 +107,8 @@ void Sidetrack::sort_tops() {
         DepthPick top;
     };
     std::vector<Keyed> keyed;
-    keyed.reserve(tops.size());
-    for (auto& t : tops) {
+    keyed.reserve(picks.size());
+    for (auto& t : picks) {
         const auto r = ranks.find(t.name);
         keyed.push_back({total_order_key(t.md), r == ranks.end() ? kUnranked : r->second, std::move(t)});
     }
@@ -116,8 +116,10 @@ void Sidetrack::sort_tops() {
         if (a.md_key != b.md_key) return a.md_key < b.md_key;
         return a.rank < b.rank;
     });
-    for (std::size_t i = 0; i < keyed.size(); ++i) tops[i] = std::move(keyed[i].top);
+    for (std::size_t i = 0; i < keyed.size(); ++i) picks[i] = std::move(keyed[i].top);
 }
+
+void Sidetrack::sort_tops() { sort_picks(tops, strat_order); }
 
 void Sidetrack::set_strat_order(std::vector<std::string> names) {
     strat_order = std::move(names);

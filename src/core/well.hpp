@@ -41,6 +41,11 @@ struct DepthPick {
     bool operator==(const DepthPick&) const = default;
 };
 
+/// The order of `Sidetrack::sort_tops` applied to any list of picks: a stable
+/// sort by md in IEEE total order, equal md by rank in `strat_order` (a
+/// repeated name at its later position), unranked names after ranked ones.
+void sort_picks(std::vector<DepthPick>& picks, const std::vector<std::string>& strat_order);
+
 /// One zone of a bore: from a top down to the next top in md order. A
 /// transient value that views the bore's logs and must not outlive the bore.
 struct Zone {

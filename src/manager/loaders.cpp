@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <system_error>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -388,6 +389,14 @@ Result<std::uint64_t> GeoData::load_well_tops(const fs::path& path) try {
     keys.reserve(wells.size());
     for (const auto& [id, well] : wells) keys.push_back(loaders::name_key(id));
 
+    // Route every pick to its bore, staged per bore: (well, bore label) ->
+    // the tops and contacts it gains, in file order. A bore the well lacks
+    // sends its picks to the main bore.
+    struct Staged {
+        std::vector<DepthPick> tops;
+        std::vector<DepthPick> contacts;
+    };
+    std::vector<std::unordered_map<std::string, Staged>> staged(wells.size());
     std::uint64_t count = 0;
     for (const auto& row : rows) {
         const bool horizon = iequals_ascii(row.kind, "Horizon");
@@ -396,18 +405,53 @@ Result<std::uint64_t> GeoData::load_well_tops(const fs::path& path) try {
         const auto target = pick_by_key(keys, loaders::name_key(row.well));
         if (!target) continue;
         auto it = wells.nth(*target);
-        Well& well = it.value();
         std::string label = loaders::tops_bore_label(it->first, row.well);
-        Sidetrack& bore = well.sidetrack(label) ? *well.sidetrack(label) : well.sidetrack_entry("");
+        if (!it->second.sidetrack(label)) label.clear();
+        Staged& to = staged[*target][label];
         if (contact) {
-            bore.add_contacts({{row.surface, row.md}});
+            to.contacts.push_back({row.surface, row.md});
         } else {
-            bore.add_tops({{row.surface, row.md}});
+            to.tops.push_back({row.surface, row.md});
             ++count;
         }
     }
 
-    for (auto it = wells.begin(); it != wells.end(); ++it) it.value().set_strat_order(column);
+    // Every bore's new tops, contacts and column are built aside; the project
+    // changes only once all of them exist, by swaps that cannot fail, so a
+    // failure (memory) leaves every well as it was. Appending a batch and
+    // sorting once gives the order one sort per pick would give (the sorts
+    // are stable); then the new column orders them.
+    for (std::size_t w = 0; w < staged.size(); ++w)
+        if (staged[w].contains("")) wells.nth(w).value().sidetrack_entry("");  // a damaged well regains its main bore
+    struct Commit {
+        Sidetrack* bore;
+        std::vector<DepthPick> tops;
+        std::optional<std::vector<DepthPick>> contacts;
+        std::vector<std::string> column;
+    };
+    std::vector<Commit> commits;
+    for (std::size_t w = 0; w < wells.size(); ++w) {
+        Well& well = wells.nth(w).value();
+        for (auto b = well.bores.begin(); b != well.bores.end(); ++b) {
+            Sidetrack& bore = b.value();
+            Commit c{&bore, bore.tops, std::nullopt, column};
+            if (auto s = staged[w].find(b->first); s != staged[w].end()) {
+                c.tops.insert(c.tops.end(), s->second.tops.begin(), s->second.tops.end());
+                sort_picks(c.tops, bore.strat_order);
+                if (!s->second.contacts.empty()) {
+                    c.contacts = bore.contacts;
+                    c.contacts->insert(c.contacts->end(), s->second.contacts.begin(), s->second.contacts.end());
+                }
+            }
+            sort_picks(c.tops, column);
+            commits.push_back(std::move(c));
+        }
+    }
+    for (Commit& c : commits) {
+        c.bore->tops.swap(c.tops);
+        if (c.contacts) c.bore->contacts.swap(*c.contacts);
+        c.bore->strat_order.swap(c.column);
+    }
     strat_order = std::move(column);
     return count;
 } catch (const std::bad_alloc&) {
