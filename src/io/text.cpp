@@ -56,14 +56,21 @@ struct Fd {
 
 Result<std::string> read_upto(const std::filesystem::path& path, std::size_t limit) {
     VZ_TRY(check_path(path));
-    Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    // Opened without blocking, so that a named pipe with no writer cannot
+    // hold the call; a pipe, socket or device is refused rather than read
+    // (it may never end, like /dev/zero). A directory goes on to the read,
+    // whose own error names it.
+    Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (f.fd < 0) return fail(Error::io_errno(errno));
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0) return fail(Error::io_errno(errno));
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        return fail(Error::io(fmt::format("'{}' is not a regular file", display_path(path))));
     std::string buf;
     // The size is only a hint for the first allocation; the read runs to the
     // end of the file whatever the size said.
-    struct stat st {};
     std::size_t chunk = 1 << 16;
-    if (::fstat(f.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    if (S_ISREG(st.st_mode) && st.st_size > 0) {
         chunk = std::min<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, limit);
     }
     std::size_t used = 0;

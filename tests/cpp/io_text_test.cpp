@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <string>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "io/text.hpp"
 #include "io_test_util.hpp"
@@ -112,6 +116,20 @@ TEST(Text, ReadFile) {
     auto folder = text::read_file(dir.path(""));
     ASSERT_FALSE(folder);
     EXPECT_EQ(folder.error().kind(), ErrorKind::Io);
+}
+
+// Named pipes and devices are refused at once instead of blocking on a pipe
+// without a writer or reading a device that never ends.
+TEST(Text, SpecialFilesAreRefusedWithoutBlocking) {
+    testing::ScratchDir dir;
+    const auto fifo = dir.path("pipe.las");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::filesystem::path& p : {fifo, std::filesystem::path("/dev/zero")}) {
+        for (auto r : {text::read_file(p), text::read_head(p, 64)}) {
+            ASSERT_FALSE(r) << p;
+            EXPECT_EQ(r.error().display(), fmt::format("I/O error: '{}' is not a regular file", p.string()));
+        }
+    }
 }
 
 // A NUL cuts the path short at the operating system, so a path whose prefix

@@ -238,13 +238,18 @@ static std::optional<ToolsError> nul_path_error(const std::filesystem::path& pat
 
 ToolsResult<Container> open(const std::filesystem::path& path) {
     if (auto err = nul_path_error(path)) return std::unexpected(std::move(*err));
-    const int raw_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a named pipe with no writer cannot hold the call,
+    // and a pipe, socket or device is refused rather than read.
+    const int raw_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (raw_fd < 0) return std::unexpected(ToolsError::io_errno(errno));
     FdGuard fd(raw_fd);
 
     std::optional<std::uint64_t> file_size;
     struct stat st {};
-    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) file_size = static_cast<std::uint64_t>(st.st_size);
+    if (::fstat(fd.get(), &st) != 0) return std::unexpected(ToolsError::io_errno(errno));
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        return std::unexpected(ToolsError::io(fmt::format("'{}' is not a regular file", path.native())));
+    if (S_ISREG(st.st_mode)) file_size = static_cast<std::uint64_t>(st.st_size);
 
     unsigned char prefix[kPrefixSize];
     if (read_at(fd.get(), 0, prefix, 4).got < 4) {
