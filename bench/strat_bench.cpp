@@ -3,10 +3,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "algorithms/wells.hpp"
+#include "manager/geodata.hpp"
 
 namespace {
 
@@ -38,6 +42,35 @@ BENCHMARK(BM_StratOrderRepeatedNames)->Arg(2000)->Arg(20000)->Unit(benchmark::kM
 
 void BM_StratOrderDistinctTops(benchmark::State& state) { run(state, static_cast<std::size_t>(state.range(0))); }
 BENCHMARK(BM_StratOrderDistinctTops)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
+
+
+// Loading a tops file whose picks all go to one bore: the routing used to
+// re-sort the bore's tops after every pick.
+void BM_LoadWellTopsOneBore(benchmark::State& state) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / "vz_strat_bench";
+    fs::create_directories(dir);
+    const fs::path tops = dir / "tops.txt";
+    {
+        std::ofstream out(tops);
+        out << "END HEADER\n";
+        for (std::int64_t k = 0; k < state.range(0); ++k)
+            out << "0 0 0 -999 -999 0 " << 1000.0 + static_cast<double>(k) * 0.5 << " -999 Horizon \"T"
+                << k % 3 << "\" \"W\"\n";
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto geo = vz::GeoData::make(vz::LengthUnit::Metres);
+        geo.wells.insert({"W", vz::Well::make("W", 0.0, 0.0, 0.0)});
+        state.ResumeTiming();
+        auto n = geo.load_well_tops(tops);
+        if (!n) state.SkipWithError(n.error().display().c_str());
+        benchmark::DoNotOptimize(n);
+    }
+    fs::remove_all(dir);
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_LoadWellTopsOneBore)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
