@@ -8,6 +8,7 @@
 #include <string>
 #include <type_traits>
 
+#include "core/geometry/point_grid.hpp"
 #include "foundation/error.hpp"
 #include "parallel/parallel_for.hpp"
 
@@ -20,6 +21,11 @@ constexpr double kRadToDeg = 57.29577951308232;
 /// No tree position to start a search from.
 constexpr std::size_t kNoHint = std::numeric_limits<std::size_t>::max();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+/// The walk's grid: cell side over the refusal radius, most cells per point,
+/// and the crowding above which the tree answers instead.
+constexpr double kGridCellPerRefusal = 0.5;
+constexpr std::size_t kGridCellsPerPoint = 4;
+constexpr double kGridMaxCrowding = 16.0;
 
 Error inference(const char* message) { return Error::geometry_inference(message); }
 
@@ -209,6 +215,8 @@ inline double box_far_d2(double xmin, double ymin, double xmax, double ymax, dou
 /// index, so a detection can work on the points in tree order, where points
 /// close in space lie close in memory.
 class PlanarTree {
+    friend class UnlabelledTree;
+
 public:
     explicit PlanarTree(std::span<const std::array<double, 2>> points)
         : ids_(points.size()), leaf_of_(points.size(), 0) {
@@ -541,28 +549,54 @@ private:
     std::vector<Node> nodes_;
 };
 
-/// A static 2-D tree over the points that forgets labelled points: every node
-/// keeps the count and the bounding box of its unlabelled points, so subtrees
-/// without any are skipped and the boxes shrink away from the region already
-/// walked. Finding the unlabelled point nearest to a position thus costs about
-/// as much as an ordinary nearest query however many points are labelled, and
-/// each removal only updates the path to the root.
+/// The tree of a `PlanarTree` over the same points, forgetting labelled
+/// points: every node keeps the bounding box of its unlabelled points (empty
+/// once it has none), so subtrees without any are skipped and the boxes shrink
+/// away from the region already walked. Finding the unlabelled point nearest
+/// to a position thus costs about as much as an ordinary nearest query however
+/// many points are labelled. A removal only marks its leaf; the boxes are
+/// brought up to date before the next search.
+///
+/// The walk asks for the point nearest to the centroid of the unlabelled
+/// points once per block, and that centroid hardly moves from one block to the
+/// next. So a search collects the `kCandidates` nearest unlabelled points and
+/// a lower bound of the distance of every other one; the next questions are
+/// answered from those candidates for as long as the bound, less the distance
+/// the centroid has moved, proves that no other point can come first.
 class UnlabelledTree {
 public:
     /// `caller[p]` is the index by which ties are broken (empty: p itself).
-    UnlabelledTree(std::span<const std::array<double, 2>> points, std::span<const std::size_t> caller)
-        : points_(points), caller_(caller), order_(points.size()), leaf_of_(points.size(), 0),
-          alive_(points.size(), 1) {
-        if (!caller.empty()) {
-            by_caller_.resize(caller.size());
-            for (std::size_t p = 0; p < caller.size(); ++p) by_caller_[caller[p]] = p;
+    /// The tree's nodes are taken over from `tree`, built over the same
+    /// points; `point_at[e]` is the point at tree position e (empty: e). The
+    /// tree keeps its own copy of the positions in tree order, where a leaf's
+    /// points lie side by side.
+    UnlabelledTree(std::span<const std::array<double, 2>> points, std::span<const std::size_t> caller,
+                   const PlanarTree& tree, std::span<const std::size_t> point_at)
+        : xy_(points.size()), key_(points.size()), point_at_(points.size()), position_(points.size()),
+          by_key_(points.size()), alive_(points.size(), 1), seen_(points.size(), 0), leaf_of_(tree.leaf_of_) {
+        for (std::size_t e = 0; e < points.size(); ++e) {
+            const std::size_t p = point_at.empty() ? e : point_at[e];
+            point_at_[e] = p;
+            position_[p] = e;
+            xy_[e] = points[p];
+            key_[e] = caller.empty() ? p : caller[p];
         }
-        for (std::size_t k = 0; k < order_.size(); ++k) order_[k] = k;
-        if (!order_.empty()) build(0, order_.size(), kNone);
+        for (std::size_t e = 0; e < points.size(); ++e) by_key_[key_[e]] = e;
+        // The tree is laid out depth first: a node's left child follows it.
+        nodes_.resize(tree.nodes_.size());
+        parent_.resize(tree.nodes_.size());
+        for (std::size_t id = 0; id < tree.nodes_.size(); ++id) {
+            const PlanarTree::Node& t = tree.nodes_[id];
+            Node& node = nodes_[id];
+            node.box = {t.xmin, t.ymin, t.xmax, t.ymax};
+            node.link = t.left == PlanarTree::kNone ? leaf_link(t.begin, t.end) : t.right;
+            parent_[id] = t.parent;
+        }
+        dirty_mark_.assign(nodes_.size(), 0);
         remaining_ = points.size();
-        for (std::size_t k = 0; k < points.size(); ++k) {
-            sum_x_.add(points[k][0]);
-            sum_y_.add(points[k][1]);
+        for (const auto& q : xy_) {
+            sum_x_.add(q[0]);
+            sum_y_.add(q[1]);
         }
     }
 
@@ -577,62 +611,97 @@ public:
     /// The unlabelled point nearest to (x, y) by squared distance, the lowest
     /// caller index among equals. Requires remaining() > 0.
     std::size_t nearest(double x, double y) {
-        if (!std::isfinite(x) || !std::isfinite(y)) return first_alive();
+        if (!std::isfinite(x) || !std::isfinite(y)) return point_at_[first_alive()];
+        if (const std::size_t e = from_candidates(x, y); e != kNone) return point_at_[e];
+        refresh_boxes();
+        // A new search. The candidates still unlabelled are offered first:
+        // they lie near the answer, so the search starts with a close bound.
+        if (++stamp_ == 0) {  // the marks wrapped: forget the old ones
+            std::fill(seen_.begin(), seen_.end(), 0);
+            stamp_ = 1;
+        }
+        found_.clear();
         best_d2_ = kInf;
-        best_ = kNone;
-        if (nodes_[0].alive > 0) search(0, x, y);
-        if (best_ == kNone) return first_alive();  // every distance overflowed
-        return best_;
+        for (const Candidate& c : candidates_) {
+            if (!alive_[c.at]) continue;
+            seen_[c.at] = stamp_;
+            offer(d2_from(c.at, x, y), c.at);
+        }
+        if (!empty(nodes_[0].box)) search(0, x, y);
+        std::sort_heap(found_.begin(), found_.end(), [this](const Found& a, const Found& b) { return before(a, b); });
+        candidates_.clear();
+        for (const Found& f : found_) candidates_.push_back({xy_[f.at][0], xy_[f.at][1], key_[f.at], f.at});
+        anchor_ = {x, y};
+        // Every other unlabelled point lies at a computed squared distance of
+        // at least the last candidate's; with fewer candidates than asked for,
+        // no search was cut short and there is no other point.
+        cover_ = found_.size() == kCandidates ? root_bound(found_.back().d2) : kInf;
+        return point_at_[found_.empty() ? first_alive() : found_.front().at];
     }
 
     void remove(std::size_t p) {
-        if (!alive_[p]) return;
-        alive_[p] = 0;
+        const std::size_t at = position_[p];
+        if (!alive_[at]) return;
+        alive_[at] = 0;
         --remaining_;
-        sum_x_.sub(points_[p][0]);
-        sum_y_.sub(points_[p][1]);
-        std::size_t node = leaf_of_[p];
-        {
-            Node& leaf = nodes_[node];
-            leaf.box = kEmpty;
-            for (std::size_t k = leaf.begin; k < leaf.end; ++k)
-                if (alive_[order_[k]]) grow(leaf.box, points_[order_[k]]);
-        }
-        bool shrinking = true;
-        for (; node != kNone; node = nodes_[node].parent) {
-            Node& n = nodes_[node];
-            --n.alive;
-            if (shrinking && n.left != kNone) {
-                const Box& l = nodes_[n.left].box;
-                const Box& r = nodes_[n.right].box;
-                const Box merged{std::min(l[0], r[0]), std::min(l[1], r[1]), std::max(l[2], r[2]),
-                                 std::max(l[3], r[3])};
-                // Once a box stays as it was, the boxes above it do too.
-                shrinking = merged != n.box;
-                n.box = merged;
-            }
+        sum_x_.sub(xy_[at][0]);
+        sum_y_.sub(xy_[at][1]);
+        const std::size_t leaf = leaf_of_[at];
+        if (!dirty_mark_[leaf]) {
+            dirty_mark_[leaf] = 1;
+            dirty_.push_back(leaf);
         }
     }
 
 private:
     static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-    static constexpr std::size_t kLeaf = 8;
+    /// Unlabelled points a search keeps as the candidates of later questions.
+    static constexpr std::size_t kCandidates = 64;
+    /// A leaf's link: this bit, its point count from bit 56, its first
+    /// position below (positions stay far below 2^56: each takes more than
+    /// 256 bytes of memory here).
+    static constexpr std::uint64_t kLeafBit = std::uint64_t{1} << 63;
+    static constexpr std::uint64_t kBeginBits = (std::uint64_t{1} << 56) - 1;
 
     /// (xmin, ymin, xmax, ymax) of the unlabelled points; empty: +inf, -inf.
     using Box = std::array<double, 4>;
     static constexpr Box kEmpty{kInf, kInf, -kInf, -kInf};
 
-    /// `reach` is a lower bound of the distance from `anchor` to every
-    /// unlabelled point below the node, left by the last search that looked
-    /// at the node; removals only raise the true distances, so it stays a
-    /// bound.
-    struct Node {
+    static bool empty(const Box& b) { return b[0] > b[2]; }
+
+    static std::uint64_t leaf_link(std::size_t begin, std::size_t end) {
+        return kLeafBit | (std::uint64_t{end - begin} << 56) | begin;
+    }
+    /// The positions [begin, end) of a leaf's link.
+    static std::pair<std::size_t, std::size_t> leaf_range(std::uint64_t link) {
+        const auto begin = static_cast<std::size_t>(link & kBeginBits);
+        return {begin, begin + static_cast<std::size_t>((link >> 56) & 0x7F)};
+    }
+
+    /// What a search reads of a node, in one cache line. `reach` is a lower
+    /// bound of the distance from `anchor` to every unlabelled point below
+    /// the node, left by the last search that looked at the node; removals
+    /// only raise the true distances, so it stays a bound. `link` is the right
+    /// child of an inner node (the left one follows the node) or a leaf's
+    /// positions.
+    struct alignas(64) Node {
         Box box;
-        std::size_t begin, end;
-        std::size_t left = kNone, right = kNone, parent = kNone;
-        std::size_t alive = 0;
         std::array<double, 2> anchor{0.0, 0.0};
         double reach = 0.0;
+        std::uint64_t link = 0;
+    };
+
+    /// A candidate of the last search, with what the next questions read.
+    struct Candidate {
+        double x, y;
+        std::size_t key;
+        std::size_t at;
+    };
+
+    /// A point kept by the running search.
+    struct Found {
+        double d2;
+        std::size_t at;
     };
 
     static void grow(Box& b, const std::array<double, 2>& p) {
@@ -642,39 +711,86 @@ private:
         b[3] = std::max(b[3], p[1]);
     }
 
-    std::size_t build(std::size_t begin, std::size_t end, std::size_t parent) {
-        const std::size_t id = nodes_.size();
-        Node node{kEmpty, begin, end};
-        node.parent = parent;
-        node.alive = end - begin;
-        for (std::size_t k = begin; k < end; ++k) grow(node.box, points_[order_[k]]);
-        nodes_.push_back(node);
-        if (end - begin <= kLeaf) {
-            for (std::size_t k = begin; k < end; ++k) leaf_of_[order_[k]] = id;
-            return id;
-        }
-        const int axis = (node.box[2] - node.box[0]) >= (node.box[3] - node.box[1]) ? 0 : 1;
-        const std::size_t mid = begin + (end - begin) / 2;
-        std::nth_element(order_.begin() + static_cast<std::ptrdiff_t>(begin),
-                         order_.begin() + static_cast<std::ptrdiff_t>(mid),
-                         order_.begin() + static_cast<std::ptrdiff_t>(end), [&](std::size_t a, std::size_t b) {
-                             if (points_[a][axis] != points_[b][axis]) return points_[a][axis] < points_[b][axis];
-                             return a < b;
-                         });
-        const std::size_t left = build(begin, mid, id);
-        const std::size_t right = build(mid, end, id);
-        nodes_[id].left = left;
-        nodes_[id].right = right;
-        return id;
+    double d2_from(std::size_t e, double x, double y) const {
+        const double dx = xy_[e][0] - x;
+        const double dy = xy_[e][1] - y;
+        return dx * dx + dy * dy;
     }
 
-    std::size_t key(std::size_t p) const { return caller_.empty() ? p : caller_[p]; }
+    /// The order of answers: squared distance, then the caller's index.
+    bool before(const Found& a, const Found& b) const {
+        return a.d2 < b.d2 || (a.d2 == b.d2 && key_[a.at] < key_[b.at]);
+    }
 
-    /// The unlabelled point of lowest caller index.
+    /// Keeps (d2, e) among the kCandidates first found so far, held as a heap
+    /// whose top is the last of them.
+    void offer(double d2, std::size_t e) {
+        const auto later = [this](const Found& a, const Found& b) { return before(a, b); };
+        const Found f{d2, e};
+        if (found_.size() == kCandidates) {
+            if (!before(f, found_.front())) return;
+            std::pop_heap(found_.begin(), found_.end(), later);
+            found_.back() = f;
+        } else {
+            found_.push_back(f);
+        }
+        std::push_heap(found_.begin(), found_.end(), later);
+        if (found_.size() == kCandidates) best_d2_ = found_.front().d2;
+    }
+
+    /// The answer from the candidates of the last search, when they prove it;
+    /// kNone otherwise.
+    std::size_t from_candidates(double x, double y) const {
+        double best_d2 = kInf;
+        const Candidate* best = nullptr;
+        for (const Candidate& c : candidates_) {
+            if (!alive_[c.at]) continue;
+            const double dx = c.x - x;
+            const double dy = c.y - y;
+            const double d2 = dx * dx + dy * dy;
+            if (best == nullptr || d2 < best_d2 || (d2 == best_d2 && c.key < best->key)) {
+                best_d2 = d2;
+                best = &c;
+            }
+        }
+        if (best == nullptr) return kNone;
+        // Every other unlabelled point lies at least `cover_` from the anchor,
+        // so at least `cover_` less the distance moved from (x, y).
+        const double mx = x - anchor_[0];
+        const double my = y - anchor_[1];
+        const double moved = std::sqrt(mx * mx + my * my) * (1.0 + kSlack) + 0x1p-498;
+        const double bound = cover_ - moved;
+        return proves_beyond(bound, best_d2) ? best->at : kNone;
+    }
+
+    /// Brings the boxes of the leaves that lost points, and of the nodes
+    /// above them, up to date. Once a box stays as it was, the boxes above it
+    /// do too.
+    void refresh_boxes() {
+        for (const std::size_t leaf : dirty_) {
+            dirty_mark_[leaf] = 0;
+            const auto [begin, end] = leaf_range(nodes_[leaf].link);
+            Box box = kEmpty;
+            for (std::size_t e = begin; e < end; ++e)
+                if (alive_[e]) grow(box, xy_[e]);
+            if (box == nodes_[leaf].box) continue;
+            nodes_[leaf].box = box;
+            for (std::size_t id = parent_[leaf]; id != kNone; id = parent_[id]) {
+                const Box& l = nodes_[id + 1].box;
+                const Box& r = nodes_[nodes_[id].link].box;
+                const Box merged{std::min(l[0], r[0]), std::min(l[1], r[1]), std::max(l[2], r[2]),
+                                 std::max(l[3], r[3])};
+                if (merged == nodes_[id].box) break;
+                nodes_[id].box = merged;
+            }
+        }
+        dirty_.clear();
+    }
+
+    /// The tree position of the unlabelled point of lowest caller index.
     std::size_t first_alive() {
-        const auto point = [&](std::size_t k) { return by_caller_.empty() ? k : by_caller_[k]; };
-        while (!alive_[point(first_alive_)]) ++first_alive_;
-        return point(first_alive_);
+        while (!alive_[by_key_[first_alive_]]) ++first_alive_;
+        return by_key_[first_alive_];
     }
 
     static double node_d2(const Node& n, double x, double y) { return box_d2(n.box[0], n.box[1], n.box[2], n.box[3], x, y); }
@@ -689,6 +805,13 @@ private:
     static double root_bound(double d2) {
         const double r = std::sqrt(std::min(d2, std::numeric_limits<double>::max())) * (1.0 - kSlack);
         return r >= 0.0 ? r : 0.0;
+    }
+
+    /// True when every point at a true distance of at least `bound` has a
+    /// computed squared distance above `d2`. Below 2^-400 the squares lose
+    /// bits to underflow, and nothing is proved.
+    static bool proves_beyond(double bound, double d2) {
+        return bound > 0x1p-400 && bound * bound * (1.0 - kSlack) > d2;
     }
 
     /// A lower bound of the true distance from (x, y) to every unlabelled
@@ -707,7 +830,7 @@ private:
     }
 
     /// True when no unlabelled point below the node can have a computed
-    /// squared distance at or below the best one found so far.
+    /// squared distance at or below the last of the points kept so far.
     bool beyond_best(const Node& n, double x, double y, double& bound) const {
         const double box_d2 = node_d2(n, x, y);
         if (box_d2 > best_d2_) {
@@ -715,42 +838,37 @@ private:
             return true;
         }
         bound = lower_bound(n, x, y);
-        return bound * bound * (1.0 - kSlack) > best_d2_;
+        return proves_beyond(bound, best_d2_);
     }
 
     /// Searches below `id` (which holds unlabelled points and was not ruled
     /// out) and leaves there, as the node's reach from (x, y), the smallest
     /// distance of its unlabelled points or a lower bound of it. Successive
-    /// seeds are asked for from nearby centroids, and the rim of the walked
+    /// searches start from nearby centroids, and the rim of the walked
     /// region is far from them on every side, so the reaches rule out most of
     /// the rim without descending into it.
     double search(std::size_t id, double x, double y) {
         Node& node = nodes_[id];
         double reach = kInf;
-        if (node.left == kNone) {
+        if ((node.link & kLeafBit) != 0) {
+            const auto [begin, end] = leaf_range(node.link);
             double nearest_d2 = kInf;
-            for (std::size_t k = node.begin; k < node.end; ++k) {
-                const std::size_t p = order_[k];
-                if (!alive_[p]) continue;
-                const double dx = points_[p][0] - x;
-                const double dy = points_[p][1] - y;
-                const double d2 = dx * dx + dy * dy;
+            for (std::size_t e = begin; e < end; ++e) {
+                if (!alive_[e]) continue;
+                const double d2 = d2_from(e, x, y);
                 nearest_d2 = std::min(nearest_d2, d2);
-                if (d2 < best_d2_ || (d2 == best_d2_ && (best_ == kNone || key(p) < key(best_)))) {
-                    best_d2_ = d2;
-                    best_ = p;
-                }
+                if (seen_[e] != stamp_) offer(d2, e);
             }
             reach = root_bound(nearest_d2);
         } else {
-            const std::size_t l = node.left;
-            const std::size_t r = node.right;
+            const std::size_t l = id + 1;
+            const std::size_t r = static_cast<std::size_t>(node.link);
             const double dl = node_d2(nodes_[l], x, y);
             const double dr = node_d2(nodes_[r], x, y);
             const std::size_t first = dl <= dr ? l : r;
             const std::size_t second = dl <= dr ? r : l;
             for (const std::size_t child : {first, second}) {
-                if (nodes_[child].alive == 0) continue;
+                if (empty(nodes_[child].box)) continue;
                 double bound = 0.0;
                 const double got = beyond_best(nodes_[child], x, y, bound) ? bound : search(child, x, y);
                 reach = std::min(reach, got);
@@ -762,19 +880,37 @@ private:
         return reach;
     }
 
-    std::span<const std::array<double, 2>> points_;
-    std::span<const std::size_t> caller_;
-    std::vector<std::size_t> by_caller_;
-    std::vector<std::size_t> order_;
-    std::vector<std::size_t> leaf_of_;
+    // By tree position: the position, the caller's index, the walk's point.
+    std::vector<std::array<double, 2>> xy_;
+    std::vector<std::size_t> key_;
+    std::vector<std::size_t> point_at_;
+    /// The tree position of a walk's point, and of a caller's index.
+    std::vector<std::size_t> position_;
+    std::vector<std::size_t> by_key_;
     std::vector<char> alive_;
+    /// Marks the positions offered before the running search started.
+    std::vector<std::uint32_t> seen_;
+    std::uint32_t stamp_ = 0;
+    /// The leaf of every tree position.
+    std::vector<std::size_t> leaf_of_;
     std::vector<Node> nodes_;
+    std::vector<std::size_t> parent_;
+    /// Leaves that lost points since the boxes were last brought up to date.
+    std::vector<std::size_t> dirty_;
+    std::vector<char> dirty_mark_;
     std::size_t remaining_ = 0;
     std::size_t first_alive_ = 0;
     ExactSum sum_x_;
     ExactSum sum_y_;
+    /// The squared distance of the last of kCandidates points kept by the
+    /// running search; +inf while fewer are kept.
     double best_d2_ = kInf;
-    std::size_t best_ = kNone;
+    /// The points kept by the running search.
+    std::vector<Found> found_;
+    /// The last search's points, its position and the bound of the others.
+    std::vector<Candidate> candidates_;
+    std::array<double, 2> anchor_{0.0, 0.0};
+    double cover_ = 0.0;
 };
 
 }  // namespace
@@ -883,6 +1019,17 @@ struct TreeOrderQueries {
     template <class F>
     void for_each_within(double x, double y, double radius, F&& visit, std::size_t near) const {
         tree.for_each_within_by_position(x, y, radius, visit, near);
+    }
+};
+
+/// Range queries of a grid over the points, naming entries by their place
+/// in the grid's order.
+struct GridQueries {
+    const geometry::PointGrid& grid;
+
+    template <class F>
+    void for_each_within(double x, double y, double radius, F&& visit, std::size_t /*near*/) const {
+        grid.for_each_entry_within(x, y, radius, visit);
     }
 };
 
@@ -1304,10 +1451,13 @@ namespace {
 /// `points` and the query answers use walk positions, `caller[e]` is the
 /// caller's index of walk position e (empty: the same). Ties go by the
 /// caller's index and the result uses it throughout, so the reordering
-/// changes nothing but the memory traffic.
+/// changes nothing but the memory traffic. `tree` is a `PlanarTree` over the
+/// same points whose nodes the seed search takes over; `point_at[t]` is the
+/// walk position of its tree position t (empty: the same).
 template <class Q>
 LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 2>> points,
-                           std::span<const std::size_t> caller, std::array<double, 2> si,
+                           std::span<const std::size_t> caller, const PlanarTree& tree,
+                           std::span<const std::size_t> point_at, std::array<double, 2> si,
                            std::array<double, 2> sj) {
     constexpr std::size_t kNoPoint = std::numeric_limits<std::size_t>::max();
     const std::size_t n = points.size();
@@ -1315,15 +1465,26 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
     LatticeLabels out;
     std::vector<NodeLabel> labels(n, NodeLabel{});
     std::vector<char> labelled(n, 0);
-    std::vector<std::uint32_t> block_of(n, 0);
 
     const double li = std::hypot(si[0], si[1]);
     const double lj = std::hypot(sj[0], sj[1]);
     const double predict_radius = 0.42 * std::min(li, lj);
     const double refuse_radius = 2.2 * std::max(li, lj);
+    // Both searches compare squared distances with the squared radius, as a
+    // range search does.
+    const double predict_r2 = predict_radius * predict_radius;
+    const double refuse_r2 = refuse_radius * refuse_radius;
 
-    UnlabelledTree unlabelled(points, caller);
-    std::vector<std::pair<std::size_t, double>> around;
+    UnlabelledTree unlabelled(points, caller, tree, point_at);
+    /// A point near the one being walked from: its squared distance from
+    /// there, its position and its distance (negative until needed).
+    struct Near {
+        std::size_t point;
+        double d2;
+        double x, y;
+        double w;
+    };
+    std::vector<Near> around;
     FlatCellMap cells;
     std::deque<std::size_t> queue;
     std::uint32_t block = 0;
@@ -1335,7 +1496,6 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
         cells.clear();
         labelled[seed] = 1;
         unlabelled.remove(seed);
-        block_of[seed] = block;
         labels[seed] = NodeLabel{block, 0, 0};
         cells.emplace(cell_key(0, 0), seed);
         queue.clear();
@@ -1357,9 +1517,23 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
             };
             const std::array<Direction, 4> directions{Direction{vi, 1, 0}, Direction{{-vi[0], -vi[1]}, -1, 0},
                                                       Direction{vj, 0, 1}, Direction{{-vj[0], -vj[1]}, 0, -1}};
-            // The points around q that a refusal may name, gathered once for
-            // all four directions (labels given meanwhile are checked on use).
+            // Every point the predictions and the refusals may still look at
+            // is gathered once the first refusal search comes, for the rest
+            // of q's directions: the prediction discs lie within the step
+            // plus the prediction radius of q (widened beyond the rounding of
+            // the predicted positions), which the refusal radius covers but
+            // for extreme coordinates. Labels given meanwhile are read on use.
             bool gathered = false;
+            const auto gather = [&] {
+                const double step = std::max(std::hypot(vi[0], vi[1]), std::hypot(vj[0], vj[1]));
+                const double reach = (predict_radius + step) * (1.0 + 0x1p-30) +
+                                     (std::fabs(qp[0]) + std::fabs(qp[1]) + step) * 0x1p-50 + 0x1p-500;
+                around.clear();
+                queries.for_each_within(qp[0], qp[1], std::max(refuse_radius, reach), [&](std::size_t k, double d2) {
+                    around.push_back({k, d2, points[k][0], points[k][1], -1.0});
+                }, q);
+                gathered = true;
+            };
             for (const Direction& dir : directions) {
                 const std::int64_t ti64 = std::int64_t{i} + dir.di;
                 const std::int64_t tj64 = std::int64_t{j} + dir.dj;
@@ -1373,12 +1547,13 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
 
                 const double px = qp[0] + dir.g[0];
                 const double py = qp[1] + dir.g[1];
-                // The unlabelled point first in (squared distance, index) order.
+                // The unlabelled point first in (squared distance, index)
+                // order within the prediction radius of (px, py).
                 std::size_t chosen = kNoPoint;
                 double chosen_d2 = kInf;
-                queries.for_each_within(px, py, predict_radius, [&](std::size_t k, double d2) {
+                const auto consider = [&](std::size_t k, double d2) {
                     if (labelled[k]) {
-                        if (block_of[k] == block && (labels[k].i != target_i || labels[k].j != target_j))
+                        if (labels[k].block == block && (labels[k].i != target_i || labels[k].j != target_j))
                             ++out.conflicts;
                         return;
                     }
@@ -1386,50 +1561,65 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
                         chosen = k;
                         chosen_d2 = d2;
                     }
-                }, q);
+                };
+                if (gathered) {
+                    // The squared distances computed as a range search
+                    // computes them.
+                    for (const Near& a : around) {
+                        const double dx = a.x - px;
+                        const double dy = a.y - py;
+                        const double d2 = dx * dx + dy * dy;
+                        if (d2 <= predict_r2) consider(a.point, d2);
+                    }
+                } else {
+                    queries.for_each_within(px, py, predict_radius, consider, q);
+                }
                 if (chosen != kNoPoint) {
                     labelled[chosen] = 1;
                     unlabelled.remove(chosen);
-                    block_of[chosen] = block;
                     labels[chosen] = NodeLabel{block, target_i, target_j};
                     cells.emplace(cell_key(target_i, target_j), chosen);
                     queue.push_back(chosen);
                     continue;
                 }
 
-                // The refused neighbour: the first point in (squared distance,
-                // index) order that passes the tests.
+                // The refused neighbour: the first unlabelled point within
+                // the refusal radius, in (squared distance, index) order, that
+                // passes the tests.
                 const double glen = std::hypot(dir.g[0], dir.g[1]);
-                if (!gathered) {
-                    around.clear();
-                    queries.for_each_within(qp[0], qp[1], refuse_radius, [&](std::size_t k, double d2) {
-                        if (!labelled[k]) around.push_back({k, d2});
-                    }, q);
-                    gathered = true;
-                }
+                if (!gathered) gather();
                 std::size_t hit = kNoPoint;
                 double hit_d2 = kInf;
-                for (const auto& [k, d2] : around) {
-                    if (labelled[k]) continue;
+                for (Near& a : around) {
+                    const std::size_t k = a.point;
+                    const double d2 = a.d2;
+                    if (!(d2 <= refuse_r2) || labelled[k]) continue;
                     if (hit != kNoPoint && (d2 > hit_d2 || (d2 == hit_d2 && id(k) > id(hit)))) continue;
-                    const double vx = points[k][0] - qp[0];
-                    const double vy = points[k][1] - qp[1];
-                    const double w = std::sqrt(d2);
+                    const double vx = a.x - qp[0];
+                    const double vy = a.y - qp[1];
+                    if (a.w < 0.0) a.w = std::sqrt(d2);
+                    const double w = a.w;
                     if (!(w >= 0.5 * glen)) continue;
                     if ((vx * dir.g[0] + vy * dir.g[1]) / (w * glen) > 0.951) {
                         hit = k;
                         hit_d2 = d2;
                     }
                 }
-                if (hit != kNoPoint) out.refused.emplace_back(id(q), id(hit));
+                if (hit != kNoPoint) out.refused.emplace_back(q, hit);
             }
         }
         ++block;
     }
     out.blocks = block;
+    // Walk positions become the caller's indices in one pass each, where the
+    // reads do not wait for one another.
     if (caller.empty()) {
         out.labels = std::move(labels);
     } else {
+        for (auto& [from, to] : out.refused) {
+            from = caller[from];
+            to = caller[to];
+        }
         out.labels.resize(n);
         for (std::size_t e = 0; e < n; ++e) out.labels[caller[e]] = labels[e];
     }
@@ -1440,7 +1630,8 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
 
 LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const std::array<double, 2>> points,
                             std::array<double, 2> si, std::array<double, 2> sj) {
-    return walk_lattice(IndexQueries{index}, points, {}, si, sj);
+    const PlanarTree tree(points);
+    return walk_lattice(IndexQueries{index}, points, {}, tree, tree.spatial_order(), si, sj);
 }
 
 Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, std::optional<double> nominal_cell) {
@@ -1473,9 +1664,30 @@ Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, 
     VZ_ASSIGN_OR_RETURN(const auto steps, axis_steps(nbs, tree_points, position, {c, s}, {-s, c}, cell));
     const auto [step_i, step_j] = steps;
 
-    LatticeLabels walk =
-        walk_lattice(TreeOrderQueries{tree}, tree_points, tree.spatial_order(), {step_i * c, step_i * s},
-                     {step_j * -s, step_j * c});
+    const std::array<double, 2> si{step_i * c, step_i * s};
+    const std::array<double, 2> sj{step_j * -s, step_j * c};
+    // The walk's searches reach at most the refusal radius; where the points
+    // spread evenly, a grid of cells half that wide answers them from a few
+    // neighbouring cells.
+    const double refuse_radius = 2.2 * std::max(std::hypot(si[0], si[1]), std::hypot(sj[0], sj[1]));
+    const auto grid = geometry::PointGrid::build(tree_points, kGridCellPerRefusal * refuse_radius,
+                                                 kGridCellsPerPoint * tree_points.size() + 64);
+    LatticeLabels walk;
+    if (grid && grid->crowding() <= kGridMaxCrowding) {
+        // The walk then goes over the points in the grid's order, in which
+        // the answers of a search lie side by side with their flags.
+        const std::size_t n = tree_points.size();
+        std::vector<std::size_t> grid_caller(n);
+        std::vector<std::size_t> at_grid(n);
+        for (std::size_t g = 0; g < n; ++g) {
+            const std::size_t e = grid->index_of(g);
+            grid_caller[g] = order[e];
+            at_grid[e] = g;
+        }
+        walk = walk_lattice(GridQueries{*grid}, grid->points(), grid_caller, tree, at_grid, si, sj);
+    } else {
+        walk = walk_lattice(TreeOrderQueries{tree}, tree_points, order, tree, {}, si, sj);
+    }
 
     TopologyDetection out;
     out.block_sizes.assign(walk.blocks, 0);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/geometry/point_grid.hpp"
 #include "core/geometry/predicates.hpp"
 #include "core/geometry/spatial_index.hpp"
 
@@ -242,6 +243,159 @@ TEST(PointIndex, BulkLoadXyKeepsIndicesAndChecksLengths) {
     ASSERT_FALSE(bad.has_value());
     EXPECT_EQ(bad.error().kind(), ErrorKind::GeometryMismatch);
     EXPECT_EQ(bad.error().message(), "point index needs as many x as y coordinates (3 vs 1)");
+}
+
+// --- point grid -------------------------------------------------------------
+
+// The grid's disc searches against the point index's, over clouds whose
+// density, coordinates or duplicates make a grid misjudge its cells: each
+// search must give exactly the entries and squared distances of
+// `PointIndex::within`, whatever the cell size.
+struct GridCloud {
+    std::string name;
+    Pts pts;
+    /// Cell sides to build the grid with.
+    std::vector<double> cells;
+};
+
+void PrintTo(const GridCloud& c, std::ostream* os) { *os << c.name; }
+
+std::vector<GridCloud> grid_clouds() {
+    std::vector<GridCloud> out;
+    std::mt19937_64 rng(23);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::normal_distribution<double> g(0.0, 1.0);
+    for (const PointCloud& c : clouds()) out.push_back({c.name, c.pts, {0.7, 2.0, 9.0, 1e6}});
+    {
+        // A dense knot in a sparse field: most cells empty, a few crowded.
+        Pts p;
+        for (int k = 0; k < 250; ++k) p.push_back({200.0 * u(rng), 200.0 * u(rng)});
+        for (int k = 0; k < 300; ++k) p.push_back({60.0 + 0.05 * g(rng), 80.0 + 0.05 * g(rng)});
+        out.push_back({"dense_knot", p, {0.01, 1.5, 25.0}});
+    }
+    {
+        // Projected coordinates far from the origin, and coordinates near
+        // 2^52 where neighbouring doubles are a unit apart, with duplicates.
+        Pts p;
+        for (int k = 0; k < 400; ++k) p.push_back({456789.125 + 50.0 * u(rng), 6543210.5 + 50.0 * u(rng)});
+        out.push_back({"projected", p, {0.3, 4.0}});
+        Pts q;
+        const double base = 0x1p52;
+        for (int j = 0; j < 20; ++j)
+            for (int i = 0; i < 20; ++i) q.push_back({base + 3.0 * i, -base + 2.0 * j});
+        for (int k = 0; k < 40; ++k) q.push_back(q[static_cast<std::size_t>(k * 7)]);
+        out.push_back({"near_2_to_52", q, {1.0, 5.0, 64.0}});
+    }
+    {
+        // NaN and infinite coordinates mixed into a lattice, which the grid
+        // leaves out of its bounds and its answers.
+        Pts p;
+        for (int j = 0; j < 15; ++j)
+            for (int i = 0; i < 15; ++i) {
+                p.push_back({-7.5 + i, 3.0 * j});
+                if ((i + j) % 11 == 0) p.push_back({kNaN, 1.0});
+                if ((i * j) % 13 == 5) p.push_back({2.0, -kInf});
+            }
+        out.push_back({"lattice_with_nonfinite", p, {1.0, 3.0}});
+    }
+    return out;
+}
+
+class PointGridCloud : public ::testing::TestWithParam<GridCloud> {};
+
+TEST_P(PointGridCloud, DiscSearchesMatchThePointIndex) {
+    const GridCloud& cloud = GetParam();
+    const PointIndex index = PointIndex::bulk_load(cloud.pts);
+    std::size_t built = 0;
+    for (const double cell : cloud.cells) {
+        // Cells far finer than the cloud need more cells than allowed.
+        const auto grid = PointGrid::build(cloud.pts, cell, std::size_t{1} << 22);
+        if (!grid) continue;
+        ++built;
+        EXPECT_EQ(grid->size(), index.size());
+        auto queries = queries_for(cloud.pts);
+        for (std::size_t k = 0; k < cloud.pts.size(); k += 13) {
+            const auto& p = cloud.pts[k];
+            queries.push_back({p[0] + 0.5 * cell, p[1] - 0.25 * cell});
+        }
+        for (const auto& q : queries) {
+            const auto all = brute_sorted(cloud.pts, q[0], q[1]);
+            std::vector<double> radii = {0.0, 0.3, 2.0, 0.5 * cell, 2.2 * cell, kInf};
+            for (std::size_t i = 0; i < all.size(); i += 97) radii.push_back(std::sqrt(all[i].dist2));
+            for (const double r : radii) {
+                std::vector<Neighbor> got;
+                grid->for_each_within(q[0], q[1], r, [&](std::size_t e, double d2) { got.push_back({e, d2}); });
+                std::sort(got.begin(), got.end(), [](const Neighbor& a, const Neighbor& b) {
+                    return a.dist2 != b.dist2 ? a.dist2 < b.dist2 : a.index < b.index;
+                });
+                ASSERT_EQ(got, index.within(q[0], q[1], r))
+                    << cloud.name << " cell=" << cell << " r=" << r << " q=(" << q[0] << "," << q[1] << ")";
+            }
+        }
+    }
+    EXPECT_GT(built, 0u) << cloud.name;
+}
+
+// The grid's own order names the same entries: every place maps back to its
+// point, places of one search lie within the rows the search reads, and the
+// positions in grid order are the points'.
+TEST_P(PointGridCloud, PlacesNameTheirPoints) {
+    const GridCloud& cloud = GetParam();
+    const auto grid = PointGrid::build(cloud.pts, cloud.cells.back(), 4 * cloud.pts.size() + 64);
+    ASSERT_TRUE(grid.has_value());
+    std::vector<int> seen(cloud.pts.size(), 0);
+    for (std::size_t e = 0; e < grid->size(); ++e) {
+        const std::size_t k = grid->index_of(e);
+        ASSERT_LT(k, cloud.pts.size());
+        ++seen[k];
+        EXPECT_EQ(grid->points()[e], cloud.pts[k]);
+    }
+    for (std::size_t k = 0; k < cloud.pts.size(); ++k)
+        EXPECT_EQ(seen[k], std::isfinite(cloud.pts[k][0]) && std::isfinite(cloud.pts[k][1]) ? 1 : 0) << k;
+    const auto q = queries_for(cloud.pts).front();
+    std::vector<std::size_t> by_place, by_index;
+    grid->for_each_entry_within(q[0], q[1], 30.0, [&](std::size_t e, double) { by_place.push_back(grid->index_of(e)); });
+    grid->for_each_within(q[0], q[1], 30.0, [&](std::size_t k, double) { by_index.push_back(k); });
+    EXPECT_EQ(by_place, by_index);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clouds, PointGridCloud, ::testing::ValuesIn(grid_clouds()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(PointGrid, RefusesWhatItCannotHoldAndMeasuresCrowding) {
+    const Pts lattice = {{0.0, 0.0}, {1.0, 0.0}, {0.0, 1.0}, {1.0, 1.0}, {kNaN, 0.0}};
+    for (const double cell : {0.0, -1.0, kNaN, kInf, 1e-320})
+        EXPECT_FALSE(PointGrid::build(lattice, cell, 1000).has_value()) << cell;
+    EXPECT_FALSE(PointGrid::build(Pts{{kNaN, 1.0}, {0.0, kInf}}, 1.0, 1000).has_value());
+    EXPECT_FALSE(PointGrid::build(Pts{}, 1.0, 1000).has_value());
+    // Unit cells over a 2 x 2 lattice need 2 x 2 cells; one cell short fails.
+    EXPECT_FALSE(PointGrid::build(lattice, 1.0, 3).has_value());
+    const auto unit = PointGrid::build(lattice, 1.0, 4);
+    ASSERT_TRUE(unit.has_value());
+    EXPECT_EQ(unit->cells(), 4u);
+    EXPECT_EQ(unit->size(), 4u);
+    EXPECT_EQ(unit->crowding(), 1.0);
+    // One cell holding all four: each entry shares it with all of them.
+    const auto one = PointGrid::build(lattice, 10.0, 4);
+    ASSERT_TRUE(one.has_value());
+    EXPECT_EQ(one->cells(), 1u);
+    EXPECT_EQ(one->crowding(), 4.0);
+    // Far-apart points in a fine grid would need more cells than allowed.
+    EXPECT_FALSE(PointGrid::build(Pts{{0.0, 0.0}, {1e6, 1e6}}, 1.0, 1u << 20).has_value());
+    // A single point, and searches from positions no entry can be ordered
+    // against or with radii that take nothing.
+    const auto single = PointGrid::build(Pts{{3.0, 4.0}}, 1.0, 4);
+    ASSERT_TRUE(single.has_value());
+    const struct {
+        double x, y, r;
+        std::size_t hits;
+    } cases[] = {{0.0, 0.0, 5.0, 1}, {0.0, 0.0, 4.999, 0}, {kNaN, 0.0, 10.0, 0}, {0.0, -kInf, 10.0, 0},
+                 {3.0, 4.0, -1.0, 0}, {3.0, 4.0, kNaN, 0}, {3.0, 4.0, 0.0, 1}, {-1e300, 1e300, kInf, 1}};
+    for (const auto& c : cases) {
+        std::size_t hits = 0;
+        single->for_each_within(c.x, c.y, c.r, [&](std::size_t, double) { ++hits; });
+        EXPECT_EQ(hits, c.hits) << c.x << " " << c.y << " " << c.r;
+    }
 }
 
 // --- 3-D boxes --------------------------------------------------------------

@@ -861,6 +861,16 @@ std::vector<WalkCloud> walk_clouds() {
         }
         out.push_back({"integer_ties", shuffled(p)});
     }
+    {  // Rows twenty times farther apart than the columns, with gaps: every
+       // search around a point meets a long run of its row.
+        std::vector<P> p;
+        for (int j = 0; j < 30; ++j)
+            for (int i = 0; i < 60; ++i) {
+                if (u(rng) < 0.1) continue;
+                p.push_back({grid_round(i + 0.05 * g(rng)), grid_round(20.0 * j + 0.3 * g(rng)), 0.0});
+            }
+        out.push_back({"stretched_lattice", shuffled(p)});
+    }
     {  // Density rising across the cloud, larger than the others: the
        // centroid of the unwalked points drifts as the walks eat the cloud,
        // and the seed search meets a long, ragged rim many times.

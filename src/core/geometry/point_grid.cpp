@@ -1,0 +1,72 @@
+#include "core/geometry/point_grid.hpp"
+
+#include <algorithm>
+
+namespace vz::geometry {
+
+std::optional<PointGrid> PointGrid::build(std::span<const std::array<double, 2>> points, double cell,
+                                          std::size_t max_cells) {
+    if (!(std::isfinite(cell) && cell > 0.0)) return std::nullopt;
+    const double inv = 1.0 / cell;
+    if (!std::isfinite(inv)) return std::nullopt;
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    double xmin = kInf, ymin = kInf, xmax = -kInf, ymax = -kInf;
+    std::size_t finite = 0;
+    for (const auto& p : points) {
+        if (!std::isfinite(p[0]) || !std::isfinite(p[1])) continue;
+        xmin = std::min(xmin, p[0]);
+        ymin = std::min(ymin, p[1]);
+        xmax = std::max(xmax, p[0]);
+        ymax = std::max(ymax, p[1]);
+        ++finite;
+    }
+    if (finite == 0) return std::nullopt;
+
+    // The extent in cells, computed as `column` computes it, so the largest
+    // coordinate falls in the last column.
+    const auto extent = [&](double lo, double hi) -> std::optional<std::size_t> {
+        const double f = std::floor((hi - lo) * inv);
+        if (!(f >= 0.0 && f < static_cast<double>(max_cells))) return std::nullopt;
+        return static_cast<std::size_t>(f) + 1;
+    };
+    const auto nx = extent(xmin, xmax);
+    const auto ny = extent(ymin, ymax);
+    if (!nx || !ny || *nx > max_cells / *ny) return std::nullopt;
+
+    PointGrid grid;
+    grid.x0_ = xmin;
+    grid.y0_ = ymin;
+    grid.inv_ = inv;
+    grid.nx_ = *nx;
+    grid.ny_ = *ny;
+    const std::size_t cells = *nx * *ny;
+    constexpr std::size_t kOut = std::numeric_limits<std::size_t>::max();
+    std::vector<std::size_t> cell_of(points.size(), kOut);
+    grid.start_.assign(cells + 1, 0);
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        const auto& p = points[k];
+        if (!std::isfinite(p[0]) || !std::isfinite(p[1])) continue;
+        cell_of[k] = grid.row(p[1]) * grid.nx_ + grid.column(p[0]);
+        ++grid.start_[cell_of[k] + 1];
+    }
+    double crowding = 0.0;
+    for (std::size_t c = 0; c < cells; ++c) {
+        const double count = static_cast<double>(grid.start_[c + 1]);
+        crowding += count * count;
+        grid.start_[c + 1] += grid.start_[c];
+    }
+    grid.crowding_ = crowding / static_cast<double>(finite);
+    // Entries in index order within each cell.
+    grid.xy_.resize(finite);
+    grid.ids_.resize(finite);
+    std::vector<std::size_t> next(grid.start_.begin(), grid.start_.end() - 1);
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        if (cell_of[k] == kOut) continue;
+        const std::size_t e = next[cell_of[k]]++;
+        grid.xy_[e] = points[k];
+        grid.ids_[e] = k;
+    }
+    return grid;
+}
+
+}  // namespace vz::geometry
