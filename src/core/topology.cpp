@@ -1634,7 +1634,16 @@ LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const s
     return walk_lattice(IndexQueries{index}, points, {}, tree, tree.spatial_order(), si, sj);
 }
 
-Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, std::optional<double> nominal_cell) {
+/// The detection's own tree and the points in its order, which the walk
+/// continues from.
+struct WalkBasis {
+    explicit WalkBasis(std::span<const std::array<double, 2>> points) : tree(points) {}
+
+    PlanarTree tree;
+    std::vector<std::array<double, 2>> tree_points;
+};
+
+Result<Measurement> measure(std::span<const std::array<double, 3>> points, std::optional<double> nominal_cell) {
     if (nominal_cell && !(std::isfinite(*nominal_cell) && *nominal_cell > 0.0))
         return fail(inference("nominal cell must be a finite positive number"));
     DistinctPoints distinct = distinct_points(points);
@@ -1644,28 +1653,50 @@ Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, 
     // One flat tree serves every neighbour question (it answers as the shared
     // point index would), and one table of nearest entries serves the three
     // measuring passes.
-    const PlanarTree tree(distinct.points);
+    auto basis = std::make_shared<WalkBasis>(distinct.points);
+    const PlanarTree& tree = basis->tree;
     // Everything below works on the points in tree order, where the points a
     // step looks at one after another mostly lie close in memory too; ties
     // and sums still go by the caller's order (`position` maps a caller's
     // index to its tree position).
     const auto order = tree.spatial_order();
-    std::vector<std::array<double, 2>> tree_points(distinct.points.size());
+    std::vector<std::array<double, 2>>& tree_points = basis->tree_points;
+    tree_points.resize(distinct.points.size());
     std::vector<std::size_t> position(distinct.points.size());
     for (std::size_t e = 0; e < tree_points.size(); ++e) {
         tree_points[e] = distinct.points[order[e]];
         position[order[e]] = e;
     }
-    Neighbours nbs(tree, tree_points, true);
+    Neighbours nbs(tree, std::span<const std::array<double, 2>>(tree_points), true);
     VZ_ASSIGN_OR_RETURN(const double cell, cell_size(nbs, tree_points, position, nominal_cell));
     VZ_ASSIGN_OR_RETURN(const double theta, azimuth(nbs, tree_points, position, cell));
     const double c = std::cos(theta);
     const double s = std::sin(theta);
     VZ_ASSIGN_OR_RETURN(const auto steps, axis_steps(nbs, tree_points, position, {c, s}, {-s, c}, cell));
-    const auto [step_i, step_j] = steps;
 
-    const std::array<double, 2> si{step_i * c, step_i * s};
-    const std::array<double, 2> sj{step_j * -s, step_j * c};
+    Measurement out;
+    TopologyDetection& d = out.detection;
+    d.points = std::move(distinct.points);
+    d.z = std::move(distinct.z);
+    d.rotation = {c, s, -s, c};
+    d.step_i = steps.first;
+    d.step_j = steps.second;
+    d.azimuth = theta;
+    d.coincident_dropped = distinct.coincident_dropped;
+    d.coincident_ambiguous = distinct.coincident_ambiguous;
+    out.basis = std::move(basis);
+    return out;
+}
+
+TopologyDetection walk(Measurement measurement) {
+    TopologyDetection out = std::move(measurement.detection);
+    const std::shared_ptr<const WalkBasis> basis = std::move(measurement.basis);
+    const PlanarTree& tree = basis->tree;
+    const auto order = tree.spatial_order();
+    const std::span<const std::array<double, 2>> tree_points = basis->tree_points;
+    const auto& rot = out.rotation;
+    const std::array<double, 2> si{out.step_i * rot[0], out.step_i * rot[1]};
+    const std::array<double, 2> sj{out.step_j * rot[2], out.step_j * rot[3]};
     // The walk's searches reach at most the refusal radius; where the points
     // spread evenly, a grid of cells half that wide answers them from a few
     // neighbouring cells.
@@ -1689,22 +1720,18 @@ Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, 
         walk = walk_lattice(TreeOrderQueries{tree}, tree_points, order, tree, {}, si, sj);
     }
 
-    TopologyDetection out;
     out.block_sizes.assign(walk.blocks, 0);
     for (const NodeLabel& l : walk.labels) ++out.block_sizes[l.block];
-    out.points = std::move(distinct.points);
-    out.z = std::move(distinct.z);
     out.refused = std::move(walk.refused);
     out.labels = std::move(walk.labels);
-    out.rotation = {c, s, -s, c};
-    out.step_i = step_i;
-    out.step_j = step_j;
-    out.azimuth = theta;
     out.conflicts = walk.conflicts;
-    out.coincident_dropped = distinct.coincident_dropped;
-    out.coincident_ambiguous = distinct.coincident_ambiguous;
     out.blocks = walk.blocks;
     return out;
+}
+
+Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, std::optional<double> nominal_cell) {
+    VZ_ASSIGN_OR_RETURN(Measurement measured, measure(points, nominal_cell));
+    return walk(std::move(measured));
 }
 
 PointSet labelled_points(const PointSet& source, const TopologyDetection& detection) {

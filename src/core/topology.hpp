@@ -20,6 +20,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <unordered_map>
@@ -173,7 +174,28 @@ LatticeLabels label_lattice(const geometry::PointIndex& index, std::span<const s
 /// given, sets the cell-size histogram's range. GeometryInference: "nominal
 /// cell must be a finite positive number", "topology detection requires at
 /// least four distinct finite points" and the step failures above.
+/// `measure` then `walk`.
 Result<TopologyDetection> detect(std::span<const std::array<double, 3>> points, std::optional<double> nominal_cell);
+
+/// What the walk of a detection continues from (defined with the detection).
+struct WalkBasis;
+
+/// A detection whose lattice is measured and whose walk is still to come.
+struct Measurement {
+    /// `points`, `z`, the coincidence counts, `rotation`, `step_i`, `step_j`
+    /// and `azimuth` as the detection has them; the walk's fields empty.
+    TopologyDetection detection;
+    std::shared_ptr<const WalkBasis> basis;
+};
+
+/// The measuring half of `detect`: the distinct points and the lattice's
+/// measures, with every failure of `detect`. A caller may work with the
+/// measures (the cell units of the points) while `walk` runs.
+Result<Measurement> measure(std::span<const std::array<double, 3>> points, std::optional<double> nominal_cell);
+
+/// The walking half of `detect`: completes the measured detection with its
+/// labels, refusals, conflicts and blocks. Never fails.
+TopologyDetection walk(Measurement measurement);
 
 /// The labelled points of a detection, row by row (j, then i ascending),
 /// with the 1-based columns "column" and "row" only; history: the source's

@@ -20,6 +20,7 @@
 #include "core/geometry/predicates.hpp"
 #include "core/shell/boundary.hpp"
 #include "foundation/format.hpp"
+#include "parallel/parallel_for.hpp"
 
 namespace vz {
 
@@ -101,22 +102,28 @@ void keep_large_components(std::vector<geometry::Triangle>& triangles, std::size
     triangles.resize(out);
 }
 
-Result<TriSurface> triangulate_detection(const TopologyDetection& detection, double max_link,
-                                         std::optional<double> max_bridge) {
-    const std::size_t n = detection.points.size();
-    if (detection.z.size() != n)
-        return fail(Error::geometry_mismatch(
-            fmt::format("triangulation needs one z per point ({} z for {} points)", detection.z.size(), n)));
+namespace {
 
-    // Cell units: rotate onto the lattice axes, then divide by the steps.
+/// The points of a detection in cell units: rotated onto the lattice axes,
+/// then divided by the steps.
+std::vector<std::array<double, 2>> cell_units(const TopologyDetection& detection) {
     const auto& rot = detection.rotation;
-    std::vector<std::array<double, 2>> uv(n);
-    for (std::size_t k = 0; k < n; ++k) {
+    std::vector<std::array<double, 2>> uv(detection.points.size());
+    for (std::size_t k = 0; k < uv.size(); ++k) {
         const auto [x, y] = detection.points[k];
         uv[k] = {(x * rot[0] + y * rot[1]) / detection.step_i, (x * rot[2] + y * rot[3]) / detection.step_j};
     }
+    return uv;
+}
 
-    VZ_ASSIGN_OR_RETURN(std::vector<geometry::Triangle> triangles, geometry::delaunay_triangulate(uv));
+/// The surface of a detection (one z per point) from the Delaunay
+/// triangulation of its cell units `uv`: the edge rule, the small groups,
+/// the nodes and the shell.
+Result<TriSurface> surface_from_delaunay(const TopologyDetection& detection, std::span<const std::array<double, 2>> uv,
+                                         Result<std::vector<geometry::Triangle>> delaunay, double max_link,
+                                         std::optional<double> max_bridge) {
+    const std::size_t n = detection.points.size();
+    VZ_ASSIGN_OR_RETURN(std::vector<geometry::Triangle> triangles, std::move(delaunay));
     if (triangles.empty())
         return fail(Error::geometry_inference("triangulation produced no triangles (are the points collinear?)"));
 
@@ -174,6 +181,18 @@ Result<TriSurface> triangulate_detection(const TopologyDetection& detection, dou
     return TriSurface::from_shell(std::make_shared<const MeshShell>(std::move(shell)), std::move(z));
 }
 
+}  // namespace
+
+Result<TriSurface> triangulate_detection(const TopologyDetection& detection, double max_link,
+                                         std::optional<double> max_bridge) {
+    const std::size_t n = detection.points.size();
+    if (detection.z.size() != n)
+        return fail(Error::geometry_mismatch(
+            fmt::format("triangulation needs one z per point ({} z for {} points)", detection.z.size(), n)));
+    const auto uv = cell_units(detection);
+    return surface_from_delaunay(detection, uv, geometry::delaunay_triangulate(uv), max_link, max_bridge);
+}
+
 }  // namespace tri_surface
 
 namespace points {
@@ -190,8 +209,20 @@ Result<TriSurface> to_tri_surface(const PointSet& set, std::optional<double> max
         return fail(Error::geometry_inference(fmt::format(
             "max_bridge must be a finite length in cells >= max_link ({}), got {}", num(link), num(*max_bridge))));
 
-    VZ_ASSIGN_OR_RETURN(const TopologyDetection detection, topology::detect(set.points, std::nullopt));
-    VZ_ASSIGN_OR_RETURN(TriSurface surface, tri_surface::triangulate_detection(detection, link, max_bridge));
+    VZ_ASSIGN_OR_RETURN(topology::Measurement measured, topology::measure(set.points, std::nullopt));
+    // The Delaunay triangulation needs only the lattice's measures, so it
+    // runs beside the walk that labels the points.
+    const auto uv = tri_surface::cell_units(measured.detection);
+    std::optional<TopologyDetection> detection;
+    std::optional<Result<std::vector<geometry::Triangle>>> delaunay;
+    parallel::for_each_chunk(2, 1, [&](std::size_t task, std::size_t) {
+        if (task == 0)
+            detection.emplace(topology::walk(std::move(measured)));
+        else
+            delaunay.emplace(geometry::delaunay_triangulate(uv));
+    });
+    VZ_ASSIGN_OR_RETURN(TriSurface surface, tri_surface::surface_from_delaunay(*detection, uv, std::move(*delaunay),
+                                                                                 link, max_bridge));
     surface.history = History::derive(
         set.history, max_bridge ? fmt::format("points.to_tri_surface(max_link={}, max_bridge={})", num(link),
                                               num(*max_bridge))

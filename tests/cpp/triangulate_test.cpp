@@ -12,6 +12,7 @@
 #include <map>
 #include <numbers>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -21,6 +22,7 @@
 #include "core/polygons.hpp"
 #include "core/topology.hpp"
 #include "core/triangulate.hpp"
+#include "thread_count_util.hpp"
 
 namespace vz {
 namespace {
@@ -375,6 +377,40 @@ TEST(Triangulate, KeepsHistoryAndDropsColumns) {
     EXPECT_EQ(r->history.entries(), (std::vector<std::string>{"points.from_coords", "points.set_attr(name=porosity)",
                                                                "points.to_tri_surface(max_link=1.5)"}));
     EXPECT_EQ(input.attr_names(), std::vector<std::string>{"porosity"});
+}
+
+// The walk and the Delaunay triangulation run side by side; the surface is
+// the one built from the whole detection, on one thread and on many, for a
+// scattered cloud (many small blocks) and a jittered lattice with a fault
+// and gaps (large blocks, refused pairs).
+TEST(Triangulate, SameAsFromTheDetectionOnOneThreadAndOnMany) {
+    std::mt19937_64 rng(29);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::normal_distribution<double> g(0.0, 0.08);
+    std::vector<std::pair<std::string, PointSet>> clouds;
+    {
+        std::vector<std::array<double, 3>> pts(3000);
+        for (auto& p : pts) p = {456789.0 + 400.0 * u(rng), 6543210.0 + 400.0 * u(rng), u(rng)};
+        clouds.emplace_back("scattered", PointSet::from_coords(std::move(pts)));
+    }
+    clouds.emplace_back("faulted", lattice_points(50, 40, 25.0, 12.5, 20.0, {1000.0, -500.0}, [&](int i, int j) {
+                            return std::array<double, 2>{i + g(rng), j + (i >= 25 ? 0.5 : 0.0) + g(rng)};
+                        }));
+    for (const auto& [name, set] : clouds) {
+        const auto detection = topology::detect(set.points, std::nullopt);
+        ASSERT_TRUE(detection) << name;
+        const auto want = tri_surface::triangulate_detection(*detection, 1.8, std::nullopt);
+        ASSERT_TRUE(want) << name << ": " << error_of(want);
+        for (const std::size_t threads : {std::size_t{1}, std::size_t{2}, std::size_t{8}}) {
+            const testing::ScopedThreadCount env(threads);
+            const auto got = points::to_tri_surface(set, 1.8, std::nullopt);
+            ASSERT_TRUE(got) << name << ": " << error_of(got);
+            EXPECT_EQ(got->shell->nodes(), want->shell->nodes()) << name << " on " << threads;
+            EXPECT_EQ(got->shell->triangles(), want->shell->triangles()) << name << " on " << threads;
+            EXPECT_EQ(got->shell->labels(), want->shell->labels()) << name << " on " << threads;
+            EXPECT_EQ(testing::bits(got->values), testing::bits(want->values)) << name << " on " << threads;
+        }
+    }
 }
 
 // ---- hand-made detections ---------------------------------------------------------
