@@ -38,7 +38,7 @@ bench: setup
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVZ_BUILD_BENCH=ON -DVZ_BUILD_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	for b in $(BENCH_BUILD)/*_bench; do [ -x "$$b" ] && "$$b"; done; true
-	for s in bench/*.py; do [ "$$s" = bench/peers.py ] || PYTHONPATH=$(BENCH_BUILD)/python $(PYTHON) "$$s"; done; true
+	for s in bench/[!_]*.py; do [ "$$s" = bench/peers.py ] || PYTHONPATH=$(BENCH_BUILD)/python $(PYTHON) "$$s"; done; true
 	bash bench/peers.sh $(PYTHON) $(BENCH_BUILD)
 
 clean:

@@ -18,16 +18,15 @@ bench/requirements.txt; nothing else in the project needs them. The machine's
 load average is printed before and after, as the figures depend on it.
 """
 
-import gc
 import importlib
 import math
 import os
 import tempfile
-import time
 
 import numpy as np
 
 import voridez as vz
+from _timing import best
 
 LAS_STEPS, LAS_CURVES = 50_000, 8
 IRAP_SIDE = 1500  # nodes per side of the IRAP classic grid
@@ -35,17 +34,6 @@ TRI_SIDE = 500  # nodes per side of the triangulated lattice
 ISO_SIDE, ISO_LEVELS = 1000, 50
 GRID_POINTS, GRID_SIDE = 100_000, 500
 UNDEFINED = 9999900.0
-
-
-def best(fn, runs=3):
-    """Shortest wall time of `runs` calls, and the last result."""
-    times, out = [], None
-    for _ in range(runs):
-        gc.collect()
-        t0 = time.perf_counter()
-        out = fn()
-        times.append(time.perf_counter() - t0)
-    return min(times), out
 
 
 def peer(module):

@@ -7,22 +7,12 @@ Prints one line per step with the best of a few runs; figures only, no gate.
 numpy is used to make the inputs, as a user's script would."""
 
 import math
-import time
 import warnings
 
 import numpy as np
 
 import voridez as vz
-
-
-def best_of(runs, fn):
-    best = math.inf
-    result = None
-    for _ in range(runs):
-        t0 = time.perf_counter()
-        result = fn()
-        best = min(best, time.perf_counter() - t0)
-    return best, result
+from _timing import best
 
 
 def report(label, seconds, extra=""):
@@ -53,27 +43,27 @@ def faulted_lattice(side, cell=25.0, rotation=20.0, throw=0.45):
 
 def main():
     x, y, z = scattered(100_000)
-    t, cloud = best_of(3, lambda: vz.PointSet.from_xyz(x, y, z))
+    t, cloud = best(lambda: vz.PointSet.from_xyz(x, y, z), 3)
     report("from_xyz 100k (numpy arrays)", t)
     target = vz.GridGeometry(0.0, 0.0, 10_000.0 / 499, 10_000.0 / 499, 500, 500)
     for method, runs in (("nearest", 3), ("idw", 1), ("min_curvature", 1)):
-        t, _ = best_of(runs, lambda: cloud.to_surface(target, method))
+        t, _ = best(lambda: cloud.to_surface(target, method), runs)
         report(f"to_surface 100k -> 500x500 {method}", t)
 
     x, y, z = faulted_lattice(1000)
-    t, big = best_of(1, lambda: vz.PointSet.from_xyz(x, y, z))
+    t, big = best(lambda: vz.PointSet.from_xyz(x, y, z), 1)
     report("from_xyz 1M (numpy arrays)", t)
-    t, (labels, topo) = best_of(1, lambda: big.detect_topology())
+    t, (labels, topo) = best(lambda: big.detect_topology(), 1)
     report("detect_topology 1M", t, f"blocks={topo.blocks} stalled={topo.stalled_frontier}")
-    t, tri = best_of(1, lambda: big.to_tri_surface())
+    t, tri = best(lambda: big.to_tri_surface(), 1)
     report("to_tri_surface 1M (lattice rule)", t)
-    t, tri = best_of(1, lambda: big.to_tri_surface(max_bridge=3.4))
+    t, tri = best(lambda: big.to_tri_surface(max_bridge=3.4), 1)
     report("to_tri_surface 1M (max_bridge 3.4)", t)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", UserWarning)
-        t, shell = best_of(1, lambda: big.infer_geometry())
+        t, shell = best(lambda: big.infer_geometry(), 1)
     report("infer_geometry 1M (mesh fallback)", t, f"{shell!r}")
-    t, _ = best_of(1, lambda: big.xyz())
+    t, _ = best(lambda: big.xyz(), 1)
     report("xyz() 1M to Python tuples", t)
 
 

@@ -9,23 +9,14 @@ through the Python classes a script would use."""
 import math
 import os
 import tempfile
-import time
 
 import voridez as vz
+from _timing import best
 
 BIG = 4000
 ISO = 2000
 LEVELS = 50
 REPEAT = 3
-
-
-def best(fn, repeat=REPEAT):
-    times, out = [], None
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        out = fn()
-        times.append(time.perf_counter() - t0)
-    return min(times), out
 
 
 def hills(folder, n=41):
@@ -56,18 +47,18 @@ def main():
         base = hills(folder)
         big = base.resample(lattice(BIG))
         path = os.path.join(folder, "big.irap")
-        t_write, _ = best(lambda: big.save_irap_classic(path))
+        t_write, _ = best(lambda: big.save_irap_classic(path), REPEAT)
         size = os.path.getsize(path)
-        t_read, back = best(lambda: vz.Surface.load_irap_classic(path))
+        t_read, back = best(lambda: vz.Surface.load_irap_classic(path), REPEAT)
         assert (back.ncol, back.nrow) == (BIG, BIG)
 
         iso = base.resample(lattice(ISO))
         st = iso.stats()
         levels = [st.min + (st.max - st.min) * (k + 0.5) / LEVELS for k in range(LEVELS)]
-        t_iso, lines = best(lambda: iso.iso_lines(levels=levels))
+        t_iso, lines = best(lambda: iso.iso_lines(levels=levels), REPEAT)
         n_lines = sum(len(p) for _, p in lines)
         n_points = sum(len(line) for _, p in lines for line in p)
-        t_simple, simple = best(lambda: iso.iso_lines(levels=levels, simplify=1.0))
+        t_simple, simple = best(lambda: iso.iso_lines(levels=levels, simplify=1.0), REPEAT)
         n_simple = sum(len(line) for _, p in simple for line in p)
 
     nodes = BIG * BIG

@@ -7,25 +7,16 @@ per sample); the statistics run on the stored samples without copying them.
 
 import pathlib
 import tempfile
-import time
 
 import numpy as np
 
 from voridez import GeoData
+from _timing import best
 
 N = 1_000_000
 ZONES = 50
 REPEAT = 5
 TD = 10_000.0
-
-
-def best(fn):
-    times = []
-    for _ in range(REPEAT):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
 
 
 def vertical_well(geo, folder):
@@ -52,18 +43,18 @@ def main():
         for k in range(ZONES):
             bore.add_top(f"Z{k:02d}", k * TD / ZONES)
 
-        t_assign = best(lambda: bore.assign_log("PERM", md, perm, unit="mD", overwrite=True))
-        t_assign_list = best(lambda: bore.assign_log("PERM", md.tolist(), perm.tolist(), overwrite=True))
+        t_assign, _ = best(lambda: bore.assign_log("PERM", md, perm, unit="mD", overwrite=True), REPEAT)
+        t_assign_list, _ = best(lambda: bore.assign_log("PERM", md.tolist(), perm.tolist(), overwrite=True), REPEAT)
         bore.assign_log("PHIE", md, phi)
         bore.assign_log("SW", md, sw)
 
         rows = bore.zone_stats("PERM")
         assert len(rows) == ZONES and sum(s.count for _, s in rows) == N
-        t_zone = best(lambda: bore.zone_stats("PERM"))
-        t_net = best(lambda: bore.net_zone_stats("PERM"))
-        t_net_geo = best(lambda: bore.net_zone_stats("PERM", geomean=True))
-        t_whole = best(lambda: bore.log_stats("PERM"))
-        t_view = best(lambda: well.Z07.log("PERM").values_md())
+        t_zone, _ = best(lambda: bore.zone_stats("PERM"), REPEAT)
+        t_net, _ = best(lambda: bore.net_zone_stats("PERM"), REPEAT)
+        t_net_geo, _ = best(lambda: bore.net_zone_stats("PERM", geomean=True), REPEAT)
+        t_whole, _ = best(lambda: bore.log_stats("PERM"), REPEAT)
+        t_view, _ = best(lambda: well.Z07.log("PERM").values_md(), REPEAT)
         net = sum(s.count for _, s in bore.net_zone_stats("PERM"))
 
     print(f"well logs: a {N:,}-sample curve on one bore, {ZONES} zones")

@@ -12,6 +12,7 @@ import tempfile
 import time
 
 from voridez import GeoData, NetSettings
+from _timing import best
 
 N_WELLS = 1_000
 N_ZONES = 10
@@ -21,16 +22,6 @@ STEP = 10.0  # grid spacing (m): the surface spans 10 km x 10 km
 TD = 2_000.0
 SAMPLE = 1.0  # log sampling (m)
 REPEAT = 3
-
-
-def best(fn):
-    times = []
-    result = None
-    for _ in range(REPEAT):
-        t0 = time.perf_counter()
-        result = fn()
-        times.append(time.perf_counter() - t0)
-    return min(times), result
 
 
 def wellhead(k):
@@ -115,12 +106,12 @@ def main():
     ]
     print("  zone table of PHIE across the view:")
     for label, kwargs in cases:
-        t, frame = best(lambda: view.zone_table("PHIE", **kwargs))
+        t, frame = best(lambda: view.zone_table("PHIE", **kwargs), REPEAT)
         print(f"    {label:26s} {t * 1e3:8.1f} ms  ({frame.shape[0]:,} x {frame.shape[1]} frame)")
 
     crossed = view.filter(lambda w: int(w.id[1:]) < N_CROSSED)
     for method in ("intersection", "intersections"):
-        t, result = best(lambda: getattr(crossed, method)(surface))
+        t, result = best(lambda: getattr(crossed, method)(surface), REPEAT)
         summary = result.summary()
         print(f"  {method:13s} of {N_CROSSED} wells with the surface {t * 1e3:8.1f} ms  "
               f"({summary['hits']} hits, {summary['skipped']} skipped, {summary['failed']} failed)")
