@@ -224,7 +224,7 @@ public:
         // comparisons read neighbouring memory instead of chasing indices.
         std::vector<Item> items(points.size());
         for (std::size_t k = 0; k < items.size(); ++k) items[k] = Item{points[k][0], points[k][1], k};
-        if (!items.empty()) build(items, 0, items.size(), kNone);
+        if (!items.empty()) build(items);
         xs_.resize(items.size());
         ys_.resize(items.size());
         for (std::size_t e = 0; e < items.size(); ++e) {
@@ -427,8 +427,72 @@ private:
         std::size_t id;
     };
 
-    std::size_t build(std::vector<Item>& items, std::size_t begin, std::size_t end, std::size_t parent) {
-        const std::size_t id = nodes_.size();
+    /// A node still to be made: its items, its parent and its number.
+    struct Split {
+        std::size_t begin, end, parent, id;
+    };
+
+    /// Nodes of the subtree over `count` items (each split halves its items
+    /// until a leaf holds at most kLeaf).
+    static std::size_t subtree_nodes(std::size_t count, std::vector<std::pair<std::size_t, std::size_t>>& memo) {
+        if (count <= kLeaf) return 1;
+        for (const auto& [c, nodes] : memo)
+            if (c == count) return nodes;
+        const std::size_t nodes = 1 + subtree_nodes(count / 2, memo) + subtree_nodes(count - count / 2, memo);
+        memo.emplace_back(count, nodes);
+        return nodes;
+    }
+
+    /// The tree over all items, numbered depth first (a node's left child
+    /// follows it). Each split depends only on its own items, so the first
+    /// levels split their nodes side by side on the toolkit's threads, and
+    /// then the subtrees below are built side by side; every node's number
+    /// follows from the sizes alone, so the tree is the same on any number
+    /// of threads.
+    void build(std::vector<Item>& items) {
+        std::vector<std::pair<std::size_t, std::size_t>> memo;
+        nodes_.resize(subtree_nodes(items.size(), memo));
+        std::vector<Split> level{{0, items.size(), kNone, 0}};
+        // Enough subtrees for every thread to take several.
+        const std::size_t wide = 8 * parallel::thread_count();
+        while (!level.empty() && level.size() < wide) {
+            std::vector<std::array<Split, 2>> children(level.size());
+            std::vector<char> inner(level.size(), 0);
+            parallel::for_each_chunk(level.size(), 1, [&](std::size_t b, std::size_t e) {
+                std::vector<std::pair<std::size_t, std::size_t>> local;
+                for (std::size_t k = b; k < e; ++k) {
+                    const auto halves = split(items, level[k], local);
+                    if (halves) {
+                        children[k] = *halves;
+                        inner[k] = 1;
+                    }
+                }
+            });
+            std::vector<Split> next;
+            for (std::size_t k = 0; k < level.size(); ++k)
+                if (inner[k]) next.insert(next.end(), children[k].begin(), children[k].end());
+            level = std::move(next);
+        }
+        parallel::for_each_chunk(level.size(), 1, [&](std::size_t b, std::size_t e) {
+            std::vector<std::pair<std::size_t, std::size_t>> local;
+            for (std::size_t k = b; k < e; ++k) build_below(items, level[k], local);
+        });
+    }
+
+    void build_below(std::vector<Item>& items, const Split& at,
+                     std::vector<std::pair<std::size_t, std::size_t>>& memo) {
+        const auto halves = split(items, at, memo);
+        if (!halves) return;
+        build_below(items, (*halves)[0], memo);
+        build_below(items, (*halves)[1], memo);
+    }
+
+    /// Makes node `at.id` over its items; for an inner node, moves the lower
+    /// half of its items (by the coordinate of its longer side, then index)
+    /// before the upper half and returns the two halves still to be made.
+    std::optional<std::array<Split, 2>> split(std::vector<Item>& items, const Split& at,
+                                              std::vector<std::pair<std::size_t, std::size_t>>& memo) {
+        const auto [begin, end, parent, id] = at;
         Node node{kInf, kInf, -kInf, -kInf, begin, end};
         node.parent = parent;
         for (std::size_t e = begin; e < end; ++e) {
@@ -437,10 +501,10 @@ private:
             node.xmax = std::max(node.xmax, items[e].x);
             node.ymax = std::max(node.ymax, items[e].y);
         }
-        nodes_.push_back(node);
         if (end - begin <= kLeaf) {
+            nodes_[id] = node;
             for (std::size_t e = begin; e < end; ++e) leaf_of_[e] = id;
-            return id;
+            return std::nullopt;
         }
         const int axis = (node.xmax - node.xmin) >= (node.ymax - node.ymin) ? 0 : 1;
         const std::size_t mid = begin + (end - begin) / 2;
@@ -452,11 +516,10 @@ private:
                              if (ca != cb) return ca < cb;
                              return a.id < b.id;
                          });
-        const std::size_t left = build(items, begin, mid, id);
-        const std::size_t right = build(items, mid, end, id);
-        nodes_[id].left = left;
-        nodes_[id].right = right;
-        return id;
+        node.left = id + 1;
+        node.right = id + 1 + subtree_nodes(mid - begin, memo);
+        nodes_[id] = node;
+        return std::array<Split, 2>{Split{begin, mid, id, node.left}, Split{mid, end, id, node.right}};
     }
 
     /// The lowest node on the way from the leaf holding tree position `near`
@@ -814,30 +877,21 @@ private:
         return bound > 0x1p-400 && bound * bound * (1.0 - kSlack) > d2;
     }
 
-    /// A lower bound of the true distance from (x, y) to every unlabelled
-    /// point below the node: the larger of the box's distance and the node's
-    /// reach from its anchor less the anchor's distance from (x, y).
-    static double lower_bound(const Node& n, double x, double y) {
-        const double box = root_bound(node_d2(n, x, y));
-        // Squares below 2^-996 may underflow: the added 2^-498 covers them.
-        const double mx = x - n.anchor[0];
-        const double my = y - n.anchor[1];
-        const double moved = std::sqrt(mx * mx + my * my) * (1.0 + kSlack) + 0x1p-498;
-        const double ring = n.reach - moved;
-        double bound = box;
-        if (ring > bound) bound = ring;
-        return bound >= 0.0 ? bound : 0.0;  // NaN too
-    }
-
     /// True when no unlabelled point below the node can have a computed
-    /// squared distance at or below the last of the points kept so far.
-    bool beyond_best(const Node& n, double x, double y, double& bound) const {
-        const double box_d2 = node_d2(n, x, y);
+    /// squared distance at or below the last of the points kept so far; then
+    /// `bound` is a lower bound of their true distances from (x, y): the
+    /// box's distance (`box_d2`, computed), or the node's reach from its
+    /// anchor less the anchor's distance from (x, y).
+    bool beyond_best(const Node& n, double box_d2, double x, double y, double& bound) const {
         if (box_d2 > best_d2_) {
             bound = root_bound(box_d2);
             return true;
         }
-        bound = lower_bound(n, x, y);
+        // Squares below 2^-996 may underflow: the added 2^-498 covers them.
+        const double mx = x - n.anchor[0];
+        const double my = y - n.anchor[1];
+        const double moved = std::sqrt(mx * mx + my * my) * (1.0 + kSlack) + 0x1p-498;
+        bound = n.reach - moved;
         return proves_beyond(bound, best_d2_);
     }
 
@@ -865,12 +919,12 @@ private:
             const std::size_t r = static_cast<std::size_t>(node.link);
             const double dl = node_d2(nodes_[l], x, y);
             const double dr = node_d2(nodes_[r], x, y);
-            const std::size_t first = dl <= dr ? l : r;
-            const std::size_t second = dl <= dr ? r : l;
-            for (const std::size_t child : {first, second}) {
+            const bool left_first = dl <= dr;
+            for (const bool left : {left_first, !left_first}) {
+                const std::size_t child = left ? l : r;
                 if (empty(nodes_[child].box)) continue;
                 double bound = 0.0;
-                const double got = beyond_best(nodes_[child], x, y, bound) ? bound : search(child, x, y);
+                const double got = beyond_best(nodes_[child], left ? dl : dr, x, y, bound) ? bound : search(child, x, y);
                 reach = std::min(reach, got);
             }
         }
@@ -1236,10 +1290,15 @@ Result<double> azimuth(Neighbours<Q>& nbs, std::span<const std::array<double, 2>
     return std::atan2(s, c) / 4.0;
 }
 
-template <class Q>
+/// `disc(x, y, radius, p, visit)` calls `visit(point, dist2, px, py)` for
+/// every point within the radius of (x, y), point p's own position, with the
+/// point's position; `caller[e]` is the caller's index of point e (empty: e),
+/// by which ties go.
+template <class Q, class Disc>
 Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const std::array<double, 2>> points,
-                                             std::span<const std::size_t> element_of, std::array<double, 2> ui,
-                                             std::array<double, 2> uj, double cell) {
+                                             std::span<const std::size_t> element_of,
+                                             std::span<const std::size_t> caller, Disc&& disc,
+                                             std::array<double, 2> ui, std::array<double, 2> uj, double cell) {
     const double reach = 20.0 * cell;
     // Entries whose squared distance exceeds this lie beyond the reach
     // whatever the rounding (unless squares underflow: then no bound).
@@ -1278,11 +1337,86 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
         if (o.cone >= 0) best[o.cone] = std::min(best[o.cone], o.length);
         return !complete(best);
     };
+    // Most walks end within a few cells, where one disc search decides them
+    // without putting its entries in order: the walk from p stops at the
+    // entry that first gives the last of the four bests, the latest of the
+    // four cones' first entries in (squared distance, index) order. When
+    // that entry lies in the disc, within the first 64 and well inside the
+    // reach, the bests are the shortest projections of each cone's entries
+    // up to it. Any other walk goes through the entries in order.
+    // The disc reaches three times as far as the point's sixth nearest entry,
+    // which holds some fifty entries where the density around it is even;
+    // when a cone has no entry there, a disc half as wide again.
+    const double safe_r2 = reach * reach * (1.0 - 0x1p-20);
+    const auto id = [&](std::size_t e) { return caller.empty() ? e : caller[e]; };
+    struct Seen {
+        double d2;
+        std::size_t point;
+        int slot;  // the cone plus 1; 0 for none
+        double mx, my;
+        double length = 0.0;
+    };
+    const auto from_disc = [&](std::array<double, 4>& best, std::size_t p, double scale, std::vector<Seen>& seen) {
+        const auto nearest = nbs.first(p, 6);
+        if (nearest.size() < 6) return false;
+        const double disc_radius = scale * std::sqrt(nearest.back().dist2);
+        const double disc_r2 = disc_radius * disc_radius;
+        if (!(disc_r2 > 0x1p-900 && disc_r2 < safe_r2)) return false;
+        seen.clear();
+        const double x = points[p][0];
+        const double y = points[p][1];
+        disc(x, y, disc_radius, p, [&](std::size_t e, double d2, double ex, double ey) {
+            seen.push_back({d2, e, 0, ex - x, ey - y});
+        });
+        // Each entry's cone, and the smallest squared distance in each cone
+        // (slot 0 gathers the entries of no cone, p among them).
+        std::array<double, 5> first_d2{kInf, kInf, kInf, kInf, kInf};
+        for (Seen& e : seen) {
+            const double mx = e.mx;
+            const double my = e.my;
+            const double pi = mx * ui[0] + my * ui[1];
+            const double pj = mx * uj[0] + my * uj[1];
+            const double ai = std::fabs(pi);
+            const double aj = std::fabs(pj);
+            const bool on_i = aj <= 0.3 * ai && pi != 0.0;
+            const bool on_j = !on_i && ai <= 0.3 * aj && pj != 0.0;
+            e.slot = on_i ? (pi > 0.0 ? 1 : 2) : on_j ? (pj > 0.0 ? 3 : 4) : 0;
+            e.length = on_i ? ai : aj;
+            first_d2[e.slot] = std::min(first_d2[e.slot], e.d2);
+        }
+        // The entry that completes the walk: the latest of the cones' first
+        // entries, ties in squared distance going by the caller's index.
+        double end_d2 = -kInf;
+        std::size_t end_id = 0;
+        for (int slot = 1; slot <= 4; ++slot) {
+            if (!(first_d2[slot] < kInf)) return false;
+            std::size_t slot_id = std::numeric_limits<std::size_t>::max();
+            for (const Seen& e : seen)
+                if (e.slot == slot && e.d2 == first_d2[slot]) slot_id = std::min(slot_id, id(e.point));
+            if (first_d2[slot] > end_d2 || (first_d2[slot] == end_d2 && slot_id > end_id)) {
+                end_d2 = first_d2[slot];
+                end_id = slot_id;
+            }
+        }
+        // The walk's entries: those up to that one.
+        std::size_t walked = 0;
+        std::array<double, 5> shortest{kInf, kInf, kInf, kInf, kInf};
+        for (const Seen& e : seen) {
+            const bool in = e.d2 < end_d2 || (e.d2 == end_d2 && id(e.point) <= end_id);
+            walked += in ? 1 : 0;
+            if (in) shortest[e.slot] = std::min(shortest[e.slot], e.length);
+        }
+        if (walked > 64) return false;
+        for (int c = 0; c < 4; ++c) best[c] = shortest[c + 1];
+        return true;
+    };
     for_each_point<Q>(points.size(), 20000, [&](std::size_t k0, std::size_t k1) {
+        std::vector<Seen> seen;
         for (std::size_t p = k0; p < k1; ++p) {
             // Shortest positive and negative projection on ui, then on uj.
             std::array<double, 4>& best = bests[p];
             best = {kInf, kInf, kInf, kInf};
+            if (from_disc(best, p, 3.0, seen) || from_disc(best, p, 4.5, seen)) continue;
             nbs.visit(p, 64, [&](const geometry::Neighbor& nb) { return step(best, p, nb); }, stop_d2, p);
         }
     });
@@ -1338,7 +1472,11 @@ Result<std::pair<double, double>> detect_axis_steps(const geometry::PointIndex& 
                                                     std::array<double, 2> ui, std::array<double, 2> uj, double cell) {
     const IndexQueries queries{index};
     Neighbours nbs(queries, points, false);
-    return axis_steps(nbs, points, {}, ui, uj, cell);
+    const auto disc = [&](double x, double y, double radius, std::size_t, auto&& visit) {
+        queries.for_each_within(x, y, radius,
+                                [&](std::size_t k, double d2) { visit(k, d2, points[k][0], points[k][1]); });
+    };
+    return axis_steps(nbs, points, {}, {}, disc, ui, uj, cell);
 }
 
 namespace {
@@ -1672,7 +1810,33 @@ Result<Measurement> measure(std::span<const std::array<double, 3>> points, std::
     VZ_ASSIGN_OR_RETURN(const double theta, azimuth(nbs, tree_points, position, cell));
     const double c = std::cos(theta);
     const double s = std::sin(theta);
-    VZ_ASSIGN_OR_RETURN(const auto steps, axis_steps(nbs, tree_points, position, {c, s}, {-s, c}, cell));
+    // The axis steps' disc searches reach three times as far as a point's
+    // sixth nearest entry: where the points spread evenly, a grid of cells
+    // half as wide as a typical disc answers them.
+    double sixth = 0.0;
+    std::size_t sampled = 0;
+    for (std::size_t p = 0; p < tree_points.size(); p += 1 + tree_points.size() / 1024) {
+        const auto nearest = nbs.first(p, 6);
+        sixth += std::sqrt(nearest.back().dist2);
+        ++sampled;
+    }
+    const auto grid = geometry::PointGrid::build(tree_points, 1.5 * sixth / static_cast<double>(sampled),
+                                                 kGridCellsPerPoint * tree_points.size() + 64);
+    const bool use_grid = grid && grid->crowding() <= kGridMaxCrowding;
+    const auto disc = [&](double x, double y, double radius, std::size_t p, auto&& visit) {
+        // The grid holds the positions side by side in its own order.
+        if (use_grid) {
+            const auto at = grid->points();
+            grid->for_each_entry_within(x, y, radius, [&](std::size_t g, double d2) {
+                visit(grid->index_of(g), d2, at[g][0], at[g][1]);
+            });
+        } else {
+            tree.for_each_within_by_position(x, y, radius, [&](std::size_t e, double d2) {
+                visit(e, d2, tree_points[e][0], tree_points[e][1]);
+            }, p);
+        }
+    };
+    VZ_ASSIGN_OR_RETURN(const auto steps, axis_steps(nbs, tree_points, position, order, disc, {c, s}, {-s, c}, cell));
 
     Measurement out;
     TopologyDetection& d = out.detection;

@@ -145,10 +145,20 @@ Result<TriSurface> surface_from_delaunay(const TopologyDetection& detection, std
     auto scaled = [&](std::uint32_t k) {
         return std::array<double, 2>{std::ldexp(xy[k][0], -cell_exponent), std::ldexp(xy[k][1], -cell_exponent)};
     };
-    std::erase_if(triangles, [&](const geometry::Triangle& t) {
-        return !tri_surface::keep_triangle(t, uv, refused, labels, max_link * max_link, bridge2) ||
-               !(geometry::orient2d(scaled(t[0]), scaled(t[1]), scaled(t[2])) > 0.0);
+    // Each triangle is judged on its own, on the toolkit's threads; the kept
+    // ones then close up in their order.
+    std::vector<char> kept(triangles.size());
+    parallel::for_each_chunk(triangles.size(), parallel::chunk_items(100), [&](std::size_t t0, std::size_t t1) {
+        for (std::size_t k = t0; k < t1; ++k) {
+            const geometry::Triangle& t = triangles[k];
+            kept[k] = tri_surface::keep_triangle(t, uv, refused, labels, max_link * max_link, bridge2) &&
+                      geometry::orient2d(scaled(t[0]), scaled(t[1]), scaled(t[2])) > 0.0;
+        }
     });
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < triangles.size(); ++k)
+        if (kept[k]) triangles[count++] = triangles[k];
+    triangles.resize(count);
     if (triangles.empty())
         return fail(Error::geometry_inference("triangulation retained no triangles at the requested max_link"));
     tri_surface::keep_large_components(triangles, n);

@@ -915,6 +915,74 @@ TEST_P(FastWalk, MatchesTheBruteForceWalkElementByElement) {
                      cloud.name + " (label_lattice)");
 }
 
+/// The axis steps by the plain walk: for every point the first 64 entries in
+/// (squared distance, index) order, stopped by the reach or by the fourth
+/// best, then the two histograms filled in point order.
+std::pair<double, double> brute_force_axis_steps(const std::vector<XY>& pts, XY ui, XY uj, double cell) {
+    const double reach = 20.0 * cell;
+    std::array<std::uint64_t, 512> ci{}, cj{};
+    std::array<double, 512> si{}, sj{};
+    const auto add = [&](auto& count, auto& sum, double v) {
+        const double f = std::floor(v / reach * 512.0);
+        const std::size_t bin = !(f < 511.0) ? 511 : !(f > 0.0) ? 0 : static_cast<std::size_t>(f);
+        ++count[bin];
+        sum[bin] += v;
+    };
+    std::vector<std::pair<double, std::size_t>> order(pts.size());
+    for (std::size_t p = 0; p < pts.size(); ++p) {
+        for (std::size_t k = 0; k < pts.size(); ++k) {
+            const double dx = pts[k][0] - pts[p][0], dy = pts[k][1] - pts[p][1];
+            order[k] = {dx * dx + dy * dy, k};
+        }
+        const std::size_t first = std::min<std::size_t>(64, pts.size());
+        std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(first), order.end());
+        std::array<double, 4> best{kInf, kInf, kInf, kInf};
+        for (std::size_t e = 0; e < first; ++e) {
+            const double mx = pts[order[e].second][0] - pts[p][0], my = pts[order[e].second][1] - pts[p][1];
+            if (mx == 0.0 && my == 0.0) continue;
+            if (std::hypot(mx, my) > reach) break;
+            const double pi = mx * ui[0] + my * ui[1], pj = mx * uj[0] + my * uj[1];
+            if (std::fabs(pj) <= 0.3 * std::fabs(pi) && pi != 0.0) {
+                double& b = best[pi > 0.0 ? 0 : 1];
+                b = std::min(b, std::fabs(pi));
+            } else if (std::fabs(pi) <= 0.3 * std::fabs(pj) && pj != 0.0) {
+                double& b = best[pj > 0.0 ? 2 : 3];
+                b = std::min(b, std::fabs(pj));
+            }
+            if (std::isfinite(best[0]) && std::isfinite(best[1]) && std::isfinite(best[2]) && std::isfinite(best[3]))
+                break;
+        }
+        for (int k = 0; k < 4; ++k)
+            if (std::isfinite(best[k])) k < 2 ? add(ci, si, best[k]) : add(cj, sj, best[k]);
+    }
+    const auto modal = [](const auto& count, const auto& sum) {
+        std::size_t m = 0;
+        for (std::size_t b = 1; b < 512; ++b)
+            if (count[b] >= count[m]) m = b;
+        return sum[m] / static_cast<double>(count[m]);
+    };
+    return {modal(ci, si), modal(cj, sj)};
+}
+
+// The axis steps of the detection and of the shared index equal the plain
+// walk's, bit for bit: most walks are decided from one disc around the point
+// without putting its entries in order.
+TEST_P(FastWalk, AxisStepsMatchThePlainWalk) {
+    const auto& cloud = GetParam();
+    const auto d = topology::detect(cloud.points, std::nullopt);
+    ASSERT_TRUE(d.has_value()) << error_text(d);
+    const auto index = geometry::PointIndex::bulk_load(d->points);
+    const auto cell = topology::detect_cell_size(index, d->points, std::nullopt);
+    ASSERT_TRUE(cell.has_value());
+    const double c = std::cos(d->azimuth), s = std::sin(d->azimuth);
+    const auto want = brute_force_axis_steps(d->points, {c, s}, {-s, c}, *cell);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(d->step_i), std::bit_cast<std::uint64_t>(want.first)) << cloud.name;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(d->step_j), std::bit_cast<std::uint64_t>(want.second)) << cloud.name;
+    const auto shared = topology::detect_axis_steps(index, d->points, {c, s}, {-s, c}, *cell);
+    ASSERT_TRUE(shared.has_value());
+    EXPECT_EQ(*shared, want) << cloud.name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Clouds, FastWalk, ::testing::ValuesIn(walk_clouds()),
                          [](const auto& info) { return info.param.name; });
 
