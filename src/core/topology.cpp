@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <atomic>
 #include <cmath>
 #include <deque>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <type_traits>
 
 #include "core/geometry/point_grid.hpp"
@@ -26,6 +30,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kGridCellPerRefusal = 0.5;
 constexpr std::size_t kGridCellsPerPoint = 4;
 constexpr double kGridMaxCrowding = 16.0;
+/// Fewest points for which blocks are walked ahead on other threads.
+constexpr std::size_t kWalkAheadPoints = 1024;
 
 Error inference(const char* message) { return Error::geometry_inference(message); }
 
@@ -628,6 +634,9 @@ private:
 /// the centroid has moved, proves that no other point can come first.
 class UnlabelledTree {
 public:
+    /// Unlabelled points a search keeps as the candidates of later questions.
+    static constexpr std::size_t kCandidates = 256;
+
     /// `caller[p]` is the index by which ties are broken (empty: p itself).
     /// The tree's nodes are taken over from `tree`, built over the same
     /// points; `point_at[e]` is the point at tree position e (empty: e). The
@@ -665,6 +674,17 @@ public:
 
     std::size_t remaining() const { return remaining_; }
 
+    /// Number of searches made so far: the candidates change with each.
+    std::uint64_t searches() const { return searches_; }
+
+    /// The candidates still unlabelled (the walk's points), nearest to the
+    /// last search's position first.
+    void candidate_points(std::vector<std::size_t>& out) const {
+        out.clear();
+        for (std::size_t k = first_live_; k < candidates_.size(); ++k)
+            if (alive_[candidates_[k].at]) out.push_back(point_at_[candidates_[k].at]);
+    }
+
     /// The mean of the unlabelled positions (from their exact sums).
     std::array<double, 2> centroid() const {
         const double n = static_cast<double>(remaining_);
@@ -675,31 +695,61 @@ public:
     /// caller index among equals. Requires remaining() > 0.
     std::size_t nearest(double x, double y) {
         if (!std::isfinite(x) || !std::isfinite(y)) return point_at_[first_alive()];
-        if (const std::size_t e = from_candidates(x, y); e != kNone) return point_at_[e];
-        refresh_boxes();
-        // A new search. The candidates still unlabelled are offered first:
-        // they lie near the answer, so the search starts with a close bound.
-        if (++stamp_ == 0) {  // the marks wrapped: forget the old ones
-            std::fill(seen_.begin(), seen_.end(), 0);
-            stamp_ = 1;
-        }
-        found_.clear();
-        best_d2_ = kInf;
-        for (const Candidate& c : candidates_) {
-            if (!alive_[c.at]) continue;
-            seen_[c.at] = stamp_;
-            offer(d2_from(c.at, x, y), c.at);
-        }
-        if (!empty(nodes_[0].box)) search(0, x, y);
-        std::sort_heap(found_.begin(), found_.end(), [this](const Found& a, const Found& b) { return before(a, b); });
-        candidates_.clear();
-        for (const Found& f : found_) candidates_.push_back({xy_[f.at][0], xy_[f.at][1], key_[f.at], f.at});
-        anchor_ = {x, y};
-        // Every other unlabelled point lies at a computed squared distance of
-        // at least the last candidate's; with fewer candidates than asked for,
-        // no search was cut short and there is no other point.
-        cover_ = found_.size() == kCandidates ? root_bound(found_.back().d2) : kInf;
+        double best_d2 = kInf;
+        if (const std::size_t e = from_candidates(x, y, best_d2); e != kNone) return point_at_[e];
+        search_candidates(x, y, best_d2);
         return point_at_[found_.empty() ? first_alive() : found_.front().at];
+    }
+
+    /// A candidate of a search, with what the next questions read: its
+    /// position, a lower bound of its distance from the anchor, its caller's
+    /// index and tree position.
+    struct Candidate {
+        double x, y;
+        double reach;
+        std::size_t key;
+        std::size_t at;
+    };
+
+    /// The candidates of a search, as another tree over the same points takes
+    /// them over.
+    struct Candidates {
+        std::vector<Candidate> candidates;
+        std::array<double, 2> anchor{0.0, 0.0};
+        double cover = 0.0;
+    };
+
+    /// The answer of `nearest` when the present candidates prove it.
+    std::optional<std::size_t> proved_nearest(double x, double y) {
+        if (!std::isfinite(x) || !std::isfinite(y)) return std::nullopt;
+        double best_d2 = kInf;
+        const std::size_t e = from_candidates(x, y, best_d2);
+        if (e == kNone) return std::nullopt;
+        return point_at_[e];
+    }
+
+    /// A new search for candidates around (x, y), into `out`. The answers
+    /// stay valid for a tree that has since lost more points: each of those
+    /// points only drops out of the candidates or moves farther from the
+    /// bound.
+    void search_around(double x, double y, Candidates& out) {
+        if (!std::isfinite(x) || !std::isfinite(y) || remaining_ == 0) return;
+        double best_d2 = kInf;
+        if (!candidates_.empty()) from_candidates(x, y, best_d2);
+        search_candidates(x, y, best_d2);
+        out.candidates = candidates_;
+        out.anchor = anchor_;
+        out.cover = cover_;
+    }
+
+    /// Takes over the candidates of a search made on a tree over the same
+    /// points that had lost no point this one still holds.
+    void adopt(const Candidates& in) {
+        candidates_ = in.candidates;
+        anchor_ = in.anchor;
+        cover_ = in.cover;
+        first_live_ = 0;
+        ++searches_;
     }
 
     void remove(std::size_t p) {
@@ -718,8 +768,7 @@ public:
 
 private:
     static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-    /// Unlabelled points a search keeps as the candidates of later questions.
-    static constexpr std::size_t kCandidates = 64;
+
     /// A leaf's link: this bit, its point count from bit 56, its first
     /// position below (positions stay far below 2^56: each takes more than
     /// 256 bytes of memory here).
@@ -754,13 +803,6 @@ private:
         std::uint64_t link = 0;
     };
 
-    /// A candidate of the last search, with what the next questions read.
-    struct Candidate {
-        double x, y;
-        std::size_t key;
-        std::size_t at;
-    };
-
     /// A point kept by the running search.
     struct Found {
         double d2;
@@ -785,9 +827,71 @@ private:
         return a.d2 < b.d2 || (a.d2 == b.d2 && key_[a.at] < key_[b.at]);
     }
 
-    /// Keeps (d2, e) among the kCandidates first found so far, held as a heap
-    /// whose top is the last of them.
+    /// A new search for the candidates around (x, y), `best_d2` being the
+    /// best candidate's squared distance from there (+inf for none): first
+    /// within a guess of the distance that holds the next kCandidates
+    /// points, the best candidate's distance (else the old bound beyond the
+    /// distance moved) and the width of the ring the last search needed,
+    /// doubled while nothing lies within it. Leaves the candidates in
+    /// `found_` too, first first.
+    void search_candidates(double x, double y, double best_d2) {
+        refresh_boxes();
+        double limit = kInf;
+        if (!candidates_.empty()) {
+            const double mx = x - anchor_[0];
+            const double my = y - anchor_[1];
+            const double start = best_d2 < kInf ? std::sqrt(best_d2) : cover_ + std::sqrt(mx * mx + my * my);
+            limit = start + width_;
+        }
+        for (int tries = 0;; ++tries) {
+            const double limit_d2 = tries < 64 ? limit * limit : kInf;
+            search_within(x, y, limit_d2 < kInf ? limit_d2 : kInf);
+            if (!found_.empty() || !(limit_d2 < kInf)) break;
+            width_ = std::max(2.0 * width_, std::fabs(limit) * 0x1p-20 + 0x1p-500);
+            limit += width_;
+        }
+        std::sort_heap(found_.begin(), found_.end(), [this](const Found& a, const Found& b) { return before(a, b); });
+        ++searches_;
+        candidates_.clear();
+        for (const Found& f : found_)
+            candidates_.push_back({xy_[f.at][0], xy_[f.at][1], root_bound(f.d2), key_[f.at], f.at});
+        first_live_ = 0;
+        anchor_ = {x, y};
+        // Every other unlabelled point lies at a computed squared distance of
+        // at least the last candidate's, or beyond the limit when fewer were
+        // found; with no limit, there is then no other point.
+        cover_ = found_.size() == kCandidates ? root_bound(found_.back().d2) : root_bound(limit_d2_);
+        if (!found_.empty() && cover_ < kInf) {
+            const double ring = cover_ - std::sqrt(found_.front().d2);
+            width_ = found_.size() == kCandidates ? ring : 2.0 * std::max(width_, ring);
+        }
+    }
+
+    /// The kCandidates unlabelled points first in (squared distance, index)
+    /// order from (x, y) among those whose squared distance is at most
+    /// `limit_d2`, into `found_` as a heap. The candidates still unlabelled
+    /// are offered first: they lie near the answer, so the search starts
+    /// with a close bound.
+    void search_within(double x, double y, double limit_d2) {
+        if (++stamp_ == 0) {  // the marks wrapped: forget the old ones
+            std::fill(seen_.begin(), seen_.end(), 0);
+            stamp_ = 1;
+        }
+        found_.clear();
+        limit_d2_ = limit_d2;
+        best_d2_ = limit_d2;
+        for (const Candidate& c : candidates_) {
+            if (!alive_[c.at]) continue;
+            seen_[c.at] = stamp_;
+            offer(d2_from(c.at, x, y), c.at);
+        }
+        if (!empty(nodes_[0].box)) search(0, x, y);
+    }
+
+    /// Keeps (d2, e) among the kCandidates first found so far within the
+    /// limit, held as a heap whose top is the last of them.
     void offer(double d2, std::size_t e) {
+        if (!(d2 <= limit_d2_)) return;
         const auto later = [this](const Found& a, const Found& b) { return before(a, b); };
         const Found f{d2, e};
         if (found_.size() == kCandidates) {
@@ -798,15 +902,26 @@ private:
             found_.push_back(f);
         }
         std::push_heap(found_.begin(), found_.end(), later);
-        if (found_.size() == kCandidates) best_d2_ = found_.front().d2;
+        if (found_.size() == kCandidates) best_d2_ = std::min(best_d2_, found_.front().d2);
     }
 
     /// The answer from the candidates of the last search, when they prove it;
     /// kNone otherwise.
-    std::size_t from_candidates(double x, double y) const {
-        double best_d2 = kInf;
+    std::size_t from_candidates(double x, double y, double& best_d2) {
+        // Every other unlabelled point lies at least `cover_` from the anchor,
+        // so at least `cover_` less the distance moved from (x, y); so does
+        // each candidate beyond its own distance from the anchor.
+        const double mx = x - anchor_[0];
+        const double my = y - anchor_[1];
+        const double moved = std::sqrt(mx * mx + my * my) * (1.0 + kSlack) + 0x1p-498;
+        while (first_live_ < candidates_.size() && !alive_[candidates_[first_live_].at]) ++first_live_;
+        best_d2 = kInf;
         const Candidate* best = nullptr;
-        for (const Candidate& c : candidates_) {
+        // The candidates lie in order of their distance from the anchor: once
+        // one lies too far from the anchor to come first, so do the rest.
+        for (std::size_t k = first_live_; k < candidates_.size(); ++k) {
+            const Candidate& c = candidates_[k];
+            if (best != nullptr && proves_beyond(c.reach - moved, best_d2)) break;
             if (!alive_[c.at]) continue;
             const double dx = c.x - x;
             const double dy = c.y - y;
@@ -817,13 +932,7 @@ private:
             }
         }
         if (best == nullptr) return kNone;
-        // Every other unlabelled point lies at least `cover_` from the anchor,
-        // so at least `cover_` less the distance moved from (x, y).
-        const double mx = x - anchor_[0];
-        const double my = y - anchor_[1];
-        const double moved = std::sqrt(mx * mx + my * my) * (1.0 + kSlack) + 0x1p-498;
-        const double bound = cover_ - moved;
-        return proves_beyond(bound, best_d2) ? best->at : kNone;
+        return proves_beyond(cover_ - moved, best_d2) ? best->at : kNone;
     }
 
     /// Brings the boxes of the leaves that lost points, and of the nodes
@@ -957,12 +1066,20 @@ private:
     ExactSum sum_x_;
     ExactSum sum_y_;
     /// The squared distance of the last of kCandidates points kept by the
-    /// running search; +inf while fewer are kept.
+    /// running search; its limit while fewer are kept.
     double best_d2_ = kInf;
+    /// The running search's limit of squared distances.
+    double limit_d2_ = kInf;
+    /// The width of the ring around the last search's nearest point that
+    /// held its candidates.
+    double width_ = 0.0;
     /// The points kept by the running search.
     std::vector<Found> found_;
     /// The last search's points, its position and the bound of the others.
     std::vector<Candidate> candidates_;
+    /// No candidate before this one is unlabelled.
+    std::size_t first_live_ = 0;
+    std::uint64_t searches_ = 0;
     std::array<double, 2> anchor_{0.0, 0.0};
     double cover_ = 0.0;
 };
@@ -1326,89 +1443,66 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
     const auto complete = [](const std::array<double, 4>& best) {
         return std::isfinite(best[0]) && std::isfinite(best[1]) && std::isfinite(best[2]) && std::isfinite(best[3]);
     };
-    // The walk from p over its entries in (dist2, index) order; false ends it.
-    const auto step = [&](std::array<double, 4>& best, std::size_t p, const geometry::Neighbor& nb) {
-        const auto& q = points[nb.index];
-        const double mx = q[0] - points[p][0];
-        const double my = q[1] - points[p][1];
+    // The walk from p over its entries in (dist2, index) order, each given
+    // by its offset from p; false ends it.
+    const auto step_by = [&](std::array<double, 4>& best, double mx, double my) {
         if (mx == 0.0 && my == 0.0) return true;  // hypot is 0 only here
         if (hypot_above(mx, my, reach)) return false;
         const Offset o = classify(mx, my);
         if (o.cone >= 0) best[o.cone] = std::min(best[o.cone], o.length);
         return !complete(best);
     };
-    // Most walks end within a few cells, where one disc search decides them
-    // without putting its entries in order: the walk from p stops at the
-    // entry that first gives the last of the four bests, the latest of the
-    // four cones' first entries in (squared distance, index) order. When
-    // that entry lies in the disc, within the first 64 and well inside the
-    // reach, the bests are the shortest projections of each cone's entries
-    // up to it. Any other walk goes through the entries in order.
-    // The disc reaches three times as far as the point's sixth nearest entry,
-    // which holds some fifty entries where the density around it is even;
-    // when a cone has no entry there, a disc half as wide again.
+    const auto step = [&](std::array<double, 4>& best, std::size_t p, const geometry::Neighbor& nb) {
+        const auto& q = points[nb.index];
+        return step_by(best, q[0] - points[p][0], q[1] - points[p][1]);
+    };
+    // Most walks end within a few cells: they go through discs around p of
+    // two, three and four and a half times the distance of its sixth nearest
+    // entry, each disc's new entries put in order on their own; a walk still
+    // going goes through the entries in order from the start.
     const double safe_r2 = reach * reach * (1.0 - 0x1p-20);
     const auto id = [&](std::size_t e) { return caller.empty() ? e : caller[e]; };
     struct Seen {
         double d2;
         std::size_t point;
-        int slot;  // the cone plus 1; 0 for none
         double mx, my;
-        double length = 0.0;
     };
-    const auto from_disc = [&](std::array<double, 4>& best, std::size_t p, double scale, std::vector<Seen>& seen) {
+    const auto from_rings = [&](std::array<double, 4>& best, std::size_t p, std::vector<Seen>& seen) {
         const auto nearest = nbs.first(p, 6);
         if (nearest.size() < 6) return false;
-        const double disc_radius = scale * std::sqrt(nearest.back().dist2);
-        const double disc_r2 = disc_radius * disc_radius;
-        if (!(disc_r2 > 0x1p-900 && disc_r2 < safe_r2)) return false;
-        seen.clear();
+        const double sixth = std::sqrt(nearest.back().dist2);
         const double x = points[p][0];
         const double y = points[p][1];
-        disc(x, y, disc_radius, p, [&](std::size_t e, double d2, double ex, double ey) {
-            seen.push_back({d2, e, 0, ex - x, ey - y});
-        });
-        // Each entry's cone, and the smallest squared distance in each cone
-        // (slot 0 gathers the entries of no cone, p among them).
-        std::array<double, 5> first_d2{kInf, kInf, kInf, kInf, kInf};
-        for (Seen& e : seen) {
-            const double mx = e.mx;
-            const double my = e.my;
-            const double pi = mx * ui[0] + my * ui[1];
-            const double pj = mx * uj[0] + my * uj[1];
-            const double ai = std::fabs(pi);
-            const double aj = std::fabs(pj);
-            const bool on_i = aj <= 0.3 * ai && pi != 0.0;
-            const bool on_j = !on_i && ai <= 0.3 * aj && pj != 0.0;
-            e.slot = on_i ? (pi > 0.0 ? 1 : 2) : on_j ? (pj > 0.0 ? 3 : 4) : 0;
-            e.length = on_i ? ai : aj;
-            first_d2[e.slot] = std::min(first_d2[e.slot], e.d2);
-        }
-        // The entry that completes the walk: the latest of the cones' first
-        // entries, ties in squared distance going by the caller's index.
-        double end_d2 = -kInf;
-        std::size_t end_id = 0;
-        for (int slot = 1; slot <= 4; ++slot) {
-            if (!(first_d2[slot] < kInf)) return false;
-            std::size_t slot_id = std::numeric_limits<std::size_t>::max();
-            for (const Seen& e : seen)
-                if (e.slot == slot && e.d2 == first_d2[slot]) slot_id = std::min(slot_id, id(e.point));
-            if (first_d2[slot] > end_d2 || (first_d2[slot] == end_d2 && slot_id > end_id)) {
-                end_d2 = first_d2[slot];
-                end_id = slot_id;
-            }
-        }
-        // The walk's entries: those up to that one.
+        // Entries at or within this squared distance were walked.
+        double inner_r2 = -1.0;
         std::size_t walked = 0;
-        std::array<double, 5> shortest{kInf, kInf, kInf, kInf, kInf};
-        for (const Seen& e : seen) {
-            const bool in = e.d2 < end_d2 || (e.d2 == end_d2 && id(e.point) <= end_id);
-            walked += in ? 1 : 0;
-            if (in) shortest[e.slot] = std::min(shortest[e.slot], e.length);
+        for (const double scale : {2.0, 3.0, 4.5}) {
+            const double radius = scale * sixth;
+            const double r2 = radius * radius;
+            if (!(r2 > 0x1p-900 && r2 < safe_r2)) break;
+            seen.clear();
+            disc(x, y, radius, p, [&](std::size_t e, double d2, double ex, double ey) {
+                if (d2 > inner_r2) seen.push_back({d2, e, ex - x, ey - y});
+            });
+            // A few dozen entries: insertion puts them in order fastest.
+            for (std::size_t k = 1; k < seen.size(); ++k) {
+                const Seen e = seen[k];
+                std::size_t at = k;
+                for (; at > 0; --at) {
+                    const Seen& f = seen[at - 1];
+                    if (!(e.d2 < f.d2 || (e.d2 == f.d2 && id(e.point) < id(f.point)))) break;
+                    seen[at] = f;
+                }
+                seen[at] = e;
+            }
+            for (const Seen& e : seen) {
+                if (walked++ == 64) return true;
+                if (!step_by(best, e.mx, e.my)) return true;
+            }
+            inner_r2 = r2;
         }
-        if (walked > 64) return false;
-        for (int c = 0; c < 4; ++c) best[c] = shortest[c + 1];
-        return true;
+        best = {kInf, kInf, kInf, kInf};
+        return false;
     };
     for_each_point<Q>(points.size(), 20000, [&](std::size_t k0, std::size_t k1) {
         std::vector<Seen> seen;
@@ -1416,7 +1510,7 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
             // Shortest positive and negative projection on ui, then on uj.
             std::array<double, 4>& best = bests[p];
             best = {kInf, kInf, kInf, kInf};
-            if (from_disc(best, p, 3.0, seen) || from_disc(best, p, 4.5, seen)) continue;
+            if (from_rings(best, p, seen)) continue;
             nbs.visit(p, 64, [&](const geometry::Neighbor& nb) { return step(best, p, nb); }, stop_d2, p);
         }
     });
@@ -1584,71 +1678,42 @@ std::optional<std::array<double, 2>> local_step(const CellMap& cells, std::span<
 
 namespace {
 
-/// The breadth-first walk over any index with the range query of
-/// `PlanarTree`. The walk may run over a reordering of the caller's points:
-/// `points` and the query answers use walk positions, `caller[e]` is the
-/// caller's index of walk position e (empty: the same). Ties go by the
-/// caller's index and the result uses it throughout, so the reordering
-/// changes nothing but the memory traffic. `tree` is a `PlanarTree` over the
-/// same points whose nodes the seed search takes over; `point_at[t]` is the
-/// walk position of its tree position t (empty: the same).
+/// The walk of one block, breadth first from its seed, over any index with
+/// the range query of `PlanarTree`. The walk may run over a reordering of the
+/// caller's points: `points` and the query answers use walk positions,
+/// `caller[e]` is the caller's index of walk position e (empty: the same),
+/// by which ties go. Which points are labelled, and the labels it gives, it
+/// leaves to a state: `labelled(k)`, `conflicts_with(k, i, j)` (k, labelled,
+/// has a label of this block other than (i, j)) and `label(k, i, j)`.
 template <class Q>
-LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 2>> points,
-                           std::span<const std::size_t> caller, const PlanarTree& tree,
-                           std::span<const std::size_t> point_at, std::array<double, 2> si,
-                           std::array<double, 2> sj) {
-    constexpr std::size_t kNoPoint = std::numeric_limits<std::size_t>::max();
-    const std::size_t n = points.size();
-    const auto id = [&](std::size_t e) { return caller.empty() ? e : caller[e]; };
-    LatticeLabels out;
-    std::vector<NodeLabel> labels(n, NodeLabel{});
-    std::vector<char> labelled(n, 0);
+class BlockWalker {
+public:
+    BlockWalker(const Q& queries, std::span<const std::array<double, 2>> points, std::span<const std::size_t> caller,
+                std::array<double, 2> si, std::array<double, 2> sj)
+        : queries_(queries), points_(points), caller_(caller), si_(si), sj_(sj), li_(std::hypot(si[0], si[1])),
+          lj_(std::hypot(sj[0], sj[1])), predict_radius_(0.42 * std::min(li_, lj_)),
+          refuse_radius_(2.2 * std::max(li_, lj_)), predict_r2_(predict_radius_ * predict_radius_),
+          refuse_r2_(refuse_radius_ * refuse_radius_) {}
 
-    const double li = std::hypot(si[0], si[1]);
-    const double lj = std::hypot(sj[0], sj[1]);
-    const double predict_radius = 0.42 * std::min(li, lj);
-    const double refuse_radius = 2.2 * std::max(li, lj);
-    // Both searches compare squared distances with the squared radius, as a
-    // range search does.
-    const double predict_r2 = predict_radius * predict_radius;
-    const double refuse_r2 = refuse_radius * refuse_radius;
-
-    UnlabelledTree unlabelled(points, caller, tree, point_at);
-    /// A point near the one being walked from: its squared distance from
-    /// there, its position and its distance (negative until needed).
-    struct Near {
-        std::size_t point;
-        double d2;
-        double x, y;
-        double w;
-    };
-    std::vector<Near> around;
-    FlatCellMap cells;
-    std::deque<std::size_t> queue;
-    std::uint32_t block = 0;
-    while (unlabelled.remaining() > 0) {
-        // The seed: the unlabelled point nearest to the unlabelled centroid.
-        const auto [cx, cy] = unlabelled.centroid();
-        const std::size_t seed = unlabelled.nearest(cx, cy);
-
-        cells.clear();
-        labelled[seed] = 1;
-        unlabelled.remove(seed);
-        labels[seed] = NodeLabel{block, 0, 0};
-        cells.emplace(cell_key(0, 0), seed);
-        queue.clear();
-        queue.push_back(seed);
-
-        while (!queue.empty()) {
-            const std::size_t q = queue.front();
-            queue.pop_front();
-            const std::array<double, 2> qp = points[q];
-            const std::int32_t i = labels[q].i;
-            const std::int32_t j = labels[q].j;
-            const auto ti = step_from(cells, points, qp, i, j, 1, 0, li);
-            const auto tj = step_from(cells, points, qp, i, j, 0, 1, lj);
-            const std::array<double, 2> vi = ti ? *ti : si;
-            const std::array<double, 2> vj = tj ? *tj : sj;
+    /// Walks the block of `seed`, appending its refusals (walk positions) to
+    /// `refused`; returns the conflicts it counted.
+    template <class State>
+    std::uint64_t walk(std::size_t seed, State& state, std::vector<std::pair<std::uint64_t, std::uint64_t>>& refused) {
+        constexpr std::size_t kNoPoint = std::numeric_limits<std::size_t>::max();
+        std::uint64_t conflicts = 0;
+        cells_.clear();
+        queue_.clear();
+        state.label(seed, 0, 0);
+        cells_.emplace(cell_key(0, 0), seed);
+        queue_.push_back({seed, 0, 0});
+        while (!queue_.empty()) {
+            const auto [q, i, j] = queue_.front();
+            queue_.pop_front();
+            const std::array<double, 2> qp = points_[q];
+            const auto ti = step_from(cells_, points_, qp, i, j, 1, 0, li_);
+            const auto tj = step_from(cells_, points_, qp, i, j, 0, 1, lj_);
+            const std::array<double, 2> vi = ti ? *ti : si_;
+            const std::array<double, 2> vj = tj ? *tj : sj_;
             struct Direction {
                 std::array<double, 2> g;
                 std::int32_t di, dj;
@@ -1664,11 +1729,12 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
             bool gathered = false;
             const auto gather = [&] {
                 const double step = std::max(std::hypot(vi[0], vi[1]), std::hypot(vj[0], vj[1]));
-                const double reach = (predict_radius + step) * (1.0 + 0x1p-30) +
+                const double reach = (predict_radius_ + step) * (1.0 + 0x1p-30) +
                                      (std::fabs(qp[0]) + std::fabs(qp[1]) + step) * 0x1p-50 + 0x1p-500;
-                around.clear();
-                queries.for_each_within(qp[0], qp[1], std::max(refuse_radius, reach), [&](std::size_t k, double d2) {
-                    around.push_back({k, d2, points[k][0], points[k][1], -1.0});
+                const double radius = std::max(refuse_radius_, reach);
+                around_.clear();
+                queries_.for_each_within(qp[0], qp[1], radius, [&](std::size_t k, double d2) {
+                    around_.push_back({k, d2, points_[k][0], points_[k][1], -1.0});
                 }, q);
                 gathered = true;
             };
@@ -1681,7 +1747,7 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
                     continue;
                 const auto target_i = static_cast<std::int32_t>(ti64);
                 const auto target_j = static_cast<std::int32_t>(tj64);
-                if (cells.contains(cell_key(target_i, target_j))) continue;
+                if (cells_.contains(cell_key(target_i, target_j))) continue;
 
                 const double px = qp[0] + dir.g[0];
                 const double py = qp[1] + dir.g[1];
@@ -1690,9 +1756,8 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
                 std::size_t chosen = kNoPoint;
                 double chosen_d2 = kInf;
                 const auto consider = [&](std::size_t k, double d2) {
-                    if (labelled[k]) {
-                        if (labels[k].block == block && (labels[k].i != target_i || labels[k].j != target_j))
-                            ++out.conflicts;
+                    if (state.labelled(k)) {
+                        if (state.conflicts_with(k, target_i, target_j)) ++conflicts;
                         return;
                     }
                     if (chosen == kNoPoint || d2 < chosen_d2 || (d2 == chosen_d2 && id(k) < id(chosen))) {
@@ -1703,21 +1768,19 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
                 if (gathered) {
                     // The squared distances computed as a range search
                     // computes them.
-                    for (const Near& a : around) {
+                    for (const Near& a : around_) {
                         const double dx = a.x - px;
                         const double dy = a.y - py;
                         const double d2 = dx * dx + dy * dy;
-                        if (d2 <= predict_r2) consider(a.point, d2);
+                        if (d2 <= predict_r2_) consider(a.point, d2);
                     }
                 } else {
-                    queries.for_each_within(px, py, predict_radius, consider, q);
+                    queries_.for_each_within(px, py, predict_radius_, consider, q);
                 }
                 if (chosen != kNoPoint) {
-                    labelled[chosen] = 1;
-                    unlabelled.remove(chosen);
-                    labels[chosen] = NodeLabel{block, target_i, target_j};
-                    cells.emplace(cell_key(target_i, target_j), chosen);
-                    queue.push_back(chosen);
+                    state.label(chosen, target_i, target_j);
+                    cells_.emplace(cell_key(target_i, target_j), chosen);
+                    queue_.push_back({chosen, target_i, target_j});
                     continue;
                 }
 
@@ -1728,10 +1791,10 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
                 if (!gathered) gather();
                 std::size_t hit = kNoPoint;
                 double hit_d2 = kInf;
-                for (Near& a : around) {
+                for (Near& a : around_) {
                     const std::size_t k = a.point;
                     const double d2 = a.d2;
-                    if (!(d2 <= refuse_r2) || labelled[k]) continue;
+                    if (!(d2 <= refuse_r2_) || state.labelled(k)) continue;
                     if (hit != kNoPoint && (d2 > hit_d2 || (d2 == hit_d2 && id(k) > id(hit)))) continue;
                     const double vx = a.x - qp[0];
                     const double vy = a.y - qp[1];
@@ -1743,9 +1806,402 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
                         hit_d2 = d2;
                     }
                 }
-                if (hit != kNoPoint) out.refused.emplace_back(q, hit);
+                if (hit != kNoPoint) refused.emplace_back(q, hit);
             }
         }
+        return conflicts;
+    }
+
+private:
+    /// A point near the one being walked from: its squared distance from
+    /// there, its position and its distance (negative until needed).
+    struct Near {
+        std::size_t point;
+        double d2;
+        double x, y;
+        double w;
+    };
+    /// A labelled point waiting in the queue, with its label's steps.
+    struct Queued {
+        std::size_t point;
+        std::int32_t i, j;
+    };
+
+    std::size_t id(std::size_t e) const { return caller_.empty() ? e : caller_[e]; }
+
+    const Q& queries_;
+    std::span<const std::array<double, 2>> points_;
+    std::span<const std::size_t> caller_;
+    std::array<double, 2> si_, sj_;
+    double li_, lj_;
+    double predict_radius_, refuse_radius_;
+    // Both searches compare squared distances with the squared radius, as a
+    // range search does.
+    double predict_r2_, refuse_r2_;
+    FlatCellMap cells_;
+    std::deque<Queued> queue_;
+    std::vector<Near> around_;
+};
+
+/// The labels of a walk made block after block: each label goes at once into
+/// the walk's arrays and out of the seed search.
+class DirectLabels {
+public:
+    DirectLabels(std::vector<char>& flags, std::vector<NodeLabel>& labels, UnlabelledTree& unlabelled)
+        : flags_(flags), labels_(labels), unlabelled_(unlabelled) {}
+
+    /// Labels from now on go to block `block`.
+    void start(std::uint32_t block) { block_ = block; }
+
+    bool labelled(std::size_t k) const { return flags_[k] != 0; }
+    bool conflicts_with(std::size_t k, std::int32_t i, std::int32_t j) const {
+        const NodeLabel& l = labels_[k];
+        return l.block == block_ && (l.i != i || l.j != j);
+    }
+    void label(std::size_t k, std::int32_t i, std::int32_t j) {
+        flags_[k] = 1;
+        unlabelled_.remove(k);
+        labels_[k] = NodeLabel{block_, i, j};
+    }
+
+private:
+    std::vector<char>& flags_;
+    std::vector<NodeLabel>& labels_;
+    UnlabelledTree& unlabelled_;
+    std::uint32_t block_ = 0;
+};
+
+/// One block walked ahead of its turn from a candidate seed.
+struct Speculation {
+    /// The points it read as unlabelled, other than by its own labels.
+    std::vector<std::size_t> read;
+    /// The labels it gave, in order: point, i, j.
+    struct Given {
+        std::size_t point;
+        std::int32_t i, j;
+    };
+    std::vector<Given> given;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> refused;
+    std::uint64_t conflicts = 0;
+};
+
+/// The labels of a speculative walk: its own, kept aside, on top of the
+/// committed ones it reads as it goes, noting every point it found
+/// unlabelled.
+class SpeculativeLabels {
+public:
+    SpeculativeLabels(const std::atomic<std::uint8_t>* flags, Speculation& out) : flags_(flags), out_(out) {}
+
+    bool labelled(std::size_t k) const {
+        if (flags_[k].load(std::memory_order_relaxed) != 0) return true;
+        out_.read.push_back(k);
+        return own_.contains(k);
+    }
+    bool conflicts_with(std::size_t k, std::int32_t i, std::int32_t j) const {
+        const auto it = own_.find(k);
+        if (it == own_.end()) return false;
+        const Speculation::Given& l = out_.given[it->second];
+        return l.i != i || l.j != j;
+    }
+    void label(std::size_t k, std::int32_t i, std::int32_t j) {
+        out_.read.push_back(k);
+        own_.emplace(k, out_.given.size());
+        out_.given.push_back({k, i, j});
+    }
+
+private:
+    const std::atomic<std::uint8_t>* flags_;
+    Speculation& out_;
+    FlatCellMap own_;
+};
+
+/// The labels of the committing walk on its own turn: as `DirectLabels`, on
+/// the shared flags.
+class CommittedLabels {
+public:
+    /// Every labelled point is also written to `log`, `logged` counting them.
+    CommittedLabels(std::atomic<std::uint8_t>* flags, std::vector<NodeLabel>& labels, UnlabelledTree& unlabelled,
+                    std::size_t* log, std::size_t& logged)
+        : flags_(flags), labels_(labels), unlabelled_(unlabelled), log_(log), logged_(logged) {}
+
+    void start(std::uint32_t block) { block_ = block; }
+
+    bool labelled(std::size_t k) const { return flags_[k].load(std::memory_order_relaxed) != 0; }
+    bool conflicts_with(std::size_t k, std::int32_t i, std::int32_t j) const {
+        const NodeLabel& l = labels_[k];
+        return l.block == block_ && (l.i != i || l.j != j);
+    }
+    void label(std::size_t k, std::int32_t i, std::int32_t j) {
+        flags_[k].store(1, std::memory_order_relaxed);
+        unlabelled_.remove(k);
+        labels_[k] = NodeLabel{block_, i, j};
+        log_[logged_++] = k;
+    }
+
+private:
+    std::atomic<std::uint8_t>* flags_;
+    std::vector<NodeLabel>& labels_;
+    UnlabelledTree& unlabelled_;
+    std::size_t* log_;
+    std::size_t& logged_;
+    std::uint32_t block_ = 0;
+};
+
+/// The walk of `walk_lattice` over a grid, with blocks walked ahead on the
+/// toolkit's threads. One thread commits the blocks in their order, finding
+/// each seed as the walk does; the others walk blocks ahead from the seed
+/// search's candidates on the labels committed so far, noting every point
+/// they found unlabelled. A walk depends on nothing but the positions and
+/// which of the points it reads are labelled, so a block walked ahead is
+/// the walk the committing thread would make when every point it found
+/// unlabelled still is; it is then taken as it is. Otherwise, or when none
+/// is ready, the committing thread walks the block itself. The result is
+/// that of the walk on one thread, whichever blocks were walked ahead.
+LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<const std::size_t> caller,
+                                 const PlanarTree& tree, std::span<const std::size_t> point_at,
+                                 std::array<double, 2> si, std::array<double, 2> sj, std::size_t helpers) {
+    const std::span<const std::array<double, 2>> points = grid.points();
+    const std::size_t n = points.size();
+    const GridQueries queries{grid};
+    LatticeLabels out;
+    std::vector<NodeLabel> labels(n, NodeLabel{});
+    // Set once a point is committed labelled; read by every thread.
+    std::vector<std::atomic<std::uint8_t>> flags(n);
+    // Set while a helper walks or holds a walk from the point; the walk, when
+    // ready, is handed over in `ready`, and taken by whoever empties it.
+    std::vector<std::atomic<std::uint8_t>> claimed(n);
+    std::vector<std::atomic<Speculation*>> ready(n);
+    std::atomic<bool> done{false};
+    // The seeds to walk ahead: the seed search's latest candidates.
+    std::mutex plan_lock;
+    std::vector<std::size_t> plan;
+    std::atomic<std::uint64_t> plan_version{0};
+    // Walks done with, kept for the helpers to fill again, handed over in
+    // batches: the memory of a walk stays with the threads that fill it.
+    using Walks = std::vector<std::unique_ptr<Speculation>>;
+    std::mutex spare_lock;
+    Walks spare;
+    const auto give_back = [&](Walks& walks) {
+        const std::lock_guard<std::mutex> hold(spare_lock);
+        for (auto& walk : walks) spare.push_back(std::move(walk));
+        walks.clear();
+    };
+    const auto take_spare = [&](Walks& mine) {
+        if (mine.empty()) {
+            const std::lock_guard<std::mutex> hold(spare_lock);
+            for (std::size_t k = 0; k < 32 && !spare.empty(); ++k) {
+                mine.push_back(std::move(spare.back()));
+                spare.pop_back();
+            }
+        }
+        if (mine.empty()) return std::make_unique<Speculation>();
+        std::unique_ptr<Speculation> walk = std::move(mine.back());
+        mine.pop_back();
+        walk->read.clear();
+        walk->given.clear();
+        walk->refused.clear();
+        walk->conflicts = 0;
+        return walk;
+    };
+
+    // The points labelled so far, in order, and the centroid of the others,
+    // for the helper that searches for seeds; the candidates it found last.
+    std::vector<std::size_t> log(n);
+    std::atomic<std::size_t> logged{0};
+    std::atomic<double> want_x{0.0};
+    std::atomic<double> want_y{0.0};
+    std::mutex prepared_lock;
+    UnlabelledTree::Candidates prepared;
+    std::atomic<std::uint64_t> prepared_version{0};
+
+    const auto commit = [&] {
+        // Whatever happens here, the helpers must stop.
+        struct Finish {
+            std::atomic<bool>& done;
+            ~Finish() { done.store(true, std::memory_order_release); }
+        } finish{done};
+        UnlabelledTree unlabelled(points, caller, tree, point_at);
+        BlockWalker<GridQueries> walker(queries, points, caller, si, sj);
+        std::size_t labelled = 0;
+        CommittedLabels state(flags.data(), labels, unlabelled, log.data(), labelled);
+        std::uint64_t published = 0;
+        std::uint64_t adopted = 0;
+        std::vector<std::size_t> candidates;
+        Walks used;
+        std::uint32_t block = 0;
+        while (unlabelled.remaining() > 0) {
+            const auto [cx, cy] = unlabelled.centroid();
+            want_x.store(cx, std::memory_order_relaxed);
+            want_y.store(cy, std::memory_order_relaxed);
+            auto proved = unlabelled.proved_nearest(cx, cy);
+            if (!proved && prepared_version.load(std::memory_order_acquire) != adopted) {
+                // The seed helper's latest candidates, found on labels no
+                // newer than these.
+                {
+                    const std::lock_guard<std::mutex> hold(prepared_lock);
+                    unlabelled.adopt(prepared);
+                    adopted = prepared_version.load(std::memory_order_relaxed);
+                }
+                proved = unlabelled.proved_nearest(cx, cy);
+            }
+            const std::size_t seed = proved ? *proved : unlabelled.nearest(cx, cy);
+            if (unlabelled.searches() != published) {
+                published = unlabelled.searches();
+                unlabelled.candidate_points(candidates);
+                const std::lock_guard<std::mutex> hold(plan_lock);
+                plan = candidates;
+                plan_version.fetch_add(1, std::memory_order_release);
+            }
+            std::unique_ptr<Speculation> ahead(ready[seed].exchange(nullptr, std::memory_order_acquire));
+            const bool valid = ahead && std::none_of(ahead->read.begin(), ahead->read.end(), [&](std::size_t k) {
+                return flags[k].load(std::memory_order_relaxed) != 0;
+            });
+            state.start(block);
+            if (valid) {
+                for (const Speculation::Given& g : ahead->given) state.label(g.point, g.i, g.j);
+                out.refused.insert(out.refused.end(), ahead->refused.begin(), ahead->refused.end());
+                out.conflicts += ahead->conflicts;
+            } else {
+                out.conflicts += walker.walk(seed, state, out.refused);
+            }
+            if (ahead) {
+                used.push_back(std::move(ahead));
+                if (used.size() == 64) give_back(used);
+            }
+            logged.store(labelled, std::memory_order_release);
+            ++block;
+        }
+        out.blocks = block;
+    };
+
+    // The seed helper: on a tree of its own that loses the labelled points
+    // as they are logged, it searches for candidates around the latest
+    // centroid each time a fair share of the last ones may be used up.
+    const auto prepare = [&] {
+        UnlabelledTree mirror(points, caller, tree, point_at);
+        UnlabelledTree::Candidates mine;
+        std::size_t seen = 0;
+        while (!done.load(std::memory_order_acquire)) {
+            const std::size_t upto = logged.load(std::memory_order_acquire);
+            if (upto == seen && seen != 0) {
+                std::this_thread::yield();
+                continue;
+            }
+            for (; seen < upto; ++seen) mirror.remove(log[seen]);
+            if (mirror.remaining() == 0) return;
+            mirror.search_around(want_x.load(std::memory_order_relaxed), want_y.load(std::memory_order_relaxed), mine);
+            {
+                const std::lock_guard<std::mutex> hold(prepared_lock);
+                std::swap(prepared, mine);
+                prepared_version.fetch_add(1, std::memory_order_release);
+            }
+            while (!done.load(std::memory_order_acquire) &&
+                   logged.load(std::memory_order_acquire) < upto + UnlabelledTree::kCandidates / 4)
+                std::this_thread::yield();
+        }
+    };
+
+    const auto help = [&] {
+        BlockWalker<GridQueries> walker(queries, points, caller, si, sj);
+        std::vector<std::size_t> mine;
+        std::uint64_t version = 0;
+        // This helper's walks still waiting for their turn, with the points
+        // each found unlabelled: once one of those is labelled, the walk is
+        // taken back and made again.
+        struct Waiting {
+            std::size_t seed;
+            Speculation* walk;
+            std::vector<std::size_t> read;
+        };
+        std::vector<Waiting> waiting;
+        Walks reusable;
+        while (!done.load(std::memory_order_acquire)) {
+            if (plan_version.load(std::memory_order_acquire) != version) {
+                const std::lock_guard<std::mutex> hold(plan_lock);
+                mine = plan;
+                version = plan_version.load(std::memory_order_relaxed);
+            }
+            std::erase_if(waiting, [&](Waiting& w) {
+                if (ready[w.seed].load(std::memory_order_relaxed) != w.walk) return true;  // taken
+                const bool stale = std::any_of(w.read.begin(), w.read.end(), [&](std::size_t k) {
+                    return flags[k].load(std::memory_order_relaxed) != 0;
+                });
+                if (!stale) return false;
+                Speculation* expected = w.walk;
+                if (ready[w.seed].compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel)) {
+                    reusable.emplace_back(w.walk);
+                    claimed[w.seed].store(0, std::memory_order_release);
+                }
+                return true;
+            });
+            // The first candidate, nearest to the seed search's position,
+            // that nobody has walked.
+            std::size_t seed = n;
+            for (const std::size_t p : mine) {
+                if (flags[p].load(std::memory_order_relaxed) != 0 || claimed[p].load(std::memory_order_relaxed) != 0 ||
+                    claimed[p].exchange(1, std::memory_order_acq_rel) != 0)
+                    continue;
+                seed = p;
+                break;
+            }
+            if (seed == n) {
+                std::this_thread::yield();
+                continue;
+            }
+            try {
+                std::unique_ptr<Speculation> ahead = take_spare(reusable);
+                SpeculativeLabels state(flags.data(), *ahead);
+                ahead->conflicts = walker.walk(seed, state, ahead->refused);
+                waiting.push_back({seed, ahead.get(), ahead->read});
+                ready[seed].store(ahead.release(), std::memory_order_release);
+            } catch (...) {
+                // Nobody may wait for this seed any more.
+                claimed[seed].store(0, std::memory_order_release);
+                throw;
+            }
+        }
+    };
+
+    parallel::for_each_chunk(helpers + 1, 1, [&](std::size_t b, std::size_t e) {
+        for (std::size_t k = b; k < e; ++k) k == 0 ? commit() : k == 1 && helpers >= 2 ? prepare() : help();
+    });
+    for (auto& slot : ready) delete slot.exchange(nullptr, std::memory_order_relaxed);
+
+    for (auto& [from, to] : out.refused) {
+        from = caller[from];
+        to = caller[to];
+    }
+    out.labels.resize(n);
+    for (std::size_t e = 0; e < n; ++e) out.labels[caller[e]] = labels[e];
+    return out;
+}
+
+/// The breadth-first walk of every block over any index with the range
+/// query of `PlanarTree`, on the walk positions of `BlockWalker`, with ties
+/// by the caller's index; the result uses the caller's indices throughout,
+/// so a reordering changes nothing but the memory traffic. `tree` is a
+/// `PlanarTree` over the same points whose nodes the seed search takes over;
+/// `point_at[t]` is the walk position of its tree position t (empty: the
+/// same).
+template <class Q>
+LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 2>> points,
+                           std::span<const std::size_t> caller, const PlanarTree& tree,
+                           std::span<const std::size_t> point_at, std::array<double, 2> si,
+                           std::array<double, 2> sj) {
+    const std::size_t n = points.size();
+    LatticeLabels out;
+    std::vector<NodeLabel> labels(n, NodeLabel{});
+    std::vector<char> labelled(n, 0);
+    UnlabelledTree unlabelled(points, caller, tree, point_at);
+    BlockWalker<Q> walker(queries, points, caller, si, sj);
+    DirectLabels state(labelled, labels, unlabelled);
+    std::uint32_t block = 0;
+    while (unlabelled.remaining() > 0) {
+        // The seed: the unlabelled point nearest to the unlabelled centroid.
+        const auto [cx, cy] = unlabelled.centroid();
+        const std::size_t seed = unlabelled.nearest(cx, cy);
+        state.start(block);
+        out.conflicts += walker.walk(seed, state, out.refused);
         ++block;
     }
     out.blocks = block;
@@ -1879,7 +2335,13 @@ TopologyDetection walk(Measurement measurement) {
             grid_caller[g] = order[e];
             at_grid[e] = g;
         }
-        walk = walk_lattice(GridQueries{*grid}, grid->points(), grid_caller, tree, at_grid, si, sj);
+        // Blocks are walked ahead on the threads left besides the committing
+        // one and one for the caller's other work, where the cloud is large
+        // enough to keep them busy.
+        const std::size_t threads = parallel::thread_count();
+        walk = threads >= 3 && n >= kWalkAheadPoints
+                   ? walk_lattice_ahead(*grid, grid_caller, tree, at_grid, si, sj, threads - 2)
+                   : walk_lattice(GridQueries{*grid}, grid->points(), grid_caller, tree, at_grid, si, sj);
     } else {
         walk = walk_lattice(TreeOrderQueries{tree}, tree_points, order, tree, {}, si, sj);
     }
