@@ -191,8 +191,8 @@ def report(r):
     section("Wells")
     print(r.wells.to_string(float_format=lambda v: f"{v:.1f}"))
     section("Tops")
-    print(f"{r.tops_assigned} picks assigned; stratigraphic order inferred from them:")
-    print("  " + " > ".join(r.strat_order))
+    print(f"{r.tops_assigned} picks assigned; stratigraphic order inferred from them (shallow to deep):")
+    print("  " + ", ".join(r.strat_order))
     print(r.picks.to_string(float_format=lambda v: f"{v:.1f}", na_rep="-"))
 
     section(f"Zones, net cutoffs PHIE >= {CUTOFFS.phi_min}, SW <= {CUTOFFS.sw_max}, VSH <= {CUTOFFS.vsh_max}")
@@ -235,7 +235,7 @@ def report(r):
         print(f"  {kind:<9} {', '.join(names)}")
     again = r.reopened
     nf5 = again.well("NF-5")
-    print(f"reopened: {len(again.wells)} wells, unit {again.unit}, order {' > '.join(again.strat_order)}")
+    print(f"reopened: {len(again.wells)} wells, unit {again.unit}, order {', '.join(again.strat_order)}")
     print(f"  NF-5 tops: {', '.join(f'{n} {md:.1f}' for n, md in nf5.tops())}")
     print(f"  surfaces: {', '.join(s.name for s in again.surfaces())}")
 
