@@ -148,7 +148,7 @@ def test_demo_prints_the_road(demo, tmp_path, monkeypatch, capsys):
     monkeypatch.setattr(sys, "argv", ["demo.py", "--out", str(tmp_path / "out")])
     demo.main()
     text = capsys.readouterr().out
-    assert "Draupne > Tarbert > Ness > Etive > Dunlin" in text
+    assert "Draupne, Tarbert, Ness, Etive, Dunlin" in text
     assert "6 crossings, 0 bores skipped, 0 failed" in text
     assert (tmp_path / "out" / "north_field.zedod").is_file()
     assert vz.GeoData.open(str(tmp_path / "out" / "north_field.zedod")).well("NF-5") is not None
