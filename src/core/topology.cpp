@@ -1105,35 +1105,108 @@ TopologyReport TopologyReport::from_detection(const TopologyDetection& d) {
 namespace topology {
 
 DistinctPoints distinct_points(std::span<const std::array<double, 3>> points) {
-    DistinctPoints out;
-    // Open addressing over the kept points' positions: one probe sequence per
-    // input point and no node per key.
-    constexpr std::size_t kFree = std::numeric_limits<std::size_t>::max();
-    std::size_t capacity = 16;
-    while (capacity < 2 * points.size()) capacity *= 2;
-    const std::size_t mask = capacity - 1;
-    std::vector<std::size_t> slots(capacity, kFree);
-    std::vector<XYBits> keys;
-    keys.reserve(points.size());
-    out.points.reserve(points.size());
-    out.z.reserve(points.size());
+    const std::size_t n = points.size();
+    // Each input point's fate: skipped (x or y not finite), the first at its
+    // position, or a repeat with the same or with another z.
+    enum Fate : std::uint8_t { kSkipped, kFirst, kSame, kOther };
+    std::vector<std::uint8_t> fate(n, kSkipped);
+    std::vector<std::uint64_t> hashes(n);
     const XYBitsHash hash;
-    for (const auto& p : points) {
-        if (!std::isfinite(p[0]) || !std::isfinite(p[1])) continue;
-        const XYBits key{std::bit_cast<std::uint64_t>(p[0]), std::bit_cast<std::uint64_t>(p[1])};
-        std::size_t s = hash(key) & mask;
-        while (slots[s] != kFree && !(keys[slots[s]] == key)) s = (s + 1) & mask;
-        if (slots[s] == kFree) {
-            slots[s] = out.points.size();
-            keys.push_back(key);
-            out.points.push_back({p[0], p[1]});
-            out.z.push_back(p[2]);
-        } else if (std::bit_cast<std::uint64_t>(out.z[slots[s]]) == std::bit_cast<std::uint64_t>(p[2])) {
-            ++out.coincident_dropped;
-        } else {
-            ++out.coincident_ambiguous;
+    const std::size_t light = parallel::chunk_items(16);
+    parallel::for_each_chunk(n, light, [&](std::size_t k0, std::size_t k1) {
+        for (std::size_t k = k0; k < k1; ++k) {
+            const auto& p = points[k];
+            if (!std::isfinite(p[0]) || !std::isfinite(p[1])) continue;
+            hashes[k] = hash(XYBits{std::bit_cast<std::uint64_t>(p[0]), std::bit_cast<std::uint64_t>(p[1])});
+            fate[k] = kFirst;
         }
+    });
+
+    // The positions fall into shards by their hash; each shard keeps its
+    // points in input order, so the first occurrence of a position is found
+    // within its shard exactly as in one pass over the input, and the shards
+    // are independent of one another.
+    const int shard_bits = parallel::thread_count() > 1 && n >= (std::size_t{1} << 16) ? 6 : 0;
+    const std::size_t shards = std::size_t{1} << shard_bits;
+    const std::size_t chunks = shards == 1 ? 1 : (n + light - 1) / light;
+    const std::size_t chunk = shards == 1 ? std::max<std::size_t>(n, 1) : light;
+    auto shard_of = [&](std::size_t k) { return static_cast<std::size_t>(hashes[k] >> (64 - shard_bits)); };
+    // Members of shard s: member[first[s] .. first[s + 1]), in input order.
+    std::vector<std::size_t> first(shards + 1, 0);
+    std::vector<std::size_t> member;
+    if (shards > 1) {
+        std::vector<std::size_t> at(chunks * shards, 0);
+        parallel::for_each_chunk(n, chunk, [&](std::size_t k0, std::size_t k1) {
+            std::size_t* count = &at[k0 / chunk * shards];
+            for (std::size_t k = k0; k < k1; ++k)
+                if (fate[k] != kSkipped) ++count[shard_of(k)];
+        });
+        std::size_t total = 0;
+        for (std::size_t sh = 0; sh < shards; ++sh) {
+            first[sh] = total;
+            for (std::size_t c = 0; c < chunks; ++c) {
+                const std::size_t count = at[c * shards + sh];
+                at[c * shards + sh] = total;
+                total += count;
+            }
+        }
+        first[shards] = total;
+        member.resize(total);
+        parallel::for_each_chunk(n, chunk, [&](std::size_t k0, std::size_t k1) {
+            std::size_t* next = &at[k0 / chunk * shards];
+            for (std::size_t k = k0; k < k1; ++k)
+                if (fate[k] != kSkipped) member[next[shard_of(k)]++] = k;
+        });
     }
+    // Open addressing over each shard's kept points: one probe sequence per
+    // input point and no node per key.
+    parallel::for_each_chunk(shards, 1, [&](std::size_t sh, std::size_t) {
+        const std::size_t count = shards == 1 ? n : first[sh + 1] - first[sh];
+        auto input = [&](std::size_t m) { return shards == 1 ? m : member[first[sh] + m]; };
+        constexpr std::size_t kFree = std::numeric_limits<std::size_t>::max();
+        std::size_t capacity = 16;
+        while (capacity < 2 * count) capacity *= 2;
+        const std::size_t mask = capacity - 1;
+        std::vector<std::size_t> slots(capacity, kFree);
+        auto same_xy = [&](std::size_t a, std::size_t b) {
+            return std::bit_cast<std::uint64_t>(points[a][0]) == std::bit_cast<std::uint64_t>(points[b][0]) &&
+                   std::bit_cast<std::uint64_t>(points[a][1]) == std::bit_cast<std::uint64_t>(points[b][1]);
+        };
+        for (std::size_t m = 0; m < count; ++m) {
+            const std::size_t k = input(m);
+            if (fate[k] == kSkipped) continue;
+            std::size_t slot = static_cast<std::size_t>(hashes[k]) & mask;
+            while (slots[slot] != kFree && !same_xy(slots[slot], k)) slot = (slot + 1) & mask;
+            if (slots[slot] == kFree)
+                slots[slot] = k;
+            else
+                fate[k] = std::bit_cast<std::uint64_t>(points[slots[slot]][2]) == std::bit_cast<std::uint64_t>(points[k][2])
+                              ? kSame
+                              : kOther;
+        }
+    });
+
+    // The kept points in input order.
+    DistinctPoints out;
+    const std::size_t blocks = (n + light - 1) / light;
+    std::vector<std::size_t> kept_before(blocks + 1, 0);
+    for (std::size_t k = 0; k < n; ++k) {
+        if (fate[k] == kFirst) ++kept_before[k / light + 1];
+        out.coincident_dropped += fate[k] == kSame;
+        out.coincident_ambiguous += fate[k] == kOther;
+    }
+    for (std::size_t b = 0; b < blocks; ++b) kept_before[b + 1] += kept_before[b];
+    out.points.resize(kept_before[blocks]);
+    out.z.resize(kept_before[blocks]);
+    parallel::for_each_chunk(n, light, [&](std::size_t k0, std::size_t k1) {
+        std::size_t at = kept_before[k0 / light];
+        for (std::size_t k = k0; k < k1; ++k) {
+            if (fate[k] != kFirst) continue;
+            out.points[at] = {points[k][0], points[k][1]};
+            out.z[at] = points[k][2];
+            ++at;
+        }
+    });
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include "core/triangulate.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -25,6 +26,53 @@
 namespace vz {
 
 namespace tri_surface {
+
+RefusedPairs::RefusedPairs(std::initializer_list<std::uint64_t> keys) {
+    reserve(keys.size());
+    for (const std::uint64_t key : keys) insert(key);
+}
+
+void RefusedPairs::reserve(std::size_t count) {
+    // At most half full: linear probes stay short.
+    std::size_t slots = 16;
+    while (slots / 2 < count) slots *= 2;
+    if (slots > slots_.size()) grow(slots);
+}
+
+void RefusedPairs::grow(std::size_t slots) {
+    std::vector<std::uint64_t> old(slots, kFree);
+    old.swap(slots_);
+    shift_ = 64 - std::countr_zero(slots);
+    size_ = 0;
+    for (const std::uint64_t key : old)
+        if (key != kFree) insert(key);
+}
+
+std::size_t RefusedPairs::slot_of(std::uint64_t key) const {
+    // Fibonacci hashing: the product's top bits mix both packed indices.
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
+    while (slots_[slot] != kFree && slots_[slot] != key) slot = (slot + 1) & mask;
+    return slot;
+}
+
+void RefusedPairs::insert(std::uint64_t key) {
+    if (key == kFree) {
+        has_empty_key_ = true;
+        return;
+    }
+    if (slots_.empty() || (size_ + 1) * 2 > slots_.size()) grow(std::max<std::size_t>(16, slots_.size() * 2));
+    const std::size_t slot = slot_of(key);
+    if (slots_[slot] == kFree) {
+        slots_[slot] = key;
+        ++size_;
+    }
+}
+
+bool RefusedPairs::contains(std::uint64_t key) const {
+    if (key == kFree) return has_empty_key_;
+    return !slots_.empty() && slots_[slot_of(key)] == key;
+}
 
 RefusedPairs refused_pairs(const TopologyDetection& detection) {
     constexpr std::uint64_t kIndexLimit = std::uint64_t{1} << 32;

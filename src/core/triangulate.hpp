@@ -13,10 +13,11 @@
 /// larger mesh are then dropped.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
-#include <unordered_set>
 #include <vector>
 
 #include "core/geometry/delaunay.hpp"
@@ -38,8 +39,31 @@ inline constexpr double kDefaultMaxLink = 1.8;
 inline constexpr std::size_t kMinComponentTriangles = 8;
 
 /// Refused adjacencies keyed by (smaller point index, larger point index),
-/// packed as smaller * 2^32 + larger.
-using RefusedPairs = std::unordered_set<std::uint64_t>;
+/// packed as smaller * 2^32 + larger. A flat open-addressing set: it is
+/// filled once and then asked once per short edge between lattice
+/// neighbours, and a scattered cloud refuses about as many pairs as it has
+/// points.
+class RefusedPairs {
+public:
+    RefusedPairs() = default;
+    RefusedPairs(std::initializer_list<std::uint64_t> keys);
+    /// Room for `count` keys without growing.
+    void reserve(std::size_t count);
+    void insert(std::uint64_t key);
+    bool contains(std::uint64_t key) const;
+    std::size_t size() const { return size_ + (has_empty_key_ ? 1 : 0); }
+
+private:
+    // A slot holding this value is free; the key itself is kept aside.
+    static constexpr std::uint64_t kFree = ~std::uint64_t{0};
+    std::size_t slot_of(std::uint64_t key) const;
+    void grow(std::size_t slots);
+
+    std::vector<std::uint64_t> slots_;
+    std::size_t size_ = 0;
+    int shift_ = 64;
+    bool has_empty_key_ = false;
+};
 
 /// The key of the unordered pair (a, b) in `RefusedPairs`; indices below 2^32.
 inline std::uint64_t pair_key(std::uint64_t a, std::uint64_t b) {

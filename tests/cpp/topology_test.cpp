@@ -536,14 +536,14 @@ TEST(TopologyDistinct, DropsRepeatsAndCountsThem) {
 }
 
 // Many points with few distinct positions (long probe runs in the table),
-// against a plain ordered map of bit patterns.
+// against a plain ordered map of bit patterns, on one thread and on several
+// (enough points that the positions are split among threads).
 TEST(TopologyDistinct, MatchesAMapOfBitPatterns) {
     std::mt19937_64 rng(5);
     const double coords[] = {0.0, -0.0, 1.0, 2.5, -3.0, 1e300, 4.9e-324, kNaN, kInf, 456789.125};
-    std::vector<P> input(20000);
+    std::vector<P> input(90000);
     for (P& p : input)
         p = {coords[rng() % std::size(coords)], std::ldexp(double(rng() % 300), -3), double(rng() % 3)};
-    const auto d = topology::distinct_points(input);
 
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> seen;
     std::vector<std::array<double, 2>> points;
@@ -562,14 +562,18 @@ TEST(TopologyDistinct, MatchesAMapOfBitPatterns) {
             ++ambiguous;
         }
     }
-    ASSERT_EQ(d.points.size(), points.size());
-    for (std::size_t k = 0; k < points.size(); ++k) {
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(d.points[k][0]), std::bit_cast<std::uint64_t>(points[k][0])) << k;
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(d.points[k][1]), std::bit_cast<std::uint64_t>(points[k][1])) << k;
-        ASSERT_EQ(d.z[k], z[k]) << k;
+    for (const std::size_t threads : {std::size_t{1}, std::size_t{2}, std::size_t{8}}) {
+        const testing::ScopedThreadCount env(threads);
+        const auto d = topology::distinct_points(input);
+        ASSERT_EQ(d.points.size(), points.size());
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(d.points[k][0]), std::bit_cast<std::uint64_t>(points[k][0])) << k;
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(d.points[k][1]), std::bit_cast<std::uint64_t>(points[k][1])) << k;
+            ASSERT_EQ(d.z[k], z[k]) << k;
+        }
+        EXPECT_EQ(d.coincident_dropped, dropped);
+        EXPECT_EQ(d.coincident_ambiguous, ambiguous);
     }
-    EXPECT_EQ(d.coincident_dropped, dropped);
-    EXPECT_EQ(d.coincident_ambiguous, ambiguous);
 }
 
 TEST(TopologyDetect, CoincidentPointsInTheReport) {

@@ -576,6 +576,24 @@ TEST(LatticeAdjacent, Rules) {
     EXPECT_TRUE(tri_surface::lattice_adjacent({}, 0, 3)) << "nothing labelled";
 }
 
+TEST(RefusedPairs, HoldsExactlyTheInsertedKeysThroughGrowth) {
+    // Keys packed from point pairs that collide in the low bits, a repeat, and
+    // the all-ones key the set keeps aside from its table.
+    tri_surface::RefusedPairs set{tri_surface::pair_key(7, 3), tri_surface::pair_key(3, 7), ~std::uint64_t{0}};
+    EXPECT_EQ(set.size(), 2u);
+    std::vector<std::uint64_t> keys;
+    for (std::uint64_t a = 0; a < 300; ++a) keys.push_back(tri_surface::pair_key(a * 1024, a * 1024 + 1));
+    for (const auto key : keys) set.insert(key);
+    for (const auto key : keys) set.insert(key);
+    EXPECT_EQ(set.size(), 302u);
+    for (const auto key : keys) EXPECT_TRUE(set.contains(key));
+    EXPECT_TRUE(set.contains(tri_surface::pair_key(3, 7)));
+    EXPECT_TRUE(set.contains(~std::uint64_t{0}));
+    for (std::uint64_t a = 0; a < 300; ++a) EXPECT_FALSE(set.contains(tri_surface::pair_key(a * 1024, a * 1024 + 2)));
+    EXPECT_FALSE(tri_surface::RefusedPairs{}.contains(0));
+    EXPECT_FALSE(tri_surface::RefusedPairs{}.contains(~std::uint64_t{0}));
+}
+
 TEST(KeepTriangle, EdgeRules) {
     // Points 0..3 on a unit square, 4 two cells to the right of 1, 5 with a NaN position.
     const std::vector<std::array<double, 2>> uv{{0, 0}, {1, 0}, {1, 1}, {0, 1}, {3, 0}, {kNaN, 0}};
