@@ -35,6 +35,15 @@ constexpr std::size_t kWalkAheadPoints = 1024;
 
 Error inference(const char* message) { return Error::geometry_inference(message); }
 
+/// A pause in a loop that waits for another thread.
+inline void pause() {
+#if defined(__GNUC__) && defined(__x86_64__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
 /// Exact (x, y) bit patterns as a hash key.
 struct XYBits {
     std::uint64_t x;
@@ -68,11 +77,16 @@ struct Histogram {
         ++count[bin];
         sum[bin] += value;
     }
-    /// Mean of the modal bin; absent when every bin is empty.
-    std::optional<double> modal_mean() const {
+    /// The bin of the highest count, ties going to the highest index.
+    std::size_t modal_bin() const {
         std::size_t best = 0;
         for (std::size_t b = 1; b < N; ++b)
             if (count[b] >= count[best]) best = b;
+        return best;
+    }
+    /// Mean of the modal bin; absent when every bin is empty.
+    std::optional<double> modal_mean() const {
+        const std::size_t best = modal_bin();
         if (count[best] == 0) return std::nullopt;
         return sum[best] / static_cast<double>(count[best]);
     }
@@ -1377,33 +1391,102 @@ inline std::size_t element(std::span<const std::size_t> element_of, std::size_t 
     return element_of.empty() ? p : element_of[p];
 }
 
-/// Hands every term that `produce(k, terms)` appends for k = 0, 1, … to
-/// `consume`, in that order. The terms of a window of points are produced on
-/// several threads (each chunk into its own list), then consumed in order on
-/// the calling thread, so sums over them come out as from one loop.
-template <class Q, class T, class Produce, class Consume>
-void ordered_terms(std::size_t count, std::uint64_t work_per_point, Produce&& produce, Consume&& consume) {
+/// Hands the terms of the caller's points to `consume` in order: for k = 0,
+/// 1, …, the first m of the K slots that `m = produce(p, slots)` fills for
+/// p = element(element_of, k). With the detection's own tree the terms are
+/// produced side by side in the points' own order (where neighbouring
+/// points share cached memory), gathered in the caller's order (chunks side
+/// by side), then consumed in order on the calling thread, so sums over them
+/// come out as from one loop.
+template <class Q, class T, std::size_t K, class Produce, class Consume>
+void ordered_terms(std::size_t count, std::span<const std::size_t> element_of, std::uint64_t work_per_point,
+                   Produce&& produce, Consume&& consume) {
     if constexpr (!std::is_same_v<Q, PlanarTree>) {
-        std::vector<T> terms;
+        std::array<T, K> slots;
         for (std::size_t k = 0; k < count; ++k) {
-            terms.clear();
-            produce(k, terms);
-            for (const T& t : terms) consume(t);
+            const std::size_t m = produce(element(element_of, k), slots);
+            for (std::size_t e = 0; e < m; ++e) consume(slots[e]);
         }
     } else {
-        constexpr std::size_t kWindow = std::size_t{1} << 16;
-        const std::size_t chunk = std::max<std::size_t>(parallel::chunk_items(work_per_point), 256);
-        std::vector<std::vector<T>> parts((std::min(count, kWindow) + chunk - 1) / chunk);
-        for (std::size_t w = 0; w < count; w += kWindow) {
-            const std::size_t n = std::min(kWindow, count - w);
-            parallel::for_each_chunk(n, chunk, [&](std::size_t b, std::size_t e) {
-                std::vector<T>& part = parts[b / chunk];
-                part.clear();
-                for (std::size_t k = b; k < e; ++k) produce(w + k, part);
-            });
-            for (std::size_t c = 0; c * chunk < n; ++c)
-                for (const T& t : parts[c]) consume(t);
-        }
+        static_assert(K < 256);
+        std::vector<std::array<T, K>> terms(count);
+        std::vector<std::uint8_t> made(count);
+        const std::size_t chunk = std::max<std::size_t>(parallel::chunk_items(work_per_point), 4096);
+        parallel::for_each_chunk(count, chunk, [&](std::size_t b, std::size_t e) {
+            for (std::size_t p = b; p < e; ++p) made[p] = static_cast<std::uint8_t>(produce(p, terms[p]));
+        });
+        std::vector<std::vector<T>> parts((count + chunk - 1) / chunk);
+        parallel::for_each_chunk(count, chunk, [&](std::size_t b, std::size_t e) {
+            std::vector<T>& part = parts[b / chunk];
+            for (std::size_t k = b; k < e; ++k) {
+                const std::size_t p = element(element_of, k);
+                part.insert(part.end(), terms[p].begin(), terms[p].begin() + made[p]);
+            }
+        });
+        for (const auto& part : parts)
+            for (const T& t : part) consume(t);
+    }
+}
+
+/// The mean of the modal bin of a histogram of N bins over a range of
+/// `width` fed with the finite values among `values(p)` (K of them, in
+/// order) of the caller's points taken in order (p = element(element_of, k)
+/// for k = 0, 1, …); absent when every bin is empty. Only the modal bin's
+/// sum depends on that order, so with the detection's own tree the counts
+/// are taken side by side in the points' own order, and only the modal bin's
+/// values are then gathered in the caller's order (chunks side by side) and
+/// summed in that order: the mean comes out as from one loop.
+template <class Q, std::size_t N, std::size_t K, class Values>
+std::optional<double> modal_mean(std::size_t count, std::span<const std::size_t> element_of, double width,
+                                 std::uint64_t work_per_point, Values&& values) {
+    if constexpr (!std::is_same_v<Q, PlanarTree>) {
+        Histogram<N> hist;
+        for (std::size_t k = 0; k < count; ++k)
+            for (const double v : values(element(element_of, k)))
+                if (std::isfinite(v)) hist.add(bin_of<N>(v, width), v);
+        return hist.modal_mean();
+    } else {
+        constexpr std::uint16_t kNoBin = 0xFFFF;
+        static_assert(N < kNoBin);
+        std::vector<std::array<std::uint16_t, K>> bins(count);
+        const std::size_t chunk = std::max<std::size_t>(parallel::chunk_items(work_per_point), 4096);
+        const std::size_t chunks = (count + chunk - 1) / chunk;
+        std::vector<std::array<std::uint64_t, N>> counts(chunks);
+        parallel::for_each_chunk(count, chunk, [&](std::size_t b, std::size_t e) {
+            std::array<std::uint64_t, N>& local = counts[b / chunk];
+            local.fill(0);
+            for (std::size_t p = b; p < e; ++p) {
+                const std::array<double, K> v = values(p);
+                for (std::size_t s = 0; s < K; ++s) {
+                    bins[p][s] = kNoBin;
+                    if (!std::isfinite(v[s])) continue;
+                    const std::size_t bin = bin_of<N>(v[s], width);
+                    bins[p][s] = static_cast<std::uint16_t>(bin);
+                    ++local[bin];
+                }
+            }
+        });
+        Histogram<N> hist;
+        for (const auto& local : counts)
+            for (std::size_t b = 0; b < N; ++b) hist.count[b] += local[b];
+        const std::size_t modal = hist.modal_bin();
+        if (hist.count[modal] == 0) return std::nullopt;
+        std::vector<std::vector<double>> parts(chunks);
+        parallel::for_each_chunk(count, chunk, [&](std::size_t b, std::size_t e) {
+            std::vector<double>& part = parts[b / chunk];
+            for (std::size_t k = b; k < e; ++k) {
+                const std::size_t p = element(element_of, k);
+                const auto& at = bins[p];
+                if (std::find(at.begin(), at.end(), modal) == at.end()) continue;
+                const std::array<double, K> v = values(p);
+                for (std::size_t s = 0; s < K; ++s)
+                    if (at[s] == modal) part.push_back(v[s]);
+            }
+        });
+        double sum = 0.0;
+        for (const auto& part : parts)
+            for (const double v : part) sum += v;
+        return sum / static_cast<double>(hist.count[modal]);
     }
 }
 
@@ -1432,18 +1515,16 @@ Result<double> cell_size(Neighbours<Q>& nbs, std::span<const std::array<double, 
 
     const double range = 1.4 * base;
     // The sums go in the caller's point order.
-    Histogram<240> hist;
-    ordered_terms<Q, double>(
-        points.size(), 200,
-        [&](std::size_t k, std::vector<double>& terms) {
-            const std::size_t p = element(element_of, k);
-            for (const auto& nb : nbs.first(p, 6)) {
-                const double d = dist(points[p], points[nb.index]);
-                if (d > 0.0 && d <= range) terms.push_back(d);
-            }
-        },
-        [&](double d) { hist.add(bin_of<240>(d, range), d); });
-    const auto cell = hist.modal_mean();
+    const auto cell = modal_mean<Q, 240, 6>(points.size(), element_of, range, 200, [&](std::size_t p) {
+        std::array<double, 6> terms;
+        terms.fill(kNaN);
+        const auto nearest = nbs.first(p, 6);
+        for (std::size_t e = 0; e < nearest.size(); ++e) {
+            const double d = dist(points[p], points[nearest[e].index]);
+            if (d > 0.0 && d <= range) terms[e] = d;
+        }
+        return terms;
+    });
     if (!cell) return fail(inference("could not detect a cell size from neighbour steps"));
     return *cell;
 }
@@ -1457,10 +1538,10 @@ Result<double> azimuth(Neighbours<Q>& nbs, std::span<const std::array<double, 2>
     const double lo = 0.7 * cell;
     const double hi = 1.3 * cell;
     // The sums go in the caller's point order.
-    ordered_terms<Q, std::array<double, 2>>(
-        points.size(), 500,
-        [&](std::size_t k, std::vector<std::array<double, 2>>& terms) {
-            const std::size_t p = element(element_of, k);
+    ordered_terms<Q, std::array<double, 2>, 5>(
+        points.size(), element_of, 500,
+        [&](std::size_t p, std::array<std::array<double, 2>, 5>& terms) {
+            std::size_t m = 0;
             for (const auto& nb : nbs.first(p, 5)) {
                 const auto& q = points[nb.index];
                 const double dx = q[0] - points[p][0];
@@ -1468,8 +1549,9 @@ Result<double> azimuth(Neighbours<Q>& nbs, std::span<const std::array<double, 2>
                 const double d = std::hypot(dx, dy);
                 if (d < lo || d > hi) continue;
                 const double a = std::atan2(dy, dx);
-                terms.push_back({std::cos(4.0 * a), std::sin(4.0 * a)});
+                terms[m++] = {std::cos(4.0 * a), std::sin(4.0 * a)};
             }
+            return m;
         },
         [&](const std::array<double, 2>& t) {
             c += t[0];
@@ -1531,14 +1613,28 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
     };
     // Most walks end within a few cells: they go through discs around p of
     // two, three and four and a half times the distance of its sixth nearest
-    // entry, each disc's new entries put in order on their own; a walk still
-    // going goes through the entries in order from the start.
+    // entry, a disc's new entries taken together; a walk still going goes
+    // through the entries in order from the start.
+    //
+    // A disc's entries need no ordering. Inside the discs no entry lies
+    // beyond the reach, so the walk stops only when every best is finite or
+    // at its 64th entry. With the first entry (in order) of each cone still
+    // open, it stops right after the last of these, unless the entry limit
+    // comes first; every best is then the shortest over the entries up to
+    // there, in whatever order they are met.
     const double safe_r2 = reach * reach * (1.0 - 0x1p-20);
     const auto id = [&](std::size_t e) { return caller.empty() ? e : caller[e]; };
     struct Seen {
         double d2;
         std::size_t point;
-        double mx, my;
+        double length;
+        int cone;
+    };
+    const auto before = [&](const Seen& a, const Seen& b) {
+        return a.d2 < b.d2 || (a.d2 == b.d2 && id(a.point) < id(b.point));
+    };
+    const auto take = [](std::array<double, 4>& best, const Seen& e) {
+        if (e.cone >= 0) best[e.cone] = std::min(best[e.cone], e.length);
     };
     const auto from_rings = [&](std::array<double, 4>& best, std::size_t p, std::vector<Seen>& seen) {
         const auto nearest = nbs.first(p, 6);
@@ -1555,23 +1651,45 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
             if (!(r2 > 0x1p-900 && r2 < safe_r2)) break;
             seen.clear();
             disc(x, y, radius, p, [&](std::size_t e, double d2, double ex, double ey) {
-                if (d2 > inner_r2) seen.push_back({d2, e, ex - x, ey - y});
+                if (d2 <= inner_r2) return;
+                const Offset o = classify(ex - x, ey - y);
+                seen.push_back({d2, e, o.length, o.cone});
             });
-            // A few dozen entries: insertion puts them in order fastest.
-            for (std::size_t k = 1; k < seen.size(); ++k) {
-                const Seen e = seen[k];
-                std::size_t at = k;
-                for (; at > 0; --at) {
-                    const Seen& f = seen[at - 1];
-                    if (!(e.d2 < f.d2 || (e.d2 == f.d2 && id(e.point) < id(f.point)))) break;
-                    seen[at] = f;
+            // Entries of this disc the walk may still take.
+            const std::size_t budget = 64 - walked;
+            std::array<const Seen*, 4> first{};
+            for (const Seen& e : seen)
+                if (e.cone >= 0 && !std::isfinite(best[e.cone]) &&
+                    (first[e.cone] == nullptr || before(e, *first[e.cone])))
+                    first[e.cone] = &e;
+            const Seen* last = nullptr;
+            bool closes = true;
+            for (int c = 0; c < 4; ++c) {
+                if (std::isfinite(best[c])) continue;
+                if (first[c] == nullptr) {
+                    closes = false;
+                    break;
                 }
-                seen[at] = e;
+                if (last == nullptr || before(*last, *first[c])) last = first[c];
             }
-            for (const Seen& e : seen) {
-                if (walked++ == 64) return true;
-                if (!step_by(best, e.mx, e.my)) return true;
+            if (closes && last != nullptr) {
+                std::size_t rank = 0;
+                for (const Seen& e : seen) rank += before(e, *last) ? 1 : 0;
+                if (rank < budget) {
+                    for (const Seen& e : seen)
+                        if (!before(*last, e)) take(best, e);
+                    return true;
+                }
             }
+            if (seen.size() > budget) {
+                // The walk ends at the entry limit, within this disc.
+                std::nth_element(seen.begin(), seen.begin() + static_cast<std::ptrdiff_t>(budget), seen.end(),
+                                 before);
+                for (std::size_t k = 0; k < budget; ++k) take(best, seen[k]);
+                return true;
+            }
+            for (const Seen& e : seen) take(best, e);
+            walked += seen.size();
             inner_r2 = r2;
         }
         best = {kInf, kInf, kInf, kInf};
@@ -1587,17 +1705,13 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
             nbs.visit(p, 64, [&](const geometry::Neighbor& nb) { return step(best, p, nb); }, stop_d2, p);
         }
     });
-    Histogram<512> hist_i;
-    Histogram<512> hist_j;
-    for (std::size_t p = 0; p < points.size(); ++p) {
-        const auto& best = bests[element(element_of, p)];
-        for (int k = 0; k < 2; ++k)
-            if (std::isfinite(best[k])) hist_i.add(bin_of<512>(best[k], reach), best[k]);
-        for (int k = 2; k < 4; ++k)
-            if (std::isfinite(best[k])) hist_j.add(bin_of<512>(best[k], reach), best[k]);
-    }
-    const auto si = hist_i.modal_mean();
-    const auto sj = hist_j.modal_mean();
+    // The histograms take the points in the caller's order.
+    const auto si = modal_mean<Q, 512, 2>(points.size(), element_of, reach, 20, [&](std::size_t p) {
+        return std::array<double, 2>{bests[p][0], bests[p][1]};
+    });
+    const auto sj = modal_mean<Q, 512, 2>(points.size(), element_of, reach, 20, [&](std::size_t p) {
+        return std::array<double, 2>{bests[p][2], bests[p][3]};
+    });
     if (!si || !sj) return fail(inference("could not detect a step along both grid axes"));
     return std::pair{*si, *sj};
 }
@@ -1696,6 +1810,7 @@ public:
     };
 
     const Slot* find(std::uint64_t key) const {
+        if (slots_.empty()) return end();
         for (std::size_t s = slot_of(key);; s = (s + 1) & mask_) {
             const Slot& slot = slots_[s];
             if (slot.second == kEmpty) return end();
@@ -1757,7 +1872,10 @@ namespace {
 /// `caller[e]` is the caller's index of walk position e (empty: the same),
 /// by which ties go. Which points are labelled, and the labels it gives, it
 /// leaves to a state: `labelled(k)`, `conflicts_with(k, i, j)` (k, labelled,
-/// has a label of this block other than (i, j)) and `label(k, i, j)`.
+/// has a label of this block other than (i, j)) and `label(k, i, j)`; the
+/// state also hears of every point a refusal names (`refusing(k)`) and may
+/// stop the walk before each point taken from the queue (`keep_going()`
+/// false: the walk is then incomplete and worthless).
 template <class Q>
 class BlockWalker {
 public:
@@ -1769,9 +1887,11 @@ public:
           refuse_r2_(refuse_radius_ * refuse_radius_) {}
 
     /// Walks the block of `seed`, appending its refusals (walk positions) to
-    /// `refused`; returns the conflicts it counted.
+    /// `refused`; returns the conflicts it counted, absent when the state
+    /// stopped the walk.
     template <class State>
-    std::uint64_t walk(std::size_t seed, State& state, std::vector<std::pair<std::uint64_t, std::uint64_t>>& refused) {
+    std::optional<std::uint64_t> walk(std::size_t seed, State& state,
+                                      std::vector<std::pair<std::uint64_t, std::uint64_t>>& refused) {
         constexpr std::size_t kNoPoint = std::numeric_limits<std::size_t>::max();
         std::uint64_t conflicts = 0;
         cells_.clear();
@@ -1780,6 +1900,7 @@ public:
         cells_.emplace(cell_key(0, 0), seed);
         queue_.push_back({seed, 0, 0});
         while (!queue_.empty()) {
+            if (!state.keep_going()) return std::nullopt;
             const auto [q, i, j] = queue_.front();
             queue_.pop_front();
             const std::array<double, 2> qp = points_[q];
@@ -1879,7 +2000,10 @@ public:
                         hit_d2 = d2;
                     }
                 }
-                if (hit != kNoPoint) refused.emplace_back(q, hit);
+                if (hit != kNoPoint) {
+                    state.refusing(hit);
+                    refused.emplace_back(q, hit);
+                }
             }
         }
         return conflicts;
@@ -1936,6 +2060,8 @@ public:
         unlabelled_.remove(k);
         labels_[k] = NodeLabel{block_, i, j};
     }
+    void refusing(std::size_t /*k*/) const {}
+    bool keep_going() const { return true; }
 
 private:
     std::vector<char>& flags_;
@@ -1946,7 +2072,8 @@ private:
 
 /// One block walked ahead of its turn from a candidate seed.
 struct Speculation {
-    /// The points it read as unlabelled, other than by its own labels.
+    /// The points whose being unlabelled its outcome rests on: those it
+    /// labelled and those its refusals name (see `SpeculativeLabels`).
     std::vector<std::size_t> read;
     /// The labels it gave, in order: point, i, j.
     struct Given {
@@ -1959,16 +2086,29 @@ struct Speculation {
 };
 
 /// The labels of a speculative walk: its own, kept aside, on top of the
-/// committed ones it reads as it goes, noting every point it found
-/// unlabelled.
+/// committed ones it reads as it goes.
+///
+/// Labels are only ever added, and a walk reads them in two choices only:
+/// the unlabelled point first in order within a prediction's radius, and the
+/// unlabelled point first in order that passes the refusal's tests; its
+/// conflicts count labels of its own block alone. A label added since to any
+/// other point it found unlabelled leaves both choices as they were (that
+/// point came after the one chosen) and the conflicts too. So the walk
+/// stands as long as the points it labelled and the points its refusals name
+/// are still unlabelled; it notes those in `read`.
+///
+/// The walk also follows the committed labels as they are logged (`log`,
+/// `logged` counting them, every one of them flagged before it is counted),
+/// and stops once one of them falls on a point it rests on.
 class SpeculativeLabels {
 public:
-    SpeculativeLabels(const std::atomic<std::uint8_t>* flags, Speculation& out) : flags_(flags), out_(out) {}
+    SpeculativeLabels(const std::atomic<std::uint8_t>* flags, const std::size_t* log,
+                      const std::atomic<std::size_t>& logged, Speculation& out)
+        : flags_(flags), log_(log), logged_(logged), out_(out),
+          checked_(logged.load(std::memory_order_acquire)) {}
 
     bool labelled(std::size_t k) const {
-        if (flags_[k].load(std::memory_order_relaxed) != 0) return true;
-        out_.read.push_back(k);
-        return own_.contains(k);
+        return flags_[k].load(std::memory_order_relaxed) != 0 || own_.contains(k);
     }
     bool conflicts_with(std::size_t k, std::int32_t i, std::int32_t j) const {
         const auto it = own_.find(k);
@@ -1981,11 +2121,35 @@ public:
         own_.emplace(k, out_.given.size());
         out_.given.push_back({k, i, j});
     }
+    void refusing(std::size_t k) {
+        out_.read.push_back(k);
+        if (!named_.contains(k)) named_.emplace(k, 0);
+    }
+    /// False once a label committed since the walk began falls on a point
+    /// the walk rests on: the walk can no longer stand.
+    bool keep_going() {
+        if (++calls_ % kCheckEvery != 0) return true;
+        const std::size_t upto = logged_.load(std::memory_order_acquire);
+        for (; checked_ < upto; ++checked_) {
+            const std::size_t k = log_[checked_];
+            if (own_.contains(k) || named_.contains(k)) return false;
+        }
+        return true;
+    }
 
 private:
+    /// Points taken from the queue between two looks at the log.
+    static constexpr std::uint32_t kCheckEvery = 16;
+
     const std::atomic<std::uint8_t>* flags_;
+    const std::size_t* log_;
+    const std::atomic<std::size_t>& logged_;
     Speculation& out_;
     FlatCellMap own_;
+    /// The points the refusals named.
+    FlatCellMap named_;
+    std::size_t checked_;
+    std::uint32_t calls_ = 0;
 };
 
 /// The labels of the committing walk on its own turn: as `DirectLabels`, on
@@ -2010,6 +2174,8 @@ public:
         labels_[k] = NodeLabel{block_, i, j};
         log_[logged_++] = k;
     }
+    void refusing(std::size_t /*k*/) const {}
+    bool keep_going() const { return true; }
 
 private:
     std::atomic<std::uint8_t>* flags_;
@@ -2125,6 +2291,12 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
                 plan = candidates;
                 plan_version.fetch_add(1, std::memory_order_release);
             }
+            // A helper walking this block began before this turn came: its
+            // walk is ready no later than one made now, and it gives up as
+            // soon as a committed label undoes it.
+            while (ready[seed].load(std::memory_order_acquire) == nullptr &&
+                   claimed[seed].load(std::memory_order_acquire) != 0)
+                pause();
             std::unique_ptr<Speculation> ahead(ready[seed].exchange(nullptr, std::memory_order_acquire));
             const bool valid = ahead && std::none_of(ahead->read.begin(), ahead->read.end(), [&](std::size_t k) {
                 return flags[k].load(std::memory_order_relaxed) != 0;
@@ -2135,7 +2307,7 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
                 out.refused.insert(out.refused.end(), ahead->refused.begin(), ahead->refused.end());
                 out.conflicts += ahead->conflicts;
             } else {
-                out.conflicts += walker.walk(seed, state, out.refused);
+                out.conflicts += *walker.walk(seed, state, out.refused);
             }
             if (ahead) {
                 used.push_back(std::move(ahead));
@@ -2223,8 +2395,15 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
             }
             try {
                 std::unique_ptr<Speculation> ahead = take_spare(reusable);
-                SpeculativeLabels state(flags.data(), *ahead);
-                ahead->conflicts = walker.walk(seed, state, ahead->refused);
+                SpeculativeLabels state(flags.data(), log.data(), logged, *ahead);
+                const auto conflicts = walker.walk(seed, state, ahead->refused);
+                if (!conflicts) {
+                    // Undone by the labels committed meanwhile.
+                    reusable.push_back(std::move(ahead));
+                    claimed[seed].store(0, std::memory_order_release);
+                    continue;
+                }
+                ahead->conflicts = *conflicts;
                 waiting.push_back({seed, ahead.get(), ahead->read});
                 ready[seed].store(ahead.release(), std::memory_order_release);
             } catch (...) {
@@ -2274,7 +2453,7 @@ LatticeLabels walk_lattice(const Q& queries, std::span<const std::array<double, 
         const auto [cx, cy] = unlabelled.centroid();
         const std::size_t seed = unlabelled.nearest(cx, cy);
         state.start(block);
-        out.conflicts += walker.walk(seed, state, out.refused);
+        out.conflicts += *walker.walk(seed, state, out.refused);
         ++block;
     }
     out.blocks = block;
