@@ -1982,20 +1982,31 @@ public:
                 // the refusal radius, in (squared distance, index) order, that
                 // passes the tests.
                 const double glen = std::hypot(dir.g[0], dir.g[1]);
+                // 0.9 |g|²: an offset whose squared projection on g is at most
+                // this times its squared length lies far outside the cone
+                // (0.951² is 0.9044), whatever the rounding, while the squares
+                // neither overflow nor lose bits to underflow.
+                const double cone_g2 = 0.9 * (glen * glen);
                 if (!gathered) gather();
+                // The cheap tests come first and the labels last: the cone
+                // rules out most points, and reading a label changes nothing.
                 std::size_t hit = kNoPoint;
                 double hit_d2 = kInf;
                 for (Near& a : around_) {
                     const std::size_t k = a.point;
                     const double d2 = a.d2;
-                    if (!(d2 <= refuse_r2_) || state.labelled(k)) continue;
+                    if (!(d2 <= refuse_r2_)) continue;
                     if (hit != kNoPoint && (d2 > hit_d2 || (d2 == hit_d2 && id(k) > id(hit)))) continue;
                     const double vx = a.x - qp[0];
                     const double vy = a.y - qp[1];
+                    const double along = vx * dir.g[0] + vy * dir.g[1];
+                    if (!(along > 0.0)) continue;
+                    const double bound = cone_g2 * d2;
+                    if (bound > 0x1p-960 && bound < 0x1p+960 && along * along <= bound) continue;
                     if (a.w < 0.0) a.w = std::sqrt(d2);
                     const double w = a.w;
                     if (!(w >= 0.5 * glen)) continue;
-                    if ((vx * dir.g[0] + vy * dir.g[1]) / (w * glen) > 0.951) {
+                    if (along / (w * glen) > 0.951 && !state.labelled(k)) {
                         hit = k;
                         hit_d2 = d2;
                     }
