@@ -110,6 +110,11 @@ class ExactSum {
 public:
     void add(double x) { apply(x, false); }
     void sub(double x) { apply(x, true); }
+    /// Adds another sum: the state is that of all its terms added here.
+    void add(const ExactSum& other) {
+        std::uint64_t carry = 0;
+        for (std::size_t k = 0; k < kLimbs; ++k) add_at(k, other.limbs_[k], carry);
+    }
 
     double value() const {
         std::array<std::uint64_t, kLimbs> mag = limbs_;
@@ -182,6 +187,32 @@ private:
     std::array<std::uint64_t, kLimbs> limbs_{};
 };
 
+/// An allocator whose vectors leave their elements default-initialised
+/// (trivial ones uninitialised): for large arrays whose every element is
+/// written on the toolkit's threads, which then also take the first touch of
+/// their pages instead of the calling thread.
+template <class T>
+struct Uninitialised : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = Uninitialised<U>;
+    };
+    Uninitialised() = default;
+    template <class U>
+    explicit Uninitialised(const Uninitialised<U>& /*other*/) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... A>
+    void construct(U* p, A&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+    }
+};
+
+template <class T>
+using FillVector = std::vector<T, Uninitialised<T>>;
+
 inline bool neighbour_less(const geometry::Neighbor& a, const geometry::Neighbor& b) {
     if (a.dist2 != b.dist2) return a.dist2 < b.dist2;
     return a.index < b.index;
@@ -242,16 +273,22 @@ public:
         : ids_(points.size()), leaf_of_(points.size(), 0) {
         // The splits move the points themselves with their indices, so the
         // comparisons read neighbouring memory instead of chasing indices.
-        std::vector<Item> items(points.size());
-        for (std::size_t k = 0; k < items.size(); ++k) items[k] = Item{points[k][0], points[k][1], k};
+        const std::size_t n = points.size();
+        const std::size_t chunk = std::max<std::size_t>(parallel::chunk_items(20), 4096);
+        FillVector<Item> items(n);
+        parallel::for_each_chunk(n, chunk, [&](std::size_t b, std::size_t e) {
+            for (std::size_t k = b; k < e; ++k) items[k] = Item{points[k][0], points[k][1], k};
+        });
         if (!items.empty()) build(items);
-        xs_.resize(items.size());
-        ys_.resize(items.size());
-        for (std::size_t e = 0; e < items.size(); ++e) {
-            xs_[e] = items[e].x;
-            ys_[e] = items[e].y;
-            ids_[e] = items[e].id;
-        }
+        xs_.resize(n);
+        ys_.resize(n);
+        parallel::for_each_chunk(n, chunk, [&](std::size_t b, std::size_t end) {
+            for (std::size_t e = b; e < end; ++e) {
+                xs_[e] = items[e].x;
+                ys_[e] = items[e].y;
+                ids_[e] = items[e].id;
+            }
+        });
     }
 
     std::size_t size() const { return ids_.size(); }
@@ -469,7 +506,7 @@ private:
     /// then the subtrees below are built side by side; every node's number
     /// follows from the sizes alone, so the tree is the same on any number
     /// of threads.
-    void build(std::vector<Item>& items) {
+    void build(FillVector<Item>& items) {
         std::vector<std::pair<std::size_t, std::size_t>> memo;
         nodes_.resize(subtree_nodes(items.size(), memo));
         std::vector<Split> level{{0, items.size(), kNone, 0}};
@@ -499,7 +536,7 @@ private:
         });
     }
 
-    void build_below(std::vector<Item>& items, const Split& at,
+    void build_below(FillVector<Item>& items, const Split& at,
                      std::vector<std::pair<std::size_t, std::size_t>>& memo) {
         const auto halves = split(items, at, memo);
         if (!halves) return;
@@ -510,7 +547,7 @@ private:
     /// Makes node `at.id` over its items; for an inner node, moves the lower
     /// half of its items (by the coordinate of its longer side, then index)
     /// before the upper half and returns the two halves still to be made.
-    std::optional<std::array<Split, 2>> split(std::vector<Item>& items, const Split& at,
+    std::optional<std::array<Split, 2>> split(FillVector<Item>& items, const Split& at,
                                               std::vector<std::pair<std::size_t, std::size_t>>& memo) {
         const auto [begin, end, parent, id] = at;
         Node node{kInf, kInf, -kInf, -kInf, begin, end};
@@ -656,34 +693,50 @@ public:
     /// points; `point_at[e]` is the point at tree position e (empty: e). The
     /// tree keeps its own copy of the positions in tree order, where a leaf's
     /// points lie side by side.
+    /// Every position's entries are its own, so they are filled on the
+    /// toolkit's threads; the sums, exact, come out the same from any split.
     UnlabelledTree(std::span<const std::array<double, 2>> points, std::span<const std::size_t> caller,
                    const PlanarTree& tree, std::span<const std::size_t> point_at)
         : xy_(points.size()), key_(points.size()), point_at_(points.size()), position_(points.size()),
-          by_key_(points.size()), alive_(points.size(), 1), seen_(points.size(), 0), leaf_of_(tree.leaf_of_) {
-        for (std::size_t e = 0; e < points.size(); ++e) {
-            const std::size_t p = point_at.empty() ? e : point_at[e];
-            point_at_[e] = p;
-            position_[p] = e;
-            xy_[e] = points[p];
-            key_[e] = caller.empty() ? p : caller[p];
+          by_key_(points.size()), alive_(points.size()), seen_(points.size()), leaf_of_(tree.leaf_of_) {
+        const std::size_t n = points.size();
+        const std::size_t chunk = std::max<std::size_t>(parallel::chunk_items(40), 4096);
+        std::vector<std::array<ExactSum, 2>> sums((n + chunk - 1) / chunk);
+        parallel::for_each_chunk(n, chunk, [&](std::size_t b, std::size_t end) {
+            auto& [sx, sy] = sums[b / chunk];
+            for (std::size_t e = b; e < end; ++e) {
+                const std::size_t p = point_at.empty() ? e : point_at[e];
+                point_at_[e] = p;
+                position_[p] = e;
+                xy_[e] = points[p];
+                key_[e] = caller.empty() ? p : caller[p];
+                by_key_[key_[e]] = e;
+                alive_[e] = 1;
+                seen_[e] = 0;
+                sx.add(points[p][0]);
+                sy.add(points[p][1]);
+            }
+        });
+        for (const auto& [sx, sy] : sums) {
+            sum_x_.add(sx);
+            sum_y_.add(sy);
         }
-        for (std::size_t e = 0; e < points.size(); ++e) by_key_[key_[e]] = e;
         // The tree is laid out depth first: a node's left child follows it.
         nodes_.resize(tree.nodes_.size());
         parent_.resize(tree.nodes_.size());
-        for (std::size_t id = 0; id < tree.nodes_.size(); ++id) {
-            const PlanarTree::Node& t = tree.nodes_[id];
-            Node& node = nodes_[id];
-            node.box = {t.xmin, t.ymin, t.xmax, t.ymax};
-            node.link = t.left == PlanarTree::kNone ? leaf_link(t.begin, t.end) : t.right;
-            parent_[id] = t.parent;
-        }
+        parallel::for_each_chunk(tree.nodes_.size(), chunk, [&](std::size_t b, std::size_t end) {
+            for (std::size_t id = b; id < end; ++id) {
+                const PlanarTree::Node& t = tree.nodes_[id];
+                Node& node = nodes_[id];
+                node.box = {t.xmin, t.ymin, t.xmax, t.ymax};
+                node.anchor = {0.0, 0.0};
+                node.reach = 0.0;
+                node.link = t.left == PlanarTree::kNone ? leaf_link(t.begin, t.end) : t.right;
+                parent_[id] = t.parent;
+            }
+        });
         dirty_mark_.assign(nodes_.size(), 0);
-        remaining_ = points.size();
-        for (const auto& q : xy_) {
-            sum_x_.add(q[0]);
-            sum_y_.add(q[1]);
-        }
+        remaining_ = n;
     }
 
     std::size_t remaining() const { return remaining_; }
@@ -812,9 +865,9 @@ private:
     /// positions.
     struct alignas(64) Node {
         Box box;
-        std::array<double, 2> anchor{0.0, 0.0};
-        double reach = 0.0;
-        std::uint64_t link = 0;
+        std::array<double, 2> anchor;
+        double reach;
+        std::uint64_t link;
     };
 
     /// A point kept by the running search.
@@ -1058,20 +1111,20 @@ private:
     }
 
     // By tree position: the position, the caller's index, the walk's point.
-    std::vector<std::array<double, 2>> xy_;
-    std::vector<std::size_t> key_;
-    std::vector<std::size_t> point_at_;
+    FillVector<std::array<double, 2>> xy_;
+    FillVector<std::size_t> key_;
+    FillVector<std::size_t> point_at_;
     /// The tree position of a walk's point, and of a caller's index.
-    std::vector<std::size_t> position_;
-    std::vector<std::size_t> by_key_;
-    std::vector<char> alive_;
+    FillVector<std::size_t> position_;
+    FillVector<std::size_t> by_key_;
+    FillVector<char> alive_;
     /// Marks the positions offered before the running search started.
-    std::vector<std::uint32_t> seen_;
+    FillVector<std::uint32_t> seen_;
     std::uint32_t stamp_ = 0;
-    /// The leaf of every tree position.
-    std::vector<std::size_t> leaf_of_;
-    std::vector<Node> nodes_;
-    std::vector<std::size_t> parent_;
+    /// The leaf of every tree position (the tree's own table).
+    std::span<const std::size_t> leaf_of_;
+    FillVector<Node> nodes_;
+    FillVector<std::size_t> parent_;
     /// Leaves that lost points since the boxes were last brought up to date.
     std::vector<std::size_t> dirty_;
     std::vector<char> dirty_mark_;
@@ -2256,7 +2309,7 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
 
     // The points labelled so far, in order, and the centroid of the others,
     // for the helper that searches for seeds; the candidates it found last.
-    std::vector<std::size_t> log(n);
+    FillVector<std::size_t> log(n);
     std::atomic<std::size_t> logged{0};
     std::atomic<double> want_x{0.0};
     std::atomic<double> want_y{0.0};
@@ -2264,13 +2317,18 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
     UnlabelledTree::Candidates prepared;
     std::atomic<std::uint64_t> prepared_version{0};
 
+    // The seed searches of the committing thread and of the seed helper, each
+    // on a tree of its own, built side by side before they start.
+    UnlabelledTree unlabelled(points, caller, tree, point_at);
+    std::optional<UnlabelledTree> mirror;
+    if (helpers >= 2) mirror.emplace(points, caller, tree, point_at);
+
     const auto commit = [&] {
         // Whatever happens here, the helpers must stop.
         struct Finish {
             std::atomic<bool>& done;
             ~Finish() { done.store(true, std::memory_order_release); }
         } finish{done};
-        UnlabelledTree unlabelled(points, caller, tree, point_at);
         BlockWalker<GridQueries> walker(queries, points, caller, si, sj);
         std::size_t labelled = 0;
         CommittedLabels state(flags.data(), labels, unlabelled, log.data(), labelled);
@@ -2334,7 +2392,6 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
     // as they are logged, it searches for candidates around the latest
     // centroid each time a fair share of the last ones may be used up.
     const auto prepare = [&] {
-        UnlabelledTree mirror(points, caller, tree, point_at);
         UnlabelledTree::Candidates mine;
         std::size_t seen = 0;
         while (!done.load(std::memory_order_acquire)) {
@@ -2343,9 +2400,9 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
                 std::this_thread::yield();
                 continue;
             }
-            for (; seen < upto; ++seen) mirror.remove(log[seen]);
-            if (mirror.remaining() == 0) return;
-            mirror.search_around(want_x.load(std::memory_order_relaxed), want_y.load(std::memory_order_relaxed), mine);
+            for (; seen < upto; ++seen) mirror->remove(log[seen]);
+            if (mirror->remaining() == 0) return;
+            mirror->search_around(want_x.load(std::memory_order_relaxed), want_y.load(std::memory_order_relaxed), mine);
             {
                 const std::lock_guard<std::mutex> hold(prepared_lock);
                 std::swap(prepared, mine);
@@ -2362,8 +2419,8 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
         std::vector<std::size_t> mine;
         std::uint64_t version = 0;
         // This helper's walks still waiting for their turn, with the points
-        // each found unlabelled: once one of those is labelled, the walk is
-        // taken back and made again.
+        // each rests on: once one of those is labelled, the walk is taken
+        // back and made again.
         struct Waiting {
             std::size_t seed;
             Speculation* walk;
@@ -2428,14 +2485,22 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
     parallel::for_each_chunk(helpers + 1, 1, [&](std::size_t b, std::size_t e) {
         for (std::size_t k = b; k < e; ++k) k == 0 ? commit() : k == 1 && helpers >= 2 ? prepare() : help();
     });
-    for (auto& slot : ready) delete slot.exchange(nullptr, std::memory_order_relaxed);
-
-    for (auto& [from, to] : out.refused) {
-        from = caller[from];
-        to = caller[to];
-    }
+    // Walk positions become the caller's indices, each on its own.
+    const std::size_t chunk = std::max<std::size_t>(parallel::chunk_items(20), 4096);
+    parallel::for_each_chunk(n, chunk, [&](std::size_t b, std::size_t e) {
+        for (std::size_t k = b; k < e; ++k) delete ready[k].exchange(nullptr, std::memory_order_relaxed);
+    });
+    parallel::for_each_chunk(out.refused.size(), chunk, [&](std::size_t b, std::size_t e) {
+        for (std::size_t k = b; k < e; ++k) {
+            auto& [from, to] = out.refused[k];
+            from = caller[from];
+            to = caller[to];
+        }
+    });
     out.labels.resize(n);
-    for (std::size_t e = 0; e < n; ++e) out.labels[caller[e]] = labels[e];
+    parallel::for_each_chunk(n, chunk, [&](std::size_t b, std::size_t e) {
+        for (std::size_t k = b; k < e; ++k) out.labels[caller[k]] = labels[k];
+    });
     return out;
 }
 
@@ -2497,7 +2562,7 @@ struct WalkBasis {
     explicit WalkBasis(std::span<const std::array<double, 2>> points) : tree(points) {}
 
     PlanarTree tree;
-    std::vector<std::array<double, 2>> tree_points;
+    FillVector<std::array<double, 2>> tree_points;
 };
 
 Result<Measurement> measure(std::span<const std::array<double, 3>> points, std::optional<double> nominal_cell) {
@@ -2517,13 +2582,16 @@ Result<Measurement> measure(std::span<const std::array<double, 3>> points, std::
     // and sums still go by the caller's order (`position` maps a caller's
     // index to its tree position).
     const auto order = tree.spatial_order();
-    std::vector<std::array<double, 2>>& tree_points = basis->tree_points;
+    FillVector<std::array<double, 2>>& tree_points = basis->tree_points;
     tree_points.resize(distinct.points.size());
-    std::vector<std::size_t> position(distinct.points.size());
-    for (std::size_t e = 0; e < tree_points.size(); ++e) {
-        tree_points[e] = distinct.points[order[e]];
-        position[order[e]] = e;
-    }
+    FillVector<std::size_t> position(distinct.points.size());
+    parallel::for_each_chunk(tree_points.size(), std::max<std::size_t>(parallel::chunk_items(20), 4096),
+                             [&](std::size_t b, std::size_t end) {
+                                 for (std::size_t e = b; e < end; ++e) {
+                                     tree_points[e] = distinct.points[order[e]];
+                                     position[order[e]] = e;
+                                 }
+                             });
     Neighbours nbs(tree, std::span<const std::array<double, 2>>(tree_points), true);
     VZ_ASSIGN_OR_RETURN(const double cell, cell_size(nbs, tree_points, position, nominal_cell));
     VZ_ASSIGN_OR_RETURN(const double theta, azimuth(nbs, tree_points, position, cell));
@@ -2591,13 +2659,16 @@ TopologyDetection walk(Measurement measurement) {
         // The walk then goes over the points in the grid's order, in which
         // the answers of a search lie side by side with their flags.
         const std::size_t n = tree_points.size();
-        std::vector<std::size_t> grid_caller(n);
-        std::vector<std::size_t> at_grid(n);
-        for (std::size_t g = 0; g < n; ++g) {
-            const std::size_t e = grid->index_of(g);
-            grid_caller[g] = order[e];
-            at_grid[e] = g;
-        }
+        FillVector<std::size_t> grid_caller(n);
+        FillVector<std::size_t> at_grid(n);
+        parallel::for_each_chunk(n, std::max<std::size_t>(parallel::chunk_items(20), 4096),
+                                 [&](std::size_t b, std::size_t end) {
+                                     for (std::size_t g = b; g < end; ++g) {
+                                         const std::size_t e = grid->index_of(g);
+                                         grid_caller[g] = order[e];
+                                         at_grid[e] = g;
+                                     }
+                                 });
         // Blocks are walked ahead on the threads left besides the committing
         // one and one for the caller's other work, where the cloud is large
         // enough to keep them busy.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "parallel/parallel_for.hpp"
+
 namespace vz::geometry {
 
 std::optional<PointGrid> PointGrid::build(std::span<const std::array<double, 2>> points, double cell,
@@ -41,14 +43,20 @@ std::optional<PointGrid> PointGrid::build(std::span<const std::array<double, 2>>
     grid.ny_ = *ny;
     const std::size_t cells = *nx * *ny;
     constexpr std::size_t kOut = std::numeric_limits<std::size_t>::max();
-    std::vector<std::size_t> cell_of(points.size(), kOut);
+    // Each point's cell is its own: found on the toolkit's threads.
+    std::vector<std::size_t> cell_of(points.size());
+    parallel::for_each_chunk(points.size(), std::max<std::size_t>(parallel::chunk_items(20), 4096),
+                             [&](std::size_t k0, std::size_t k1) {
+                                 for (std::size_t k = k0; k < k1; ++k) {
+                                     const auto& p = points[k];
+                                     cell_of[k] = std::isfinite(p[0]) && std::isfinite(p[1])
+                                                      ? grid.row(p[1]) * grid.nx_ + grid.column(p[0])
+                                                      : kOut;
+                                 }
+                             });
     grid.start_.assign(cells + 1, 0);
-    for (std::size_t k = 0; k < points.size(); ++k) {
-        const auto& p = points[k];
-        if (!std::isfinite(p[0]) || !std::isfinite(p[1])) continue;
-        cell_of[k] = grid.row(p[1]) * grid.nx_ + grid.column(p[0]);
-        ++grid.start_[cell_of[k] + 1];
-    }
+    for (const std::size_t c : cell_of)
+        if (c != kOut) ++grid.start_[c + 1];
     double crowding = 0.0;
     for (std::size_t c = 0; c < cells; ++c) {
         const double count = static_cast<double>(grid.start_[c + 1]);
