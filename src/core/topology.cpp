@@ -4,7 +4,6 @@
 #include <bit>
 #include <atomic>
 #include <cmath>
-#include <deque>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -1665,9 +1664,11 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
         return step_by(best, q[0] - points[p][0], q[1] - points[p][1]);
     };
     // Most walks end within a few cells: they go through discs around p of
-    // two, three and four and a half times the distance of its sixth nearest
-    // entry, a disc's new entries taken together; a walk still going goes
-    // through the entries in order from the start.
+    // two, three, four and a half and seven times the distance of its sixth
+    // nearest entry (the last for points on the rim of the cloud, where a
+    // cone stays empty and the walk goes on to its 64th entry), a disc's new
+    // entries taken together; a walk still going goes through the entries in
+    // order from the start.
     //
     // A disc's entries need no ordering. Inside the discs no entry lies
     // beyond the reach, so the walk stops only when every best is finite or
@@ -1698,7 +1699,7 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
         // Entries at or within this squared distance were walked.
         double inner_r2 = -1.0;
         std::size_t walked = 0;
-        for (const double scale : {2.0, 3.0, 4.5}) {
+        for (const double scale : {2.0, 3.0, 4.5, 7.0}) {
             const double radius = scale * sixth;
             const double r2 = radius * radius;
             if (!(r2 > 0x1p-900 && r2 < safe_r2)) break;
@@ -1952,10 +1953,10 @@ public:
         state.label(seed, 0, 0);
         cells_.emplace(cell_key(0, 0), seed);
         queue_.push_back({seed, 0, 0});
-        while (!queue_.empty()) {
+        std::size_t head = 0;
+        while (head < queue_.size()) {
             if (!state.keep_going()) return std::nullopt;
-            const auto [q, i, j] = queue_.front();
-            queue_.pop_front();
+            const auto [q, i, j] = queue_[head++];
             const std::array<double, 2> qp = points_[q];
             const auto ti = step_from(cells_, points_, qp, i, j, 1, 0, li_);
             const auto tj = step_from(cells_, points_, qp, i, j, 0, 1, lj_);
@@ -2100,7 +2101,9 @@ private:
     // range search does.
     double predict_r2_, refuse_r2_;
     FlatCellMap cells_;
-    std::deque<Queued> queue_;
+    /// The block's queue: every point it labelled, the front at the walk's
+    /// read position.
+    std::vector<Queued> queue_;
     std::vector<Near> around_;
 };
 
