@@ -1856,6 +1856,10 @@ std::optional<std::array<double, 2>> step_from(const Map& cells, std::span<const
 /// The cell map of the block being walked: open addressing over a table that
 /// only grows, emptied by clearing the slots the block used, so the many
 /// small blocks of a scattered cloud cost no more than their own cells.
+/// `Tiled`: the keys are `cell_key`s, and the cells of a 4 x 4 tile share 16
+/// neighbouring slots, so the cells a walk looks at around a point mostly
+/// lie in one or two cache lines even when the table is large.
+template <bool Tiled = false>
 class FlatCellMap {
 public:
     struct Slot {
@@ -1892,9 +1896,17 @@ private:
     static constexpr std::size_t kEmpty = std::numeric_limits<std::size_t>::max();
 
     std::size_t slot_of(std::uint64_t key) const {
-        std::uint64_t h = key * 0x9E3779B97F4A7C15ull;
-        h ^= h >> 29;
-        return static_cast<std::size_t>(h) & mask_;
+        if constexpr (Tiled) {
+            const auto i = static_cast<std::uint32_t>(key >> 32);
+            const auto j = static_cast<std::uint32_t>(key);
+            std::uint64_t h = ((std::uint64_t{i >> 2} << 32) | (j >> 2)) * 0x9E3779B97F4A7C15ull;
+            h ^= h >> 29;
+            return static_cast<std::size_t>((h << 4) | ((i & 3u) << 2) | (j & 3u)) & mask_;
+        } else {
+            std::uint64_t h = key * 0x9E3779B97F4A7C15ull;
+            h ^= h >> 29;
+            return static_cast<std::size_t>(h) & mask_;
+        }
     }
     void grow() {
         std::vector<Slot> old = std::move(slots_);
@@ -2100,7 +2112,7 @@ private:
     // Both searches compare squared distances with the squared radius, as a
     // range search does.
     double predict_r2_, refuse_r2_;
-    FlatCellMap cells_;
+    FlatCellMap<true> cells_;
     /// The block's queue: every point it labelled, the front at the walk's
     /// read position.
     std::vector<Queued> queue_;
@@ -2212,9 +2224,9 @@ private:
     const std::size_t* log_;
     const std::atomic<std::size_t>& logged_;
     Speculation& out_;
-    FlatCellMap own_;
+    FlatCellMap<> own_;
     /// The points the refusals named.
-    FlatCellMap named_;
+    FlatCellMap<> named_;
     std::size_t checked_;
     std::uint32_t calls_ = 0;
 };
