@@ -2356,17 +2356,15 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
             const auto [cx, cy] = unlabelled.centroid();
             want_x.store(cx, std::memory_order_relaxed);
             want_y.store(cy, std::memory_order_relaxed);
-            auto proved = unlabelled.proved_nearest(cx, cy);
-            if (!proved && prepared_version.load(std::memory_order_acquire) != adopted) {
+            if (prepared_version.load(std::memory_order_acquire) != adopted) {
                 // The seed helper's latest candidates, found on labels no
-                // newer than these.
-                {
-                    const std::lock_guard<std::mutex> hold(prepared_lock);
-                    unlabelled.adopt(prepared);
-                    adopted = prepared_version.load(std::memory_order_relaxed);
-                }
-                proved = unlabelled.proved_nearest(cx, cy);
+                // newer than these around a centroid close to this one: the
+                // proofs from them are short.
+                const std::lock_guard<std::mutex> hold(prepared_lock);
+                unlabelled.adopt(prepared);
+                adopted = prepared_version.load(std::memory_order_relaxed);
             }
+            const auto proved = unlabelled.proved_nearest(cx, cy);
             const std::size_t seed = proved ? *proved : unlabelled.nearest(cx, cy);
             if (unlabelled.searches() != published) {
                 published = unlabelled.searches();
