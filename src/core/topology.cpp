@@ -34,6 +34,15 @@ constexpr std::size_t kWalkAheadPoints = 1024;
 
 Error inference(const char* message) { return Error::geometry_inference(message); }
 
+/// Asks for the cache line at `p` ahead of its use.
+inline void prefetch(const void* p) {
+#if defined(__GNUC__)
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+
 /// A pause in a loop that waits for another thread.
 inline void pause() {
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -2380,6 +2389,12 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
                    claimed[seed].load(std::memory_order_acquire) != 0)
                 pause();
             std::unique_ptr<Speculation> ahead(ready[seed].exchange(nullptr, std::memory_order_acquire));
+            if (ahead) {
+                // Another thread wrote the walk: its lists come over while the
+                // points it rests on are looked at.
+                prefetch(ahead->given.data());
+                prefetch(ahead->refused.data());
+            }
             const bool valid = ahead && std::none_of(ahead->read.begin(), ahead->read.end(), [&](std::size_t k) {
                 return flags[k].load(std::memory_order_relaxed) != 0;
             });
