@@ -695,6 +695,9 @@ class UnlabelledTree {
 public:
     /// Unlabelled points a search keeps as the candidates of later questions.
     static constexpr std::size_t kCandidates = 256;
+    /// Candidates of a search `nearest` makes itself: it is waited for, and
+    /// the next candidates mostly come from another tree's searches.
+    static constexpr std::size_t kOwnCandidates = 32;
 
     /// `caller[p]` is the index by which ties are broken (empty: p itself).
     /// The tree's nodes are taken over from `tree`, built over the same
@@ -772,7 +775,7 @@ public:
         if (!std::isfinite(x) || !std::isfinite(y)) return point_at_[first_alive()];
         double best_d2 = kInf;
         if (const std::size_t e = from_candidates(x, y, best_d2); e != kNone) return point_at_[e];
-        search_candidates(x, y, best_d2);
+        search_candidates(x, y, best_d2, kOwnCandidates);
         return point_at_[found_.empty() ? first_alive() : found_.front().at];
     }
 
@@ -811,7 +814,7 @@ public:
         if (!std::isfinite(x) || !std::isfinite(y) || remaining_ == 0) return;
         double best_d2 = kInf;
         if (!candidates_.empty()) from_candidates(x, y, best_d2);
-        search_candidates(x, y, best_d2);
+        search_candidates(x, y, best_d2, kCandidates);
         out.candidates = candidates_;
         out.anchor = anchor_;
         out.cover = cover_;
@@ -904,12 +907,13 @@ private:
 
     /// A new search for the candidates around (x, y), `best_d2` being the
     /// best candidate's squared distance from there (+inf for none): first
-    /// within a guess of the distance that holds the next kCandidates
-    /// points, the best candidate's distance (else the old bound beyond the
-    /// distance moved) and the width of the ring the last search needed,
-    /// doubled while nothing lies within it. Leaves the candidates in
-    /// `found_` too, first first.
-    void search_candidates(double x, double y, double best_d2) {
+    /// within a guess of the distance that holds the next `count` points
+    /// (the candidates it keeps), the best candidate's distance (else the old
+    /// bound beyond the distance moved) and the width of the ring the last
+    /// search needed, doubled while nothing lies within it. Leaves the
+    /// candidates in `found_` too, first first.
+    void search_candidates(double x, double y, double best_d2, std::size_t count) {
+        count_ = count;
         refresh_boxes();
         double limit = kInf;
         if (!candidates_.empty()) {
@@ -935,14 +939,14 @@ private:
         // Every other unlabelled point lies at a computed squared distance of
         // at least the last candidate's, or beyond the limit when fewer were
         // found; with no limit, there is then no other point.
-        cover_ = found_.size() == kCandidates ? root_bound(found_.back().d2) : root_bound(limit_d2_);
+        cover_ = found_.size() == count_ ? root_bound(found_.back().d2) : root_bound(limit_d2_);
         if (!found_.empty() && cover_ < kInf) {
             const double ring = cover_ - std::sqrt(found_.front().d2);
-            width_ = found_.size() == kCandidates ? ring : 2.0 * std::max(width_, ring);
+            width_ = found_.size() == count_ ? ring : 2.0 * std::max(width_, ring);
         }
     }
 
-    /// The kCandidates unlabelled points first in (squared distance, index)
+    /// The `count_` unlabelled points first in (squared distance, index)
     /// order from (x, y) among those whose squared distance is at most
     /// `limit_d2`, into `found_` as a heap. The candidates still unlabelled
     /// are offered first: they lie near the answer, so the search starts
@@ -963,13 +967,13 @@ private:
         if (!empty(nodes_[0].box)) search(0, x, y);
     }
 
-    /// Keeps (d2, e) among the kCandidates first found so far within the
+    /// Keeps (d2, e) among the `count_` first found so far within the
     /// limit, held as a heap whose top is the last of them.
     void offer(double d2, std::size_t e) {
         if (!(d2 <= limit_d2_)) return;
         const auto later = [this](const Found& a, const Found& b) { return before(a, b); };
         const Found f{d2, e};
-        if (found_.size() == kCandidates) {
+        if (found_.size() == count_) {
             if (!before(f, found_.front())) return;
             std::pop_heap(found_.begin(), found_.end(), later);
             found_.back() = f;
@@ -977,7 +981,7 @@ private:
             found_.push_back(f);
         }
         std::push_heap(found_.begin(), found_.end(), later);
-        if (found_.size() == kCandidates) best_d2_ = std::min(best_d2_, found_.front().d2);
+        if (found_.size() == count_) best_d2_ = std::min(best_d2_, found_.front().d2);
     }
 
     /// The answer from the candidates of the last search, when they prove it;
@@ -1140,7 +1144,9 @@ private:
     std::size_t first_alive_ = 0;
     ExactSum sum_x_;
     ExactSum sum_y_;
-    /// The squared distance of the last of kCandidates points kept by the
+    /// Points a running search keeps.
+    std::size_t count_ = kCandidates;
+    /// The squared distance of the last of `count_` points kept by the
     /// running search; its limit while fewer are kept.
     double best_d2_ = kInf;
     /// The running search's limit of squared distances.
