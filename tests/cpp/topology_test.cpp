@@ -15,6 +15,7 @@
 #include <numbers>
 #include <optional>
 #include <random>
+#include <span>
 #include <set>
 #include <string>
 #include <tuple>
@@ -990,28 +991,89 @@ TEST_P(FastWalk, AxisStepsMatchThePlainWalk) {
 INSTANTIATE_TEST_SUITE_P(Clouds, FastWalk, ::testing::ValuesIn(walk_clouds()),
                          [](const auto& info) { return info.param.name; });
 
-// The measuring passes run their points on several threads; the detection is
-// the same, bit for bit and element by element, on one thread and on many.
+// The detection of `cloud` is the same, bit for bit and element by element,
+// on one thread and on `thread_counts`.
+void expect_same_on_one_thread_and_many(const WalkCloud& cloud, std::span<const std::size_t> thread_counts) {
+    std::optional<Result<TopologyDetection>> one;
+    {
+        const testing::ScopedThreadCount env(1);
+        one = topology::detect(cloud.points, std::nullopt);
+    }
+    ASSERT_TRUE(one->has_value()) << cloud.name;
+    const TopologyDetection& want = **one;
+    for (const std::size_t threads : thread_counts) {
+        const testing::ScopedThreadCount env(threads);
+        const auto got = topology::detect(cloud.points, std::nullopt);
+        ASSERT_TRUE(got.has_value()) << cloud.name;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(got->step_i), std::bit_cast<std::uint64_t>(want.step_i)) << cloud.name;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(got->step_j), std::bit_cast<std::uint64_t>(want.step_j)) << cloud.name;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(got->azimuth), std::bit_cast<std::uint64_t>(want.azimuth)) << cloud.name;
+        EXPECT_EQ(got->block_sizes, want.block_sizes) << cloud.name;
+        expect_same_walk(topology::LatticeLabels{want.refused, want.labels, want.conflicts, want.blocks}, got->labels,
+                         got->refused, got->conflicts, got->blocks,
+                         cloud.name + " with " + std::to_string(threads) + " threads");
+    }
+}
+
+// The measuring passes run their points on several threads, and blocks are
+// walked ahead on several; the detection is the same, bit for bit and
+// element by element, on one thread and on many.
 TEST(TopologyDetect, SameOnOneThreadAndOnMany) {
-    for (const WalkCloud& cloud : walk_clouds()) {
-        std::optional<Result<TopologyDetection>> one;
-        {
-            const testing::ScopedThreadCount env(1);
-            one = topology::detect(cloud.points, std::nullopt);
+    for (const WalkCloud& cloud : walk_clouds()) expect_same_on_one_thread_and_many(cloud, testing::kThreadCounts);
+}
+
+// A cloud large enough that every pass splits its points into several chunks
+// on several threads: the tree's items, the histograms, the seed trees with
+// their exact sums (far from the origin, of mixed magnitude), the grid's
+// cells and the walk's final renumbering.
+TEST(TopologyDetect, LargeCloudSameOnOneThreadAndOnMany) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::vector<P> p(20000);
+    for (P& q : p) q = {grid_round(-345678.0 + 900.0 * u(rng)), grid_round(7654321.0 + 1100.0 * u(rng)), 0.0};
+    const std::size_t threads[] = {2, 3, 8};
+    expect_same_on_one_thread_and_many({"large_uniform", p}, threads);
+
+    // Against passes that take the points one by one: the measures of the
+    // shared index, and the seeds of the first blocks, each the point nearest
+    // to the mean of the points not yet walked (the coordinates are
+    // multiples of 2^-10 small enough that plain sums are exact).
+    const auto d = topology::detect(p, std::nullopt);
+    ASSERT_TRUE(d.has_value()) << error_text(d);
+    const auto index = geometry::PointIndex::bulk_load(d->points);
+    const auto cell = topology::detect_cell_size(index, d->points, std::nullopt);
+    ASSERT_TRUE(cell.has_value());
+    const auto theta = topology::detect_azimuth(index, d->points, *cell);
+    ASSERT_TRUE(theta.has_value());
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(*theta), std::bit_cast<std::uint64_t>(d->azimuth));
+    const double c = std::cos(*theta), s = std::sin(*theta);
+    const auto steps = topology::detect_axis_steps(index, d->points, {c, s}, {-s, c}, *cell);
+    ASSERT_TRUE(steps.has_value());
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(steps->first), std::bit_cast<std::uint64_t>(d->step_i));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(steps->second), std::bit_cast<std::uint64_t>(d->step_j));
+    ASSERT_GT(d->blocks, 12u);
+    for (std::uint32_t b = 0; b < 12; ++b) {
+        double sx = 0.0, sy = 0.0;
+        std::size_t left = 0;
+        for (std::size_t k = 0; k < d->points.size(); ++k)
+            if (d->labels[k].block >= b) {
+                sx += d->points[k][0];
+                sy += d->points[k][1];
+                ++left;
+            }
+        const double cx = sx / double(left), cy = sy / double(left);
+        std::size_t seed = d->points.size();
+        double seed_d2 = kInf;
+        for (std::size_t k = 0; k < d->points.size(); ++k) {
+            if (d->labels[k].block < b) continue;
+            const double dx = d->points[k][0] - cx, dy = d->points[k][1] - cy;
+            if (dx * dx + dy * dy < seed_d2) {
+                seed = k;
+                seed_d2 = dx * dx + dy * dy;
+            }
         }
-        ASSERT_TRUE(one->has_value()) << cloud.name;
-        const TopologyDetection& want = **one;
-        for (const std::size_t threads : testing::kThreadCounts) {
-            const testing::ScopedThreadCount env(threads);
-            const auto got = topology::detect(cloud.points, std::nullopt);
-            ASSERT_TRUE(got.has_value()) << cloud.name;
-            EXPECT_EQ(std::bit_cast<std::uint64_t>(got->step_i), std::bit_cast<std::uint64_t>(want.step_i)) << cloud.name;
-            EXPECT_EQ(std::bit_cast<std::uint64_t>(got->step_j), std::bit_cast<std::uint64_t>(want.step_j)) << cloud.name;
-            EXPECT_EQ(std::bit_cast<std::uint64_t>(got->azimuth), std::bit_cast<std::uint64_t>(want.azimuth)) << cloud.name;
-            expect_same_walk(topology::LatticeLabels{want.refused, want.labels, want.conflicts, want.blocks}, got->labels,
-                             got->refused, got->conflicts, got->blocks,
-                             cloud.name + " with " + std::to_string(threads) + " threads");
-        }
+        ASSERT_LT(seed, d->points.size());
+        EXPECT_EQ(d->labels[seed], (NodeLabel{b, 0, 0})) << "seed of block " << b;
     }
 }
 
