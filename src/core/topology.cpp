@@ -2196,15 +2196,18 @@ struct Speculation {
 /// and stops once one of them falls on a point it rests on.
 class SpeculativeLabels {
 public:
+    /// `marks`, one per point and all 0, is the walking thread's own; the
+    /// walk marks there the points it rests on until `release()`.
     SpeculativeLabels(const std::atomic<std::uint8_t>* flags, const std::size_t* log,
-                      const std::atomic<std::size_t>& logged, Speculation& out)
-        : flags_(flags), log_(log), logged_(logged), out_(out),
+                      const std::atomic<std::size_t>& logged, std::uint8_t* marks, Speculation& out)
+        : flags_(flags), log_(log), logged_(logged), marks_(marks), out_(out),
           checked_(logged.load(std::memory_order_acquire)) {}
 
     bool labelled(std::size_t k) const {
-        return flags_[k].load(std::memory_order_relaxed) != 0 || own_.contains(k);
+        return flags_[k].load(std::memory_order_relaxed) != 0 || (marks_[k] & kOwn) != 0;
     }
     bool conflicts_with(std::size_t k, std::int32_t i, std::int32_t j) const {
+        if ((marks_[k] & kOwn) == 0) return false;
         const auto it = own_.find(k);
         if (it == own_.end()) return false;
         const Speculation::Given& l = out_.given[it->second];
@@ -2212,12 +2215,17 @@ public:
     }
     void label(std::size_t k, std::int32_t i, std::int32_t j) {
         out_.read.push_back(k);
+        marks_[k] |= kOwn;
         own_.emplace(k, out_.given.size());
         out_.given.push_back({k, i, j});
     }
     void refusing(std::size_t k) {
         out_.read.push_back(k);
-        if (!named_.contains(k)) named_.emplace(k, 0);
+        marks_[k] |= kNamed;
+    }
+    /// Clears the marks of the walk, before another thread may take it.
+    void release() {
+        for (const std::size_t k : out_.read) marks_[k] = 0;
     }
     /// False once a label committed since the walk began falls on a point
     /// the walk rests on: the walk can no longer stand.
@@ -2225,8 +2233,7 @@ public:
         if (++calls_ % kCheckEvery != 0) return true;
         const std::size_t upto = logged_.load(std::memory_order_acquire);
         for (; checked_ < upto; ++checked_) {
-            const std::size_t k = log_[checked_];
-            if (own_.contains(k) || named_.contains(k)) return false;
+            if (marks_[log_[checked_]] != 0) return false;
         }
         return true;
     }
@@ -2234,14 +2241,17 @@ public:
 private:
     /// Points taken from the queue between two looks at the log.
     static constexpr std::uint32_t kCheckEvery = 16;
+    /// Marks of a point the walk labelled, and of one a refusal named.
+    static constexpr std::uint8_t kOwn = 1;
+    static constexpr std::uint8_t kNamed = 2;
 
     const std::atomic<std::uint8_t>* flags_;
     const std::size_t* log_;
     const std::atomic<std::size_t>& logged_;
+    std::uint8_t* marks_;
     Speculation& out_;
+    /// The walk's own labels: point -> its place in `out_.given`.
     FlatCellMap<> own_;
-    /// The points the refusals named.
-    FlatCellMap<> named_;
     std::size_t checked_;
     std::uint32_t calls_ = 0;
 };
@@ -2462,6 +2472,7 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
         };
         std::vector<Waiting> waiting;
         Walks reusable;
+        std::vector<std::uint8_t> marks(n, 0);
         while (!done.load(std::memory_order_acquire)) {
             if (plan_version.load(std::memory_order_acquire) != version) {
                 const std::lock_guard<std::mutex> hold(plan_lock);
@@ -2497,8 +2508,9 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
             }
             try {
                 std::unique_ptr<Speculation> ahead = take_spare(reusable);
-                SpeculativeLabels state(flags.data(), log.data(), logged, *ahead);
+                SpeculativeLabels state(flags.data(), log.data(), logged, marks.data(), *ahead);
                 const auto conflicts = walker.walk(seed, state, ahead->refused);
+                state.release();
                 if (!conflicts) {
                     // Undone by the labels committed meanwhile.
                     reusable.push_back(std::move(ahead));
