@@ -11,6 +11,7 @@
 #include <thread>
 #include <type_traits>
 
+#include "core/fill_vector.hpp"
 #include "core/geometry/point_grid.hpp"
 #include "foundation/error.hpp"
 #include "parallel/parallel_for.hpp"
@@ -194,32 +195,6 @@ private:
 
     std::array<std::uint64_t, kLimbs> limbs_{};
 };
-
-/// An allocator whose vectors leave their elements default-initialised
-/// (trivial ones uninitialised): for large arrays whose every element is
-/// written on the toolkit's threads, which then also take the first touch of
-/// their pages instead of the calling thread.
-template <class T>
-struct Uninitialised : std::allocator<T> {
-    template <class U>
-    struct rebind {
-        using other = Uninitialised<U>;
-    };
-    Uninitialised() = default;
-    template <class U>
-    explicit Uninitialised(const Uninitialised<U>& /*other*/) noexcept {}
-    template <class U>
-    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
-        ::new (static_cast<void*>(p)) U;
-    }
-    template <class U, class... A>
-    void construct(U* p, A&&... args) {
-        ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
-    }
-};
-
-template <class T>
-using FillVector = std::vector<T, Uninitialised<T>>;
 
 inline bool neighbour_less(const geometry::Neighbor& a, const geometry::Neighbor& b) {
     if (a.dist2 != b.dist2) return a.dist2 < b.dist2;

@@ -54,9 +54,21 @@ std::optional<PointGrid> PointGrid::build(std::span<const std::array<double, 2>>
                                                       : kOut;
                                  }
                              });
+    // The cells split into bands of consecutive cells, one per thread (a
+    // few at most: each band reads every point's cell); each band counts and
+    // places the points of its own cells, taking every point in index order,
+    // so the entries of a cell come in index order whatever the bands.
+    constexpr std::size_t kMaxBands = 16;
+    const std::size_t bands = std::min({parallel::thread_count(), cells, kMaxBands});
+    const auto band_cells = [&](std::size_t b) { return std::pair{cells * b / bands, cells * (b + 1) / bands}; };
     grid.start_.assign(cells + 1, 0);
-    for (const std::size_t c : cell_of)
-        if (c != kOut) ++grid.start_[c + 1];
+    parallel::for_each_chunk(bands, 1, [&](std::size_t b0, std::size_t b1) {
+        for (std::size_t b = b0; b < b1; ++b) {
+            const auto [lo, hi] = band_cells(b);
+            for (const std::size_t c : cell_of)
+                if (c >= lo && c < hi) ++grid.start_[c + 1];
+        }
+    });
     double crowding = 0.0;
     for (std::size_t c = 0; c < cells; ++c) {
         const double count = static_cast<double>(grid.start_[c + 1]);
@@ -64,16 +76,21 @@ std::optional<PointGrid> PointGrid::build(std::span<const std::array<double, 2>>
         grid.start_[c + 1] += grid.start_[c];
     }
     grid.crowding_ = crowding / static_cast<double>(finite);
-    // Entries in index order within each cell.
     grid.xy_.resize(finite);
     grid.ids_.resize(finite);
     std::vector<std::size_t> next(grid.start_.begin(), grid.start_.end() - 1);
-    for (std::size_t k = 0; k < points.size(); ++k) {
-        if (cell_of[k] == kOut) continue;
-        const std::size_t e = next[cell_of[k]]++;
-        grid.xy_[e] = points[k];
-        grid.ids_[e] = k;
-    }
+    parallel::for_each_chunk(bands, 1, [&](std::size_t b0, std::size_t b1) {
+        for (std::size_t b = b0; b < b1; ++b) {
+            const auto [lo, hi] = band_cells(b);
+            for (std::size_t k = 0; k < points.size(); ++k) {
+                const std::size_t c = cell_of[k];
+                if (c < lo || c >= hi) continue;
+                const std::size_t e = next[c]++;
+                grid.xy_[e] = points[k];
+                grid.ids_[e] = k;
+            }
+        }
+    });
     return grid;
 }
 

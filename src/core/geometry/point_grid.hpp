@@ -20,6 +20,8 @@
 #include <span>
 #include <vector>
 
+#include "core/fill_vector.hpp"
+
 namespace vz::geometry {
 
 class PointGrid {
@@ -108,8 +110,8 @@ private:
     /// Entries of cell c (row-major, c = row · nx + column) are
     /// [start_[c], start_[c + 1]), in ascending index order.
     std::vector<std::size_t> start_;
-    std::vector<std::array<double, 2>> xy_;
-    std::vector<std::size_t> ids_;
+    FillVector<std::array<double, 2>> xy_;
+    FillVector<std::size_t> ids_;
 };
 
 }  // namespace vz::geometry
