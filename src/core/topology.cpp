@@ -669,7 +669,7 @@ private:
 class UnlabelledTree {
 public:
     /// Unlabelled points a search keeps as the candidates of later questions.
-    static constexpr std::size_t kCandidates = 256;
+    static constexpr std::size_t kCandidates = 512;
     /// Candidates of a search `nearest` makes itself: it is waited for, and
     /// the next candidates mostly come from another tree's searches.
     static constexpr std::size_t kOwnCandidates = 32;
