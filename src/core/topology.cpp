@@ -1742,7 +1742,7 @@ Result<std::pair<double, double>> axis_steps(Neighbours<Q>& nbs, std::span<const
         best = {kInf, kInf, kInf, kInf};
         return false;
     };
-    for_each_point<Q>(points.size(), 20000, [&](std::size_t k0, std::size_t k1) {
+    for_each_point<Q>(points.size(), 1000, [&](std::size_t k0, std::size_t k1) {
         std::vector<Seen> seen;
         for (std::size_t p = k0; p < k1; ++p) {
             // Shortest positive and negative projection on ui, then on uj.
