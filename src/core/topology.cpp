@@ -196,11 +196,6 @@ private:
     std::array<std::uint64_t, kLimbs> limbs_{};
 };
 
-inline bool neighbour_less(const geometry::Neighbor& a, const geometry::Neighbor& b) {
-    if (a.dist2 != b.dist2) return a.dist2 < b.dist2;
-    return a.index < b.index;
-}
-
 /// Squared distance from (x, y) to (px, py), rounded exactly as the point
 /// index rounds it, so both order entries the same way.
 inline double sq_dist(double px, double py, double x, double y) {
