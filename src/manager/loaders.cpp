@@ -206,6 +206,31 @@ Result<std::vector<Log>> read_las_logs(const fs::path& path) {
     return logs;
 }
 
+void number_repeated_mnemonics(std::span<Log> logs) {
+    // Every name a log of the file keeps is reserved first, so that a
+    // numbered repeat never takes a name the file itself spells further on
+    // (a file holding RES, RES and RES:2 gives RES, RES:3, RES:2).
+    std::unordered_set<std::string> taken;
+    std::vector<std::size_t> repeats;
+    for (std::size_t k = 0; k < logs.size(); ++k)
+        if (!taken.insert(ascii_lower(logs[k].mnemonic)).second) repeats.push_back(k);
+    // The search for a free number goes on from where the previous repeat of
+    // the same name stopped, so many repeats of one name stay linear.
+    std::unordered_map<std::string, std::size_t> next_number;
+    for (std::size_t k : repeats) {
+        const std::string base = logs[k].mnemonic;
+        std::size_t& n = next_number.try_emplace(ascii_lower(base), 2).first->second;
+        for (;; ++n) {
+            std::string candidate = fmt::format("{}:{}", base, n);
+            if (taken.insert(ascii_lower(candidate)).second) {
+                logs[k].mnemonic = std::move(candidate);
+                ++n;
+                break;
+            }
+        }
+    }
+}
+
 std::optional<std::pair<double, double>> logs_md_range(std::span<const Log> logs) {
     double lo = std::numeric_limits<double>::quiet_NaN();
     double hi = std::numeric_limits<double>::quiet_NaN();
@@ -297,7 +322,14 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
 
     Well well = Well::make(std::string(id), head[0], head[1], kb, std::move(crs_label));
 
-    auto resolved = [&](Log log) { return mnemonics::resolve(std::move(log), aliases); };
+    // One file's logs as the well stores them: mnemonics resolved, then
+    // repeats within the file numbered so that each stays reachable by name.
+    auto file_logs = [&](const fs::path& las_path) -> Result<std::vector<Log>> {
+        VZ_ASSIGN_OR_RETURN(std::vector<Log> logs, loaders::read_las_logs(las_path));
+        for (auto& log : logs) log = mnemonics::resolve(std::move(log), aliases);
+        loaders::number_repeated_mnemonics(logs);
+        return logs;
+    };
 
     if (!surveys.empty()) {
         const auto labelled = loaders::wellpath_bore_labels(surveys);
@@ -319,14 +351,14 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
         }
         for (const auto& las_path : las_files) {
             Sidetrack& bore = well.sidetrack_entry(loaders::bore_for_file(las_path, labels));
-            auto logs = loaders::read_las_logs(las_path);
+            auto logs = file_logs(las_path);
             if (!logs) continue;  // an unreadable log file contributes nothing
-            for (auto& log : *logs) bore.push_log(resolved(std::move(log)));
+            for (auto& log : *logs) bore.push_log(std::move(log));
         }
     } else {
         std::vector<Log> logs;
         for (const auto& las_path : las_files) {
-            auto read = loaders::read_las_logs(las_path);
+            auto read = file_logs(las_path);
             if (!read) continue;
             for (auto& log : *read) logs.push_back(std::move(log));
         }
@@ -335,7 +367,7 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
             VZ_TRY(main.push_trajectory(
                 TrajectorySource::survey({{range->first, 0.0, 0.0}, {range->second, 0.0, 0.0}})));
         }
-        for (auto& log : logs) main.push_log(resolved(std::move(log)));
+        for (auto& log : logs) main.push_log(std::move(log));
     }
 
     if (!tops.empty()) well.sidetrack_entry("").add_tops(std::move(tops));

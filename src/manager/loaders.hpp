@@ -68,6 +68,15 @@ std::string bore_for_file(const std::filesystem::path& path, std::span<const std
 /// are returned.
 Result<std::vector<Log>> read_las_logs(const std::filesystem::path& path);
 
+/// Makes every mnemonic of one file's logs distinct, so each log can be
+/// asked for by name (mnemonics match ASCII case-insensitively). The first
+/// log of a name keeps it; each later repeat (the same text up to ASCII
+/// letter case) becomes its own mnemonic with ":2", ":3", ... appended,
+/// taking the smallest number whose result no log of the file already
+/// bears. Run on the mnemonics as they are stored, i.e. after alias
+/// resolution, which can make two names equal.
+void number_repeated_mnemonics(std::span<Log> logs);
+
 /// (smallest first md, largest last md) over the logs that have samples, NaN
 /// ignored; none unless both ends are finite and max > min.
 std::optional<std::pair<double, double>> logs_md_range(std::span<const Log> logs);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <shapefil.h>
 
 #include <cmath>
@@ -198,6 +199,35 @@ TEST(LoaderRules, MdRangeOfLogs) {
     EXPECT_EQ(loaders::logs_md_range(cases[2].logs), std::make_optional(std::make_pair(3.0, 5.0)));
     EXPECT_EQ(loaders::logs_md_range(cases[3].logs), cases[3].range);
     EXPECT_EQ(loaders::logs_md_range(cases[4].logs), cases[4].range);
+}
+
+TEST(LoaderRules, RepeatedMnemonicsAreNumbered) {
+    struct Case {
+        std::vector<std::string> in;
+        std::vector<std::string> out;
+    };
+    const Case cases[] = {
+        {{"GR", "RT"}, {"GR", "RT"}},
+        {{"RES", "RES", "RES"}, {"RES", "RES:2", "RES:3"}},
+        // Repeats differ only in letter case; each keeps its own spelling.
+        {{"RES", "res", "Res"}, {"RES", "res:2", "Res:3"}},
+        // A name the file spells itself is never given to a repeat.
+        {{"RES", "RES", "RES:2"}, {"RES", "RES:3", "RES:2"}},
+        {{"res:2", "RES", "RES", "RES"}, {"res:2", "RES", "RES:3", "RES:4"}},
+        {{"UNKNOWN", "GR", "UNKNOWN", "GR"}, {"UNKNOWN", "GR", "UNKNOWN:2", "GR:2"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<Log> logs;
+        for (std::size_t k = 0; k < c.in.size(); ++k)
+            logs.push_back(*Log::make(c.in[k], "", {1, 2}, {static_cast<double>(k), 0}));
+        loaders::number_repeated_mnemonics(logs);
+        std::vector<std::string> names;
+        for (std::size_t k = 0; k < logs.size(); ++k) {
+            names.push_back(logs[k].mnemonic);
+            EXPECT_EQ(logs[k].values[0], static_cast<double>(k)) << "the logs keep their order and values";
+        }
+        EXPECT_EQ(names, c.out) << fmt::format("{}", fmt::join(c.in, ","));
+    }
 }
 
 TEST(LoaderRules, WalkSortsByPathComponents) {
@@ -432,6 +462,39 @@ TEST(LoadWell, SelectionAndSidecars) {
     EXPECT_EQ((*second)->crs, "UTM zone 31N");
     EXPECT_EQ((*second)->head, (std::array<double, 2>{3, 3}));
     EXPECT_EQ(project.well_names(), (std::vector<std::string>{"Other", "Other2"}));
+}
+
+TEST(LoadWell, RepeatedCurvesOfAFileAreEachReachable) {
+    // ILD and RES both resolve to RT under an alias map: the numbering comes
+    // after resolution. Repeats across two files of one bore stay as read.
+    ScratchDir dir;
+    const fs::path root = dir.path("W1");
+    put(root, "W1_a.las", las2({"RES", "ILD", "res", "GR"}, {1000, 1010}));
+    put(root, "W1_b.las", las2({"GR"}, {1000, 1010}));
+    struct Case {
+        const char* name;
+        std::optional<AliasMap> aliases;
+        std::vector<std::string> mnemonics;
+    };
+    const Case cases[] = {
+        {"as read", std::nullopt, {"RES", "ILD", "res:2", "GR", "GR"}},
+        {"resolved", AliasMap{}, {"RT", "RT:2", "RT:3", "GR", "GR"}},
+        {"map names one curve like another", AliasMap{{"gr", "RES"}}, {"RT", "RT:2", "RT:3", "RES", "RES"}},
+    };
+    for (const auto& c : cases) {
+        GeoData project = GeoData::make(LengthUnit::Metres);
+        auto loaded = project.load_well_with_aliases("W1", {0, 0}, 0, root, c.aliases);
+        ASSERT_TRUE(loaded) << c.name << ": " << loaded.error().display();
+        const Sidetrack& main = *(*loaded)->bore("");
+        EXPECT_EQ(mnemonics_of(main), c.mnemonics) << c.name;
+        // Every log of the first file is found by its own name and holds its
+        // own column (curve k of las2 holds depth / 10 + k).
+        for (std::size_t k = 0; k < 4; ++k) {
+            auto view = main.log(c.mnemonics[k]);
+            ASSERT_TRUE(view) << c.name << " " << c.mnemonics[k];
+            EXPECT_EQ(view->values()[0], 100.0 + static_cast<double>(k)) << c.name << " " << c.mnemonics[k];
+        }
+    }
 }
 
 TEST(LoadWell, StoreIfNewAndFailuresLeaveTheProject) {
