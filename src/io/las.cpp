@@ -409,7 +409,8 @@ std::optional<std::pair<std::string_view, std::string_view>> curve_line_v2(std::
     std::size_t sep = dot;
     if (dd != std::string_view::npos && dd > 0 && !ascii_space(head[dd - 1])) sep = dd + 1;
     std::string_view mnem = trim_ascii(head.substr(0, sep));
-    if (mnem.empty()) return std::nullopt;
+    // A definition without a name still stands for its data column.
+    if (mnem.empty()) mnem = kNamelessCurve;
     std::string_view rest = head.substr(sep + 1);
     std::size_t u = 0;
     while (u < rest.size() && !ascii_space(rest[u])) ++u;
@@ -496,7 +497,8 @@ std::optional<LasCurveDef> parse_curve_line(std::string_view line) {
     std::size_t dot = line.find('.');
     if (dot == std::string_view::npos) return std::nullopt;
     std::string_view mnem = text::trim(line.substr(0, dot));
-    if (mnem.empty()) return std::nullopt;
+    // A definition without a name still stands for its data column.
+    if (mnem.empty()) mnem = kNamelessCurve;
     std::string_view rest = line.substr(dot + 1);
     std::size_t b = 0;
     while (b < rest.size() && text::is_space(rest[b])) ++b;

@@ -108,8 +108,12 @@ LasSectionKind section_kind(std::string_view title);
 /// after the "." of the first non-comment line whose mnemonic matches.
 std::optional<std::string_view> header_value(const std::vector<std::string_view>& lines, std::string_view mnemonic);
 
-/// A curve definition line to its mnemonic and unit; none without "." or
-/// with an empty mnemonic.
+/// The mnemonic of a curve whose definition line names none (" .OHMM : r"):
+/// the curve keeps its place, so every later curve keeps its own column.
+inline constexpr std::string_view kNamelessCurve = "UNKNOWN";
+
+/// A curve definition line to its mnemonic and unit; none without ".". An
+/// empty mnemonic is `kNamelessCurve`.
 std::optional<LasCurveDef> parse_curve_line(std::string_view line);
 
 /// The definitions of every non-comment line of a definition section.

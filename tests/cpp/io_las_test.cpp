@@ -249,6 +249,49 @@ TEST(LasRead, FailuresBelowV3) {
     }
 }
 
+// A definition line without a mnemonic (" .OHMM : r", ".ILM .OHMM") keeps its
+// column under the name UNKNOWN, in both readers: the curves after it keep
+// their own values and the last column is not lost. Repeats stay separate
+// curves by position; a nameless first curve is still the depth.
+TEST(LasRead, NamelessCurvesKeepTheirColumns) {
+    struct Case {
+        const char* name;
+        std::string definitions;  // after the depth definition, unless `depth` says otherwise
+        std::vector<std::string> mnemonics;
+        std::vector<std::string> units;
+    };
+    const Case cases[] = {
+        {"empty mnemonic", "GR.API : g\n .OHMM  : resistivity\nRT.OHMM : r\n", {"GR", "UNKNOWN", "RT"},
+         {"API", "OHMM", "OHMM"}},
+        {"only a dot", "GR.API : g\n.ILM .OHMM\nRT.OHMM : r\n", {"GR", "UNKNOWN", "RT"}, {"API", "ILM", "OHMM"}},
+        {"several", " . : a\nGR.API\n  .  : b\n", {"UNKNOWN", "GR", "UNKNOWN"}, {"", "API", ""}},
+        {"last", "GR.API\nRT.OHMM\n.V/V : n\n", {"GR", "RT", "UNKNOWN"}, {"API", "OHMM", "V/V"}},
+    };
+    for (const bool v3 : {false, true}) {
+        for (const auto& c : cases) {
+            for (const bool nameless_depth : {false, true}) {
+                const std::string depth = nameless_depth ? " .M : depth\n" : "DEPT.M : depth\n";
+                const std::string file =
+                    v3 ? "~Version\n VERS. 3.0\n~Log_Definition\n" + depth + c.definitions +
+                             "~Log_Data | Log_Definition\n10 1 2 3\n20 4 5 6\n"
+                       : "~Version\n VERS. 2.0\n~Curve\n" + depth + c.definitions + "~A\n10 1 2 3\n20 4 5 6\n";
+                const std::string what =
+                    std::string(v3 ? "3.0 " : "2.0 ") + c.name + (nameless_depth ? ", nameless depth" : "");
+                ScratchDir dir;
+                auto r = las::read_file(dir.write("a.las", file));
+                ASSERT_TRUE(r) << what << ": " << r.error().display();
+                EXPECT_EQ(r->depth, (std::vector<double>{10, 20})) << what;
+                ASSERT_EQ(r->curves.size(), 3u) << what;
+                for (std::size_t k = 0; k < 3; ++k) {
+                    const double v = static_cast<double>(k) + 1;
+                    EXPECT_EQ(r->curves[k], (las::LasCurve{c.mnemonics[k], c.units[k], {v, v + 3}}))
+                        << what << ", curve " << k;
+                }
+            }
+        }
+    }
+}
+
 TEST(LasRead, V2NullReplacementSkipsTheIndex) {
     ScratchDir dir;
     auto r = las::read_file(dir.write("a.las",
@@ -601,7 +644,8 @@ TEST(LasSections, Helpers) {
         {"DEPT.: depth", las::LasCurveDef{"DEPT", ""}},
         {" GR .  GAPI  00 : g", las::LasCurveDef{"GR", "GAPI"}},
         {"DEPT M", std::nullopt},
-        {" .M : x", std::nullopt},
+        {" .M : x", las::LasCurveDef{"UNKNOWN", "M"}},
+        {". : x", las::LasCurveDef{"UNKNOWN", ""}},
     };
     for (const auto& c : curves) EXPECT_EQ(las::parse_curve_line(c.line), c.def) << c.line;
 
