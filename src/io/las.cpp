@@ -139,7 +139,20 @@ struct SectionText {
     std::string_view title;
     std::string_view body;
     std::vector<std::string_view> lines;
+    /// The definition section a data section names after "|" on its "~"
+    /// line ("~Log_Data | Log_Definition"), empty when it names none.
+    std::string_view definition;
 };
+
+/// The first word after "|" on a section line, empty without one.
+std::string_view named_definition(std::string_view line) {
+    const std::size_t bar = line.find('|');
+    if (bar == std::string_view::npos) return {};
+    const std::string_view rest = text::trim(line.substr(bar + 1));
+    std::size_t e = 0;
+    while (e < rest.size() && !text::is_space(rest[e])) ++e;
+    return rest.substr(0, e);
+}
 
 /// Where the next line whose trimmed text starts with "~" begins, searching
 /// from `from` (a line start) on; the end of `bytes` when there is none. Data
@@ -183,13 +196,76 @@ std::vector<SectionText> scan_section_texts(std::string_view bytes) {
             // Step over the line end ("\r\n" or "\n") that `Lines` removed.
             if (after != end && *after == '\r') ++after;
             if (after != end && *after == '\n') ++after;
-            out.push_back(SectionText{section_title(l), std::string_view(after, static_cast<std::size_t>(end - after)), {}});
+            out.push_back(SectionText{section_title(l), std::string_view(after, static_cast<std::size_t>(end - after)),
+                                      {}, named_definition(l)});
             keep_lines = section_kind(out.back().title) != LasSectionKind::Data;
             continue;
         }
         if (keep_lines) out.back().lines.push_back(l);
     }
     return out;
+}
+
+/// The log group's sections: its data under ~Log_Data, ~A or ~ASCII, its
+/// definitions under ~Log_Definition, ~C or a title starting with "Curve".
+bool is_log_data(std::string_view title) {
+    return text::iequals(title, "LOG_DATA") || text::iequals(title, "A") || text::iequals(title, "ASCII");
+}
+bool is_log_definition(std::string_view title) {
+    return text::iequals(title, "LOG_DEFINITION") || text::iequals(title, "C") || text::istarts_with(title, "CURVE");
+}
+
+/// The definition section of the data section `at`, among the definition
+/// sections before it (`kinds` holds every section's kind): the one its "~"
+/// line names after "|"; else, for a title X_Data, the one titled
+/// X_Definition; else, for the log group's data, the log group's latest
+/// definition; else the latest definition section of any title; none when
+/// no definition section comes before it. The latest of equal titles wins,
+/// so a file that repeats a group pairs each data section with the
+/// definition just before it.
+const SectionText* definition_of(const std::vector<SectionText>& sections, const std::vector<LasSectionKind>& kinds,
+                                 std::size_t at) {
+    const auto latest = [&](auto&& accept) -> const SectionText* {
+        for (std::size_t k = at; k-- > 0;)
+            if (kinds[k] == LasSectionKind::CurveDefinition && accept(sections[k].title)) return &sections[k];
+        return nullptr;
+    };
+    const SectionText& data = sections[at];
+    if (!data.definition.empty())
+        if (auto* d = latest([&](std::string_view t) { return text::iequals(t, data.definition); })) return d;
+    constexpr std::string_view kData = "_DATA", kDefinition = "_DEFINITION";
+    if (data.title.size() > kData.size() && text::iequals(data.title.substr(data.title.size() - kData.size()), kData)) {
+        const std::string_view group = data.title.substr(0, data.title.size() - kData.size());
+        const auto same_group = [&](std::string_view t) {
+            return t.size() == group.size() + kDefinition.size() && text::istarts_with(t, group) &&
+                   text::iequals(t.substr(group.size()), kDefinition);
+        };
+        if (auto* d = latest(same_group)) return d;
+    }
+    if (is_log_data(data.title))
+        if (auto* d = latest(is_log_definition)) return d;
+    return latest([](std::string_view) { return true; });
+}
+
+/// The data section to read and its definitions: the log group's first data
+/// section after a definition section, else the first other such data
+/// section. Parameter data are never read. Both none when nothing pairs.
+std::pair<const SectionText*, const SectionText*> pair_sections(const std::vector<SectionText>& sections) {
+    std::vector<LasSectionKind> kinds;
+    kinds.reserve(sections.size());
+    for (const auto& s : sections) kinds.push_back(section_kind(s.title));
+    // Every data section after the first definition section has a
+    // definition; those before it have none and are never read.
+    const auto first = std::find(kinds.begin(), kinds.end(), LasSectionKind::CurveDefinition);
+    const std::size_t from = static_cast<std::size_t>(first - kinds.begin());
+    for (const bool log_group : {true, false}) {
+        for (std::size_t k = from; k < sections.size(); ++k) {
+            const auto& s = sections[k];
+            if (kinds[k] != LasSectionKind::Data || text::istarts_with(s.title, "PARAMETER")) continue;
+            if (is_log_data(s.title) == log_group) return {&s, definition_of(sections, kinds, k)};
+        }
+    }
+    return {nullptr, nullptr};
 }
 
 Result<LasData> read_v3(const std::vector<SectionText>& sections, const SectionText& version) {
@@ -211,25 +287,14 @@ Result<LasData> read_v3(const std::vector<SectionText>& sections, const SectionT
         break;
     }
 
-    std::optional<std::vector<LasCurveDef>> defs;
-    const SectionText* data = nullptr;
-    for (const auto& s : sections) {
-        LasSectionKind kind = section_kind(s.title);
-        if (kind == LasSectionKind::CurveDefinition) {
-            defs = curve_definitions(s.lines);
-        } else if (kind == LasSectionKind::Data) {
-            if (text::istarts_with(s.title, "PARAMETER")) continue;
-            if (!defs) continue;
-            if (defs->empty()) return fail(Error::format("LAS 3.0: curve section defined no curves"));
-            data = &s;
-            break;
-        }
-    }
+    const auto [data, definition] = pair_sections(sections);
     if (!data) return fail(Error::format("LAS 3.0: no curve-definition + data section pair found"));
+    const std::vector<LasCurveDef> defs = curve_definitions(definition->lines);
+    if (defs.empty()) return fail(Error::format("LAS 3.0: curve section defined no curves"));
 
     // Every column gets one value per row and the section holds at most one
     // row per line: the table is sized once from what the file holds.
-    const std::size_t n = defs->size();
+    const std::size_t n = defs.size();
     // The line breaks bound the rows from above and are counted at memory
     // speed; only when that much cannot be held are the rows' lines counted
     // exactly, for a table that may still fit or for the message.
@@ -257,7 +322,7 @@ Result<LasData> read_v3(const std::vector<SectionText>& sections, const SectionT
     LasData out;
     out.depth = std::move(cols[0]);
     for (std::size_t k = 1; k < n; ++k)
-        out.curves.push_back(LasCurve{latin1((*defs)[k].mnemonic), latin1((*defs)[k].unit), std::move(cols[k])});
+        out.curves.push_back(LasCurve{latin1(defs[k].mnemonic), latin1(defs[k].unit), std::move(cols[k])});
     return out;
 }
 

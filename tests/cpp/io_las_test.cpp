@@ -210,6 +210,61 @@ TEST(LasRead, V3SectionPairing) {
     }
 }
 
+// A 3.0 file may hold several data groups (logs, drilling, perforations...),
+// each with its definition section. The data are read under their own
+// definitions: the one named after "|", else X_Definition for X_Data, else
+// for ~A / ~ASCII the log group's; and the log group is read before any
+// other group, wherever it stands in the file.
+TEST(LasRead, V3DataUnderItsOwnDefinitions) {
+    const std::string log_def = "~Log_Definition\nDEPT.M\nGR.API\n";
+    const std::string log_data = "~Log_Data | Log_Definition\n100 10\n101 11\n";
+    const std::string drl_def = "~Drilling_Definition\nDDEP.ft\nROP.ft/hr\nWOB.klb\n";
+    const std::string drl_data = "~Drilling_Data | Drilling_Definition\n5 6 7\n";
+    const std::string prf_def = "~Perforations_Definition\nPERFT.M\nPERFB.M\n";
+    const std::string prf_data = "~Perforations_Data | Perforations_Definition\n545 550\n";
+    struct Case {
+        const char* name;
+        std::string sections;
+        std::vector<std::string> mnemonics;
+        std::vector<double> depth;
+        std::vector<double> last;  // the last curve's values
+    };
+    const Case cases[] = {
+        {"definitions first, in an order of their own", log_def + drl_def + prf_def + drl_data + prf_data + log_data,
+         {"GR"}, {100, 101}, {10, 11}},
+        {"log group read first, although last", drl_def + drl_data + log_def + log_data, {"GR"}, {100, 101}, {10, 11}},
+        {"no log group: the first group, by its named definition", drl_def + prf_def + drl_data + prf_data,
+         {"ROP", "WOB"}, {5}, {7}},
+        {"X_Data without a name: X_Definition", drl_def + prf_def + "~Drilling_Data\n5 6 7\n", {"ROP", "WOB"}, {5},
+         {7}},
+        {"the named definition before the title's", "~Sample_Definition\nA.m\nB.m\n" + drl_def +
+         "~Drilling_Data | Sample_Definition\n5 6 7\n", {"B"}, {5}, {6}},
+        {"a name that is absent: X_Definition", log_def + drl_def + "~Log_Data | Log_Defs\n100 10\n", {"GR"}, {100},
+         {10}},
+        {"~A with ~Curve", "~Curve Information\nDEPT.M\nGR.API\n" + drl_def + "~A DEPT GR\n100 10\n", {"GR"}, {100},
+         {10}},
+        {"~ASCII with ~C", "~C\nDEPT.M\nGR.API\n" + prf_def + "~ASCII\n100 10\n", {"GR"}, {100}, {10}},
+        {"names compare without letter case", "~log_definition\nDEPT.M\nGR.API\n" + drl_def +
+         "~LOG_DATA | LOG_DEFINITION\n100 10\n", {"GR"}, {100}, {10}},
+        {"repeated groups: the first data with the definition just before it",
+         "~Curve\nD.M\nA.u\n~Ascii\n1 2\n~Curve\nD.M\nB.u\nC.u\n~Ascii\n3 4 5\n", {"A"}, {1}, {2}},
+        {"parameter data never read",
+         "~Parameter_Definition\nP.u\nQ.u\n~Parameter_Data | Parameter_Definition\n7 8\n" + drl_def + drl_data,
+         {"ROP", "WOB"}, {5}, {7}},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        auto r = las::read_file(dir.write("a.las", v3_file(" VERS. 3.0", c.sections)));
+        ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+        std::vector<std::string> mnemonics;
+        for (const auto& cv : r->curves) mnemonics.push_back(cv.mnemonic);
+        EXPECT_EQ(mnemonics, c.mnemonics) << c.name;
+        EXPECT_EQ(r->depth, c.depth) << c.name;
+        ASSERT_FALSE(r->curves.empty()) << c.name;
+        EXPECT_EQ(r->curves.back().values, c.last) << c.name;
+    }
+}
+
 TEST(LasRead, V3Wrap) {
     ScratchDir dir;
     const std::string body = "~C\nD.m\nX.m\n~A\n1 2\n";

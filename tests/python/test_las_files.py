@@ -46,3 +46,57 @@ def test_a_nameless_curve_keeps_its_column(tmp_path, make, nameless):
     assert values(bore, "UNKNOWN") == [1, 2]
     assert values(bore, "RT") == [7, 8]
     assert bore.log("RT").md() == [100, 101]
+
+
+# ---- LAS 3.0: the log data under their own definitions -----------------------
+
+V3_GROUPS = (
+    "~Version\n VERS. 3.0 : v\n DLM. COMMA : d\n~Well\n NULL. -999.25 : n\n"
+    "~Log_Definition\n DEPT.M : depth\n GR.API : gamma\n RHOB.K/M3 : density\n"
+    "~Drilling_Definition\n DDEP.ft : depth\n ROP.ft/hr : rate\n"
+    "~Perforations_Definition\n PERFT.M : top\n PERFB.M : base\n SHOTS.1/M : shots\n"
+    "~Drilling_Data | Drilling_Definition\n322.0,24.0\n323.0,37.5\n"
+    "~Perforations_Data | Perforations_Definition\n545.5,550.6,12\n"
+    "~Log_Data | Log_Definition\n1670.0,45.2,2550\n1670.5,48.9,2551\n1671.0,-999.25,2549\n"
+)
+
+
+def test_v3_log_data_under_the_log_definitions(tmp_path):
+    bore = load(write(tmp_path / "W.las", V3_GROUPS))
+    assert bore.mnemonics() == ["GR", "RHOB"]
+    assert bore.log("GR").md() == [1670.0, 1670.5, 1671.0]
+    assert values(bore, "GR") == [45.2, 48.9, None]
+    assert values(bore, "RHOB") == [2550, 2551, 2549]
+
+
+def test_v3_sample_with_every_group_reads_its_logs():
+    bore = load(shared("las/lasio_3.0_cwls_sample.las"))
+    assert bore.mnemonics() == ["DT", "RHOB", "NPHI", "SFLU", "SFLA", "ILM", "ILD", "YME", "CDES"] + [
+        f"NMR[{k}]" for k in range(1, 6)
+    ]
+    assert bore.log("ILD").md() == [1670.0, 1669.875, 1669.75]
+    assert values(bore, "ILD") == [105.6, 105.6, 105.6]
+    assert values(bore, "YME") == [1.45e12, 1.47e12, 2.85e12]
+
+
+# Files with one data group, or a log group repeated, read as before: each
+# data section with the definition just before it.
+@pytest.mark.parametrize(
+    "name, mnemonics, first_md, rows",
+    [
+        ("lasio_3.0_phase_sections_latin1.las", ["AORIENT", "ALONG_DL", "ASTATE"], 0.0, 6),
+        ("lasio_3.0_repeated_ascii_sections.las", ["AZIMUTH", "INCLINATION", "TVD", "TVDSS"], 268.0, 82),
+        ("lasio_3.0_single_section.las", ["Bottom", "Delta", "Difference", "Flip", "Top"], 0.0, 161),
+        (
+            "lasio_3.0_tab_drilling.las",
+            ["Total_Vertical_Depth", "Recording_date", "Clay-S", "Sand-FSS", "Sand-SIS"],
+            18400.0,
+            401,
+        ),
+    ],
+)
+def test_v3_real_files_with_one_group(name, mnemonics, first_md, rows):
+    bore = load(shared("las/" + name))
+    assert bore.mnemonics() == mnemonics
+    md = bore.log(mnemonics[-1]).md()
+    assert (md[0], len(md)) == (first_md, rows)
