@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
 
 #include "foundation/memory.hpp"
 #include "io/text.hpp"
@@ -398,6 +399,46 @@ std::size_t count_data_lines(std::string_view text) {
     return n;
 }
 
+// Whether a data line reads as values separated by commas: it holds a ","
+// and none of its comma-separated fields has a blank inside ("1000.5,12.3,
+// -999.25" does; "1669.875 123,420 0.45", a decimal comma among blanks,
+// does not).
+bool comma_row(std::string_view line) {
+    if (line.find(',') == std::string_view::npos) return false;
+    for (std::size_t start = 0;;) {
+        const std::size_t p = line.find(',', start);
+        const std::string_view field = trim_ascii(line.substr(start, p == line.npos ? line.npos : p - start));
+        if (std::any_of(field.begin(), field.end(), ascii_space)) return false;
+        if (p == std::string_view::npos) return true;
+        start = p + 1;
+    }
+}
+
+// The data lines (neither empty nor "#") from the start of `text` up to its
+// next section line, and whether every one of them is a comma row. The walk
+// stops at the first line that is not, so rows separated by blanks cost one
+// line.
+struct CommaRows {
+    std::size_t lines = 0;
+    bool all = true;
+};
+CommaRows comma_rows(std::string_view text) {
+    CommaRows out;
+    V2Lines lines(text);
+    std::string_view raw;
+    while (lines.next(raw)) {
+        const std::string_view l = trim_ascii(raw);
+        if (l.empty() || l.front() == '#') continue;
+        if (l.front() == '~') break;
+        ++out.lines;
+        if (!comma_row(l)) {
+            out.all = false;
+            break;
+        }
+    }
+    return out;
+}
+
 void put_utf8(std::string& out, char32_t cp) { utf8::append(out, cp); }
 
 std::string utf16_to_utf8(std::string_view b, bool big_endian) {
@@ -668,6 +709,9 @@ struct V2Settings {
     double null_value = kDefaultNull;
     LasDelimiter delim = LasDelimiter::Whitespace;
     bool wrapped = false;
+    /// No DLM line, and the rows read as comma-separated values (see
+    /// `comma_rows`): they are read as with DLM COMMA.
+    bool commas_found = false;
     std::size_t curves = 0;
     std::size_t index = 0;
 };
@@ -746,6 +790,7 @@ public:
 
     std::size_t lines() const { return lines_; }
     std::size_t pending() const { return pos_; }
+    const V2Settings& settings() const { return s_; }
     std::vector<std::vector<double>>& columns() { return cols_; }
 
 private:
@@ -811,6 +856,24 @@ Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path&
         return s;
     };
 
+    // Without a DLM line, rows written as comma-separated values (common in
+    // survey exports) are read as with DLM COMMA. Only when every data row
+    // is a comma row: each is then one token or holds a token with a comma,
+    // which the reading by blanks could not give a value, so no file whose
+    // rows read by blanks changes. A decimal comma among blank-separated
+    // values keeps the reading by blanks.
+    auto find_commas = [&](V2Settings& s, std::span<const std::string_view> spans) {
+        if (dlm || s.wrapped) return;
+        CommaRows rows;
+        for (auto span : spans) {
+            const CommaRows r = comma_rows(span);
+            rows.lines += r.lines;
+            rows.all = rows.all && r.all;
+            if (!rows.all) break;
+        }
+        s.commas_found = rows.lines > 0 && rows.all;
+        if (s.commas_found) s.delim = LasDelimiter::Comma;
+    };
     // Data lines are parsed as they come, with the header values read so far
     // (in a LAS file every header section precedes ~A). Header lines met
     // after a data section make the data be parsed again at the end.
@@ -841,12 +904,16 @@ Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path&
                 if (!data && !stale) {
                     auto s = settings();
                     if (s) {
+                        const std::string_view rest = txt.substr(lines.position());
+                        find_commas(*s, std::span(&rest, 1));
                         std::size_t rows = s->wrapped ? 0 : count_data_lines(txt.substr(lines.position()));
                         table = {rows, s->curves};
                         data.emplace(*s, rows);
                     } else {
                         stale = true;  // decided, with its message, at the end
                     }
+                } else if (data && data->settings().commas_found) {
+                    stale = true;  // the separator is decided over every data section
                 }
             }
             continue;
@@ -881,6 +948,7 @@ Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path&
 
     VZ_ASSIGN_OR_RETURN(V2Settings final_settings, settings());
     if (!data || stale) {
+        find_commas(final_settings, data_spans);
         std::size_t rows = 0;
         if (!final_settings.wrapped)
             for (auto span : data_spans) rows += count_data_lines(span);

@@ -463,6 +463,87 @@ TEST(LasRead, V2DataTokens) {
     }
 }
 
+// The columns of a read file, depth first, with NaN written as -1e300 so that
+// they compare with ==.
+std::vector<std::vector<double>> columns(const LasData& data) {
+    std::vector<std::vector<double>> out{data.depth};
+    for (const auto& c : data.curves) out.push_back(c.values);
+    for (auto& col : out)
+        for (double& v : col)
+            if (std::isnan(v)) v = -1e300;
+    return out;
+}
+
+// A LAS 2.0 file without a DLM line whose rows are comma-separated values
+// reads as the same file with DLM COMMA: header sections after the data and
+// several data sections included.
+TEST(LasRead, V2CommaRowsWithoutDlm) {
+    struct Case {
+        const char* name;
+        std::string rows;  // after "~A"
+    };
+    const Case cases[] = {
+        {"plain", "1000.5,10,-999.25\n1001,11,21\n"},
+        {"blanks around commas", "1000.5, 10 ,\t20\n 1001 ,11,  21 \n"},
+        {"empty, missing and extra fields", "1000.5,,20\n1001,11\n1002,12,22,99\n1003,,\n"},
+        {"unreadable fields", "1000.5,ERR,20\n1001,\"x\",21\n"},
+        {"comments and blank lines", "# rows\n1000.5,10,20\n\n#\n1001,11,21\n"},
+        {"header after the data", "1000.5,10,20\n~W\n NULL. 20\n"},
+        {"two data sections", "1000.5,10,20\n~A\n1001,11,21\n"},
+    };
+    const std::string head = "~V\n VERS. 2.0\n WRAP. NO\n";
+    const std::string rest = "~W\n NULL. -999.25\n~C\nDEPT.M\nA.U\nB.U\n~A\n";
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        auto plain = las::read_file(dir.write("a.las", head + rest + c.rows));
+        auto comma = las::read_file(dir.write("b.las", head + " DLM. COMMA\n" + rest + c.rows));
+        ASSERT_TRUE(plain && comma) << c.name;
+        EXPECT_EQ(columns(*plain), columns(*comma)) << c.name;
+    }
+    ScratchDir dir;
+    auto r = las::read_file(dir.write("a.las", head + rest + cases[0].rows));
+    ASSERT_TRUE(r) << r.error().display();
+    EXPECT_EQ(columns(*r), (std::vector<std::vector<double>>{{1000.5, 1001}, {10, 11}, {-1e300, 21}}));
+}
+
+// Rows that are not all comma-separated values keep the reading by blanks:
+// a decimal comma among blank-separated values, a row without a comma, or a
+// DLM line that says otherwise.
+TEST(LasRead, V2CommasAmongBlanksStayAsRead) {
+    const double N = -1e300;
+    struct Case {
+        const char* name;
+        std::string dlm;
+        std::string rows;
+        std::vector<std::vector<double>> cols;
+    };
+    const Case cases[] = {
+        {"a decimal comma in one value", "", "1669.875 123.45 123,420\n1670 1 2\n",
+         {{1669.875, 1670}, {123.45, 1}, {N, 2}}},
+        {"decimal commas everywhere", "", "1670,5 12,5 3\n1671,5 13,5 4\n", {{N, N}, {N, N}, {3, 4}}},
+        {"one row without commas", "", "1000.5,10,20\n1001 11 21\n", {{N, 1001}, {N, 11}, {N, 21}}},
+        {"DLM SPACE", " DLM. SPACE\n", "1000.5,10,20\n", {{N}, {N}, {N}}},
+        {"wrapped", " WRAP. YES\n", "1000.5\n10,20 30\n", {{1000.5}, {N}, {30}}},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        auto r = las::read_file(dir.write(
+            "a.las", "~V\n VERS. 2.0\n" + c.dlm + "~W\n NULL. -999.25\n~C\nDEPT.M\nA.U\nB.U\n~A\n" + c.rows));
+        ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+        EXPECT_EQ(columns(*r), c.cols) << c.name;
+    }
+
+    // The real file with one decimal comma: only that value is unreadable.
+    VZ_SHARED_OR_SKIP(path, "las/lasio_comma_decimal_mark.las");
+    auto real = las::read_file(path);
+    ASSERT_TRUE(real) << real.error().display();
+    ASSERT_EQ(real->curves.size(), 7u);
+    EXPECT_EQ(columns(*real)[0], (std::vector<double>{1670, 1669.875, 1669.75}));
+    EXPECT_EQ(real->curves[3].mnemonic, "SFLU");
+    EXPECT_EQ(columns(*real)[4], (std::vector<double>{123.45, N, 123.45}));
+    EXPECT_EQ(columns(*real)[7], (std::vector<double>{105.6, 105.6, 105.6}));
+}
+
 // Header sections after the data section: the data are read with the final
 // curve list and NULL value.
 TEST(LasRead, V2HeaderAfterData) {

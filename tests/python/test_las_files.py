@@ -100,3 +100,24 @@ def test_v3_real_files_with_one_group(name, mnemonics, first_md, rows):
     assert bore.mnemonics() == mnemonics
     md = bore.log(mnemonics[-1]).md()
     assert (md[0], len(md)) == (first_md, rows)
+
+
+# ---- LAS 2.0: rows separated by commas without a DLM line --------------------
+
+COMMA_ROWS = "1000.5,45.2,-999.25\n1001.0, 48.9 , 0.21\n1001.5,,0.19\n"
+
+
+@pytest.mark.parametrize("dlm", ["", " DLM. COMMA : d\n"], ids=["no DLM", "DLM COMMA"])
+def test_comma_rows_read_as_comma_separated(tmp_path, dlm):
+    curves = "DEPT.M : depth\nGR.API : gamma\nPHIE.V/V : porosity\n"
+    bore = load(write(tmp_path / "W.las", las2(curves, COMMA_ROWS, version_lines=dlm)))
+    assert bore.log("GR").md() == [1000.5, 1001.0, 1001.5]
+    assert values(bore, "GR") == [45.2, 48.9, None]
+    assert values(bore, "PHIE") == [None, 0.21, 0.19]
+
+
+def test_a_decimal_comma_among_blanks_stays_one_unreadable_value():
+    bore = load(shared("las/lasio_comma_decimal_mark.las"))
+    assert bore.log("SFLU").md() == [1670.0, 1669.875, 1669.75]
+    assert values(bore, "SFLU") == [123.45, None, 123.45]
+    assert values(bore, "SFLA") == [123.45, 123.45, 123.45]
