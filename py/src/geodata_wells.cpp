@@ -10,6 +10,13 @@
 // reads the same project fails instead of seeing a half-made change; a
 // warning turned into an error ends the call before anything changes.
 //
+// What a load has to tell about its files (a LAS file of a directory that
+// was skipped, a directory holding nothing of the well, a tops file without
+// picks) comes back from the core as texts and is issued as UserWarnings
+// after the load, once the project is free again, so a warnings hook may
+// look at it. The load stands by then: a filter that turns such a warning
+// into an error makes the call raise, with the well or the tops stored.
+//
 // None of these methods releases the interpreter lock.
 
 #include "geodata_wells.hpp"
@@ -62,6 +69,7 @@ PyResult<Ref> load_well(PyObject* self, const Args& a) {
     const std::array<double, 2> xy = head ? head->v : std::array<double, 2>{0.0, 0.0};
     const double datum = kb.value_or(0.0);
     const fs::path path(*files);
+    std::vector<std::string> notes;
     {
         VZ_ASSIGN_OR_RETURN(auto geo, project_exclusive(self));
         vz::GeoData& project = geo->project;
@@ -69,7 +77,7 @@ PyResult<Ref> load_well(PyObject* self, const Args& a) {
         if (aliases) {
             VZ_TRY(warn_deprecated(kAliasesDeprecated));
             project.set_curve_aliases(std::move(aliases));
-            loaded = project.load_well(id, xy, datum, path);
+            loaded = project.load_well(id, xy, datum, path, &notes);
         } else if (ingest) {
             if (ingest->unit && *ingest->unit != project.unit)
                 return raise(PyErr::value_error(
@@ -77,23 +85,30 @@ PyResult<Ref> load_well(PyObject* self, const Args& a) {
                                 length_unit_symbol(*ingest->unit), length_unit_symbol(project.unit), id)));
             std::optional<vz::AliasMap> map;
             if (!ingest->aliases.empty()) map = std::move(ingest->aliases);
-            loaded = project.load_well_with_aliases(id, xy, datum, path, std::move(map));
+            loaded = project.load_well_with_aliases(id, xy, datum, path, std::move(map), &notes);
         } else {
-            loaded = project.load_well(id, xy, datum, path);
+            loaded = project.load_well(id, xy, datum, path, &notes);
         }
         VZ_TRY(from_core(std::move(loaded)));
     }
+    for (const auto& note : notes) VZ_TRY(warn_user(note));
     return new_well(std::move(id), Ref::borrow(self));
 }
 
 PyResult<std::uint64_t> load_well_tops(PyObject* self, const Args& a) {
-    VZ_ASSIGN_OR_RETURN(auto geo, project_exclusive(self));
-    VZ_ASSIGN_OR_RETURN(std::string path, a.get<std::string>("path"));
-    VZ_ASSIGN_OR_RETURN(auto ingest, a.opt<IngestSpec>("ingest"));
-    // The spec's hints join the project for good: they are kept (and saved)
-    // even when the load below fails.
-    if (ingest) geo->project.extend_strat_hints(ingest->strat_hints);
-    return from_core(geo->project.load_well_tops(fs::path(path)));
+    std::vector<std::string> notes;
+    std::uint64_t count = 0;
+    {
+        VZ_ASSIGN_OR_RETURN(auto geo, project_exclusive(self));
+        VZ_ASSIGN_OR_RETURN(std::string path, a.get<std::string>("path"));
+        VZ_ASSIGN_OR_RETURN(auto ingest, a.opt<IngestSpec>("ingest"));
+        // The spec's hints join the project for good: they are kept (and
+        // saved) even when the load below fails.
+        if (ingest) geo->project.extend_strat_hints(ingest->strat_hints);
+        VZ_ASSIGN_OR_RETURN(count, from_core(geo->project.load_well_tops(fs::path(path), &notes)));
+    }
+    for (const auto& note : notes) VZ_TRY(warn_user(note));
+    return count;
 }
 
 PyResult<void> strat_hint(PyObject* self, const Args& a) {

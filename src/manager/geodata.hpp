@@ -340,24 +340,33 @@ struct GeoData {
     /// Loads one well directory (walked recursively, sorted by path) or one
     /// file into a `Well` under `id` (see manager/loaders.hpp for the rules).
     /// A new identifier is appended; an identifier already stored keeps its
-    /// well and that well is returned. Errors: a path that does not exist
-    /// (`Io`), listing and detection `Io`, tops CSV, wellpath and
-    /// trajectory-builder errors; nothing is stored on failure. LAS and CRS
-    /// side files that fail are skipped silently.
+    /// well and that well is returned. The repeats of a mnemonic within one
+    /// LAS file are numbered ("RES", "RES:2", ...) after alias resolution.
+    /// Errors: a path that does not exist (`Io`), listing and detection `Io`,
+    /// tops CSV, wellpath and trajectory-builder errors; a single file that
+    /// cannot be read (its error, kind kept, naming the file) or gives no
+    /// log, survey or top (`Format` when it is no well file at all, else
+    /// `Parse`); nothing is stored on failure. In a directory, LAS files that
+    /// fail are skipped and CRS side files that fail are passed over. On
+    /// success `warnings`, when given, receives one text per skipped LAS
+    /// file (naming it and the reason) and one for a directory holding no
+    /// LAS, survey or tops CSV file of the well.
     Result<const Well*> load_well(std::string_view id, std::array<double, 2> head, double kb,
-                                  const std::filesystem::path& path);
+                                  const std::filesystem::path& path, std::vector<std::string>* warnings = nullptr);
     /// `load_well` with `aliases` in force instead of the sticky alias map;
     /// the sticky map is put back afterwards, whatever the result.
     Result<const Well*> load_well_with_aliases(std::string_view id, std::array<double, 2> head, double kb,
-                                               const std::filesystem::path& path,
-                                               std::optional<AliasMap> aliases);
+                                               const std::filesystem::path& path, std::optional<AliasMap> aliases,
+                                               std::vector<std::string>* warnings = nullptr);
     /// Reads a Petrel well-tops file, derives the stratigraphic column from
     /// its Horizon picks and the project's hints, routes each pick to the
     /// stored well it names (tops from Horizon rows, contacts from Other
     /// rows), gives every well and the project the column, and returns the
     /// number of tops assigned. Reader and hint-resolution errors leave the
-    /// project unchanged.
-    Result<std::uint64_t> load_well_tops(const std::filesystem::path& path);
+    /// project unchanged. On success `warnings`, when given, receives a text
+    /// naming the file when it holds no Horizon or Other pick.
+    Result<std::uint64_t> load_well_tops(const std::filesystem::path& path,
+                                         std::vector<std::string>* warnings = nullptr);
     /// A regular surface (CPS-3 or IRAP classic grid) under `name`.
     Result<const Surface*> load_surface(std::string_view name, const std::filesystem::path& path);
     /// A structured mesh surface (EarthVision grid) under `name`.

@@ -271,18 +271,44 @@ std::optional<std::size_t> pick_well(std::span<const std::string> well_ids, std:
 
 // ---- well loading --------------------------------------------------------------
 
+namespace {
+
+/// True for the files a well load reads: surveys, LAS logs and tops CSV
+/// files (a CRS side file only labels what these give).
+bool feeds_a_well(const fs::path& path, FormatKind kind) {
+    return kind == FormatKind::WellPath || kind == FormatKind::Las ||
+           (kind == FormatKind::CsvPoints && loaders::lowercase_extension(path) == "csv");
+}
+
+/// `error` with the file it came from named in its text, unless the text
+/// already quotes it; the kind stays.
+Error naming_file(Error error, const fs::path& path) {
+    const std::string shown = text::display_path(path);
+    if (error.kind() == ErrorKind::Tools || error.message().find("'" + shown + "'") != std::string::npos)
+        return error;
+    return Error(error.kind(), fmt::format("load_well: '{}': {}", shown, error.message()));
+}
+
+}  // namespace
+
 Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2> head, double kb,
-                                       const fs::path& path) try {
+                                       const fs::path& path, std::vector<std::string>* warnings) try {
     const AliasMap* aliases = curve_aliases ? &*curve_aliases : nullptr;
+    // What the caller is told about a load that succeeds: LAS files of a
+    // directory skipped, a directory with nothing of the well.
+    std::vector<std::string> notes;
 
     std::vector<fs::path> files;
     std::error_code ec;
     const fs::file_status st = fs::status(path, ec);
-    if (fs::is_directory(st)) {
+    const bool directory = fs::is_directory(st);
+    if (directory) {
         VZ_ASSIGN_OR_RETURN(files, loaders::walk_files(path));
-    } else if (fs::is_regular_file(st)) {
+    } else if (fs::exists(st)) {
+        // One file, which must give the well something; a pipe or a device
+        // is refused by the detection's read.
         files.push_back(path);
-    } else if (!fs::exists(st)) {
+    } else {
         // A path that names nothing is an error, not a well without files:
         // such a well would keep the identifier, and loaders never replace.
         return fail(Error::io_errno(ec ? ec.value() : ENOENT));
@@ -297,6 +323,11 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
         std::erase_if(classified, [&](const auto& f) {
             return f.second != FormatKind::CrsMetaXml && !loaders::file_matches_well(f.first, key);
         });
+
+    if (directory && std::none_of(classified.begin(), classified.end(),
+                                  [](const auto& f) { return feeds_a_well(f.first, f.second); }))
+        notes.push_back(fmt::format("load_well: '{}' holds no LAS, .wellpath or tops CSV file of well '{}'",
+                                    text::display_path(path), id));
 
     std::vector<fs::path> surveys;
     std::vector<fs::path> las_files;
@@ -314,21 +345,34 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
     std::optional<std::string> crs_label;
     for (const auto& [p, kind] : classified) {
         if (kind != FormatKind::CrsMetaXml) continue;
-        if (auto label = crsmeta::read_crs_label(p)) {
+        auto label = crsmeta::read_crs_label(p);
+        if (label) {
             crs_label = std::move(*label);
             break;
         }
+        // A CRS file given alone labels nothing, and a well of nothing but a
+        // label is no well.
+        if (!directory) return fail(naming_file(std::move(label.error()), p));
     }
 
     Well well = Well::make(std::string(id), head[0], head[1], kb, std::move(crs_label));
 
     // One file's logs as the well stores them: mnemonics resolved, then
     // repeats within the file numbered so that each stays reachable by name.
-    auto file_logs = [&](const fs::path& las_path) -> Result<std::vector<Log>> {
-        VZ_ASSIGN_OR_RETURN(std::vector<Log> logs, loaders::read_las_logs(las_path));
+    // In a directory a LAS file that cannot be read is skipped and the
+    // caller told so; a LAS file given alone fails the load.
+    auto file_logs = [&](const fs::path& las_path) -> Result<std::optional<std::vector<Log>>> {
+        auto read = loaders::read_las_logs(las_path);
+        if (!read) {
+            if (!directory) return fail(naming_file(std::move(read.error()), las_path));
+            notes.push_back(
+                fmt::format("load_well: skipped '{}': {}", text::display_path(las_path), read.error().display()));
+            return std::optional<std::vector<Log>>();
+        }
+        std::vector<Log> logs = std::move(*read);
         for (auto& log : logs) log = mnemonics::resolve(std::move(log), aliases);
         loaders::number_repeated_mnemonics(logs);
-        return logs;
+        return std::optional<std::vector<Log>>(std::move(logs));
     };
 
     if (!surveys.empty()) {
@@ -351,14 +395,14 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
         }
         for (const auto& las_path : las_files) {
             Sidetrack& bore = well.sidetrack_entry(loaders::bore_for_file(las_path, labels));
-            auto logs = file_logs(las_path);
+            VZ_ASSIGN_OR_RETURN(auto logs, file_logs(las_path));
             if (!logs) continue;  // an unreadable log file contributes nothing
             for (auto& log : *logs) bore.push_log(std::move(log));
         }
     } else {
         std::vector<Log> logs;
         for (const auto& las_path : las_files) {
-            auto read = file_logs(las_path);
+            VZ_ASSIGN_OR_RETURN(auto read, file_logs(las_path));
             if (!read) continue;
             for (auto& log : *read) logs.push_back(std::move(log));
         }
@@ -372,6 +416,23 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
 
     if (!tops.empty()) well.sidetrack_entry("").add_tops(std::move(tops));
 
+    if (!directory) {
+        // One file that gives no log, survey or top would store an empty
+        // well under the identifier as if the load had worked.
+        const bool empty = std::all_of(well.bores.begin(), well.bores.end(), [](const auto& b) {
+            return b.second.logs.empty() && b.second.trajectories.empty() && b.second.tops.empty();
+        });
+        if (empty) {
+            const FormatKind kind = classified.empty() ? FormatKind(FormatKind::Unknown) : classified.front().second;
+            if (!feeds_a_well(path, kind) && kind != FormatKind::CrsMetaXml)
+                return fail(Error::format(fmt::format("load_well: '{}' is {}, not a LAS, .wellpath or tops CSV file",
+                                                      text::display_path(path), kind)));
+            return fail(Error::parse(
+                fmt::format("load_well: '{}' yields no logs, survey or tops", text::display_path(path))));
+        }
+    }
+
+    if (warnings) warnings->insert(warnings->end(), notes.begin(), notes.end());
     auto it = wells.find(std::string(id));
     if (it != wells.end()) return &it->second;
     auto [stored, inserted] = wells.insert({std::string(id), std::move(well)});
@@ -382,17 +443,23 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
 }
 
 Result<const Well*> GeoData::load_well_with_aliases(std::string_view id, std::array<double, 2> head, double kb,
-                                                    const fs::path& path, std::optional<AliasMap> aliases) {
+                                                    const fs::path& path, std::optional<AliasMap> aliases,
+                                                    std::vector<std::string>* warnings) {
     std::optional<AliasMap> kept = std::exchange(curve_aliases, std::move(aliases));
-    auto result = load_well(id, head, kb, path);
+    auto result = load_well(id, head, kb, path, warnings);
     curve_aliases = std::move(kept);
     return result;
 }
 
 // ---- well tops ---------------------------------------------------------------
 
-Result<std::uint64_t> GeoData::load_well_tops(const fs::path& path) try {
+Result<std::uint64_t> GeoData::load_well_tops(const fs::path& path, std::vector<std::string>* warnings) try {
     VZ_ASSIGN_OR_RETURN(auto rows, petrel_tops::read_file(path));
+    // A file of another kind (a LAS file, a CSV of another layout) reads as
+    // a tops file without picks: say so instead of returning 0 silently.
+    const bool picks = std::any_of(rows.begin(), rows.end(), [](const auto& r) {
+        return iequals_ascii(r.kind, "Horizon") || iequals_ascii(r.kind, "Other");
+    });
 
     // Horizon picks grouped by the row's well text as written.
     OrderedMap<std::string, std::vector<DepthPick>> groups;
@@ -485,6 +552,9 @@ Result<std::uint64_t> GeoData::load_well_tops(const fs::path& path) try {
         c.bore->strat_order.swap(c.column);
     }
     strat_order = std::move(column);
+    if (!picks && warnings)
+        warnings->push_back(
+            fmt::format("load_well_tops: '{}' holds no Horizon or Other picks", text::display_path(path)));
     return count;
 } catch (const std::bad_alloc&) {
     return fail(memory_error(fmt::format("load_well_tops: {}", text::display_path(path))));

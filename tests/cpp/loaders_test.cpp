@@ -570,6 +570,109 @@ TEST(LoadWell, SingleFile) {
     EXPECT_EQ((*loaded)->crs, std::nullopt);
 }
 
+TEST(LoadWell, ASingleFileThatGivesTheWellNothingFailsNamingIt) {
+    // The LAS reader's own texts are its business: they are checked by their
+    // prefix, the loader's own texts whole.
+    struct Case {
+        const char* file;
+        std::string bytes;
+        ErrorKind kind;
+        const char* text;  // "{}" is the file's path
+        bool whole;
+    };
+    const std::string depth_only = "~Version\n VERS. 3.0 : v\n~Curve\nDEPT.M : d\n~A\n1\n2\n";
+    const std::string grid = "-996 2 1 1\n0 1 0 1\n2 0 0 0\n0 0 0 0 0 0 0\n1 2 3 4\n";
+    const Case cases[] = {
+        {"notes.txt", "hello\n", ErrorKind::Format, "load_well: '{}' is Unknown, not a LAS, .wellpath or tops CSV file",
+         true},
+        {"grid.gri", grid, ErrorKind::Format,
+         "load_well: '{}' is IrapClassicGrid, not a LAS, .wellpath or tops CSV file", true},
+        {"empty.las", "", ErrorKind::Parse, "load_well: '{}': LAS: ", false},
+        {"data_only.las", "~A\n1 2\n3 4\n", ErrorKind::Parse, "load_well: '{}': LAS: ", false},
+        {"lidar.las", std::string("LASF\0\1\2\3", 8), ErrorKind::Parse, "load_well: '{}': LAS: ", false},
+        {"depth_only.las", depth_only, ErrorKind::Parse, "load_well: '{}' yields no logs, survey or tops", true},
+        {"tops.csv", "name,md\n", ErrorKind::Parse, "load_well: '{}' yields no logs, survey or tops", true},
+        {"crs.xml", "<crsmeta><label>ED50</label></crsmeta>", ErrorKind::Parse,
+         "load_well: '{}' yields no logs, survey or tops", true},
+        // A reader's text that quotes the file already is kept as it is.
+        {"nolabel.xml", "<crsmeta></crsmeta>", ErrorKind::Parse, "crsmeta '{}': no CRS label found", true},
+    };
+    ScratchDir dir;
+    GeoData project = GeoData::make(LengthUnit::Metres);
+    for (const auto& c : cases) {
+        const fs::path file = dir.write(c.file, c.bytes);
+        std::vector<std::string> warnings;
+        auto r = project.load_well("W", {0, 0}, 0, file, &warnings);
+        ASSERT_FALSE(r) << c.file;
+        EXPECT_EQ(r.error().kind(), c.kind) << c.file << ": " << r.error().display();
+        const std::string text = fmt::format(fmt::runtime(c.text), file.string());
+        if (c.whole)
+            EXPECT_EQ(r.error().message(), text) << c.file;
+        else
+            EXPECT_TRUE(r.error().message().starts_with(text)) << c.file << ": " << r.error().display();
+        EXPECT_TRUE(warnings.empty()) << c.file;
+        EXPECT_TRUE(project.well_names().empty()) << c.file;
+    }
+    // The identifier stayed free for the file that was meant.
+    auto good = project.load_well("W", {0, 0}, 0, dir.write("W.las", las2({"GR"}, {1, 2})));
+    ASSERT_TRUE(good) << good.error().display();
+    EXPECT_EQ(mnemonics_of(*(*good)->bore("")), std::vector<std::string>{"GR"});
+}
+
+TEST(LoadWell, ADirectoryTellsWhatItSkipped) {
+    // One warning per LAS file that cannot be read, in path order, in both
+    // ways logs are placed (with and without a survey); the readable files
+    // load as before.
+    for (const bool survey : {false, true}) {
+        ScratchDir dir;
+        const fs::path root = dir.path("W1");
+        put(root, "W1.las", las2({"GR"}, {1000, 1010}));
+        const fs::path bad = put(root, "W1_bad.las", "this is no log file\n");
+        const fs::path lidar = put(root, "sub/W1_lidar.las", std::string("LASF\0\1", 6));
+        if (survey) put(root, "W1.wellpath", wellpath(0, 0, 0, {{0, 0}, {2000, 2000}}));
+        GeoData project = GeoData::make(LengthUnit::Metres);
+        std::vector<std::string> warnings;
+        auto loaded = project.load_well("W1", {0, 0}, 0, root, &warnings);
+        ASSERT_TRUE(loaded) << loaded.error().display();
+        EXPECT_EQ(mnemonics_of(*(*loaded)->bore("")), std::vector<std::string>{"GR"});
+        ASSERT_EQ(warnings.size(), 2u) << survey;
+        EXPECT_TRUE(warnings[0].starts_with(fmt::format("load_well: skipped '{}': parse error: LAS: ", bad.string())))
+            << warnings[0];
+        EXPECT_TRUE(warnings[1].starts_with(fmt::format("load_well: skipped '{}': parse error: LAS: ", lidar.string())))
+            << warnings[1];
+    }
+
+    // A directory with nothing of the well still gives a well, and says so.
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"empty", {}, true},
+        {"no well files", {{"grid.gri", "-996 2 1 1\n"}, {"crs.xml", "<crsmeta><label>X</label></crsmeta>"}}, true},
+        // W1's own file is notes only, so the other well's log is not used.
+        {"named files of no use", {{"W1_notes.txt", "x\n"}, {"W2.las", las2({"GR"}, {1, 2})}}, true},
+        {"a tops file", {{"W1_tops.csv", "name,md\nA,10\n"}}, false},
+        {"no name matches, a survey is used", {{"dev.wellpath", wellpath(0, 0, 0, {{0, 0}, {10, 10}})}}, false},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const fs::path root = dir.path("d");
+        fs::create_directories(root);
+        for (const auto& [name, body] : c.files) put(root, name, body);
+        GeoData project = GeoData::make(LengthUnit::Metres);
+        std::vector<std::string> warnings;
+        auto loaded = project.load_well("W1", {0, 0}, 0, root, &warnings);
+        ASSERT_TRUE(loaded) << c.name << ": " << loaded.error().display();
+        const std::vector<std::string> expected =
+            c.warned ? std::vector<std::string>{fmt::format(
+                           "load_well: '{}' holds no LAS, .wellpath or tops CSV file of well 'W1'", root.string())}
+                     : std::vector<std::string>{};
+        EXPECT_EQ(warnings, expected) << c.name;
+    }
+}
+
 TEST(LoadWell, RealLasSample) {
     VZ_SHARED_OR_SKIP(path, "las/lasio_2.0_sample.las");
     GeoData project = GeoData::make(LengthUnit::Metres);
@@ -638,6 +741,35 @@ TEST(LoadWellTops, RoutesPicksToWellsAndBores) {
     EXPECT_EQ(project.strat_order, column);
     for (const auto& [id, w] : project.wells)
         for (const auto& [label, bore] : w.bores) EXPECT_EQ(bore.strat_order, column) << id << "/" << label;
+}
+
+TEST(LoadWellTops, AFileWithoutPicksIsToldAbout) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"a LAS file", las2({"GR"}, {1, 2}), true},
+        {"a CSV of another layout", "well,name,md\nW1,A,10\n", true},
+        {"fault picks only", petrel_file(petrel_pick("W1", "F1", "Fault", 10)), true},
+        {"a contact", petrel_file(petrel_pick("W1", "OWC", "Other", 10)), false},
+        {"a horizon of a well not loaded", petrel_file(petrel_pick("Ghost", "A", "Horizon", 10)), false},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const fs::path file = dir.write("t.txt", c.bytes);
+        GeoData project = project_with_wells({{"W1", {}}});
+        std::vector<std::string> warnings;
+        auto n = project.load_well_tops(file, &warnings);
+        ASSERT_TRUE(n) << c.name << ": " << n.error().display();
+        EXPECT_EQ(*n, 0u) << c.name;
+        const std::vector<std::string> expected =
+            c.warned ? std::vector<std::string>{fmt::format("load_well_tops: '{}' holds no Horizon or Other picks",
+                                                            file.string())}
+                     : std::vector<std::string>{};
+        EXPECT_EQ(warnings, expected) << c.name;
+    }
 }
 
 TEST(LoadWellTops, HintsAndColumn) {

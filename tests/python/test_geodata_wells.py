@@ -91,9 +91,10 @@ def test_a_files_path_that_does_not_exist_stores_nothing(tmp_path):
         assert str(info.value) == "I/O error: No such file or directory (os error 2)"
     assert geo.well("W") is None
     assert geo.load_well("W", files=survey).head == (5.0, 6.0)
-    # An empty directory is still a well without files.
+    # An empty directory is still a well without files, and says so.
     (tmp_path / "empty").mkdir()
-    assert geo.load_well("E", files=str(tmp_path / "empty")).bores() == [""]
+    with pytest.warns(UserWarning, match="holds no LAS, .wellpath or tops CSV file of well 'E'"):
+        assert geo.load_well("E", files=str(tmp_path / "empty")).bores() == [""]
 
 
 def test_an_identifier_already_stored_keeps_its_well(tmp_path):
