@@ -41,6 +41,20 @@ def test_every_curve_of_a_file_is_reachable_by_name(tmp_path, ingest, expected):
         assert well.log(name).values() == [10.0 + k, 11.0 + k], name
 
 
+def test_nameless_curves_are_numbered_like_any_repeat(tmp_path):
+    path = write(
+        tmp_path / "W.las",
+        "~Version\n VERS. 2.0 : v\n WRAP. NO : w\n~Well\n NULL. -999.25 : n\n"
+        "~Curve\nDEPT.M : depth\n .OHMM : a\nGR.API : g\n .OHMM : b\n~A\n1 10 20 30\n2 11 21 31\n",
+    )
+    well = GeoData().load_well("W", files=path)
+    assert {m: well.log(m).values() for m in well.sidetrack("").mnemonics()} == {
+        "UNKNOWN": [10.0, 11.0],
+        "GR": [20.0, 21.0],
+        "UNKNOWN:2": [30.0, 31.0],
+    }
+
+
 # ---- a single file that gives the well nothing ----------------------------------
 
 GRID = "-996 2 1 1\n0 1 0 1\n2 0 0 0\n0 0 0 0 0 0 0\n1 2 3 4\n"
