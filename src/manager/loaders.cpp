@@ -293,6 +293,11 @@ Error naming_file(Error error, const fs::path& path) {
 
 Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2> head, double kb,
                                        const fs::path& path, std::vector<std::string>* warnings) try {
+    // The operating system sees a path only up to a NUL: a directory path
+    // with one inside would list the directory before the NUL under names
+    // that still carry the rest, each of which looks like that directory
+    // again, without end.
+    VZ_TRY(text::check_path(path));
     const AliasMap* aliases = curve_aliases ? &*curve_aliases : nullptr;
     // What the caller is told about a load that succeeds: LAS files of a
     // directory skipped, a directory with nothing of the well.

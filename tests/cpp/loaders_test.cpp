@@ -673,6 +673,24 @@ TEST(LoadWell, ADirectoryTellsWhatItSkipped) {
     }
 }
 
+TEST(LoadWell, APathWithANulIsRefusedBeforeAnythingIsRead) {
+    // Without the check an empty directory gave an empty well, and one with
+    // entries was walked without end.
+    ScratchDir dir;
+    fs::create_directories(dir.path("empty"));
+    const fs::path file = dir.write("W.las", las2({"GR"}, {1, 2}));
+    for (const fs::path& base : {dir.path("empty"), file}) {
+        const fs::path bad(base.string() + std::string("\0x", 2));
+        GeoData project = GeoData::make(LengthUnit::Metres);
+        std::vector<std::string> warnings;
+        auto r = project.load_well("W", {0, 0}, 0, bad, &warnings);
+        ASSERT_FALSE(r) << base;
+        EXPECT_EQ(r.error(), Error::io(fmt::format("path contains a NUL character: '{}\\0x'", base.string())));
+        EXPECT_TRUE(warnings.empty());
+        EXPECT_TRUE(project.well_names().empty());
+    }
+}
+
 TEST(LoadWell, RealLasSample) {
     VZ_SHARED_OR_SKIP(path, "las/lasio_2.0_sample.las");
     GeoData project = GeoData::make(LengthUnit::Metres);

@@ -187,3 +187,28 @@ def test_a_tops_file_without_picks_warns(tmp_path, content, warned):
     texts = caught_at_the_calling_line(lambda: counts.append(geo.load_well_tops(path)))
     assert texts == ([f"load_well_tops: '{path}' holds no Horizon or Other picks"] if warned else [])
     assert counts == [0 if warned or content[0][0] == "Other" else 1]
+
+
+# ---- a NUL in the path -----------------------------------------------------------
+
+
+@pytest.mark.parametrize("kind", ["directory", "file"])
+def test_a_nul_in_files_is_refused_like_any_path(tmp_path, kind):
+    # An empty directory keeps the test safe should the check ever go: the
+    # walk of one with entries under such a path never ended.
+    if kind == "directory":
+        base = tmp_path / "empty"
+        base.mkdir()
+    else:
+        base = las(tmp_path / "W.las", ["GR"], [1, 2])
+    geo = GeoData()
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(ValueError) as info:
+            geo.load_well("W", files=f"{base}\0x")
+    assert str(info.value) == f"I/O error: path contains a NUL character: '{base}\\0x'"
+    # The same text as the other path arguments give.
+    with pytest.raises(ValueError) as other:
+        geo.load_surface("S", f"{base}\0x")
+    assert str(other.value) == str(info.value)
+    assert len(geo.wells) == 0
