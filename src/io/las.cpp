@@ -51,6 +51,15 @@ std::optional<LasSection> first_version_section(std::string_view bytes) {
     return current;
 }
 
+/// Refuses a depth column that has rows but no finite value in any of them
+/// (a time index written 00:00:00, a column of nulls): such a file gives no
+/// depths to place its curves at.
+std::optional<Error> depth_failure(const std::vector<double>& depth, std::string_view mnemonic) {
+    if (depth.empty() || std::any_of(depth.begin(), depth.end(), [](double v) { return std::isfinite(v); }))
+        return std::nullopt;
+    return Error::parse(fmt::format("LAS: no md/depth curve: the index curve '{}' holds no number", mnemonic));
+}
+
 /// The fields of a row at every "," or tab (empty fields kept).
 void split_row(std::string_view row, LasDelimiter dlm, std::vector<std::string_view>& out) {
     out.clear();
@@ -319,6 +328,7 @@ Result<LasData> read_v3(const std::vector<SectionText>& sections, const SectionT
         }
     }
     fill_columns(data->body, dlm, null_value, cols);
+    if (auto e = depth_failure(cols[0], latin1(defs[0].mnemonic))) return fail(std::move(*e));
 
     LasData out;
     out.depth = std::move(cols[0]);
@@ -991,6 +1001,7 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
 Result<LasData> v2_to_data(LasV2 v2) {
     if (v2.curves.empty() || !v2.has_data) return fail(Error::parse("LAS: no md/depth curve"));
     LasData out;
+    if (auto e = depth_failure(v2.curves[v2.index].data, v2.curves[v2.index].mnemonic)) return fail(std::move(*e));
     out.depth = std::move(v2.curves[v2.index].data);
     for (std::size_t k = 0; k < v2.curves.size(); ++k) {
         if (k == v2.index) continue;

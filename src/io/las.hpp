@@ -58,6 +58,8 @@ struct LasCurveDef {
 /// Reads a LAS file of any supported version. `Io` when it cannot be read;
 /// 3.0: `Format` for wrapped data or unpaired sections; below 3.0: `Parse`
 /// "LAS: {}" around the LAS 2.0 reader's failure, or "LAS: no md/depth curve".
+/// Either version: `Parse` "LAS: no md/depth curve: the index curve '{}'
+/// holds no number" when the depth column has rows but no finite value.
 Result<LasData> read_file(const std::filesystem::path& path);
 
 /// `read_file`, then `curves_to_logs`.
@@ -99,6 +101,7 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
 /// Depth and curves from the LAS 2.0 reader's result: the index curve's data
 /// is the depth, every other curve (by position, so repeated mnemonics and
 /// an index curve that is not the first lose nothing) follows in file order.
+/// An index curve with rows but no finite value is refused.
 Result<LasData> v2_to_data(LasV2 v2);
 
 /// The kind of a section by its title (ASCII case ignored).

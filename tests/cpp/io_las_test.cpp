@@ -27,13 +27,14 @@ std::string v3_file(const std::string& version_lines, const std::string& rest) {
 
 // Which reader path a file takes shows in its depth column: the 3.0 parser
 // turns a null depth into NaN, the LAS 2.0 reader keeps the index as read.
+// (A second row keeps a finite depth: a column without any is refused.)
 TEST(LasRead, VersionSelectsThePath) {
     struct Case {
         const char* name;
         std::string file;
         bool v3;
     };
-    const std::string body = std::string(kWell) + "~Curve\nDEPT.M : d\nGR.API : g\n~A\n-999.25 1\n";
+    const std::string body = std::string(kWell) + "~Curve\nDEPT.M : d\nGR.API : g\n~A\n-999.25 1\n5 2\n";
     const Case cases[] = {
         {"vers 3.0", "~Version\n VERS. 3.0 : v\n" + body, true},
         {"vers 3", "~Version\n VERS. 3 : v\n" + body, true},
@@ -50,11 +51,11 @@ TEST(LasRead, VersionSelectsThePath) {
         ScratchDir dir;
         auto r = las::read_file(dir.write("a.las", c.file));
         ASSERT_TRUE(r) << c.name << ": " << r.error().display();
-        ASSERT_EQ(r->depth.size(), 1u) << c.name;
+        ASSERT_EQ(r->depth.size(), 2u) << c.name;
         EXPECT_EQ(std::isnan(r->depth[0]), c.v3) << c.name;
         ASSERT_EQ(r->curves.size(), 1u) << c.name;
         EXPECT_EQ(r->curves[0].mnemonic, "GR") << c.name;
-        EXPECT_EQ(r->curves[0].values, std::vector<double>{1.0}) << c.name;
+        EXPECT_EQ(r->curves[0].values, (std::vector<double>{1.0, 2.0})) << c.name;
     }
 }
 
@@ -70,7 +71,7 @@ TEST(LasRead, V3DataRows) {
         {"comma empty middle", " DLM. COMMA", "1,,3\n,,\n 2 , 5 , 6\n", {{1, 2}, {N, 5}, {3, 6}}},
         {"whitespace short row", "", "1 2 3\n4 5\n", {{1, 4}, {2, 5}, {3, N}}},
         {"tab", " DLM. TAB", "1\t\t3\n", {{1}, {N}, {3}}},
-        {"null everywhere", "", "-999.25 -999.25 -999.2500001\n", {{N}, {N}, {-999.2500001}}},
+        {"null everywhere", "", "-999.25 -999.25 -999.2500001\n2 3 4\n", {{N, 2}, {N, 3}, {-999.2500001, 4}}},
         {"unreadable and extra", "", "1 abc 3 4 5\n# 9 9 9\n", {{1}, {N}, {3}}},
     };
     for (const auto& c : cases) {
@@ -347,6 +348,53 @@ TEST(LasRead, NamelessCurvesKeepTheirColumns) {
     }
 }
 
+// A depth column that holds no finite number (a time index written
+// 00:00:00, unreadable tokens, nulls in a 3.0 file) gives no depths: the file
+// is refused with the depth failure, naming the index curve. One finite depth,
+// or no rows at all, still reads.
+TEST(LasRead, DepthColumnWithoutANumberIsRefused) {
+    struct Case {
+        const char* name;
+        std::string file;
+        std::string error;  // empty: reads, with `depth`
+        std::size_t depth = 0;
+    };
+    const std::string v2 = "~V\n VERS. 2.0\n~W\n NULL. -999.25\n";
+    const std::string v3 = "~V\n VERS. 3.0\n DLM. COMMA\n~W\n NULL. -999.25\n";
+    const std::string refused = "LAS: no md/depth curve: the index curve '{}' holds no number";
+    const Case cases[] = {
+        {"2.0 time index", v2 + "~C\nTIME.HHMMSS\nDEPT.M\nGR.API\n~A\n00:00:00 1500.2 126\n00:00:01 1500.3 127\n",
+         "TIME"},
+        {"2.0 unreadable and nan", v2 + "~C\nDEPT.M\nGR.API\n~A\nx 1\nnan 2\n-inf 3\n", "DEPT"},
+        {"2.0 nameless index of text", v2 + "~C\n .S\nGR.API\n~A\n12:00 1\n", "UNKNOWN"},
+        {"3.0 nulls", v3 + "~Log_Definition\nDEPT.M\nGR.API\n~Log_Data\n-999.25,1\n-999.25,2\n", "DEPT"},
+        {"3.0 time index", v3 + "~Log_Definition\nTIME.S\nGR.API\n~Log_Data\n00:00:00,1\n", "TIME"},
+        {"2.0 one finite depth", v2 + "~C\nTIME.S\nGR.API\n~A\n00:00:00 1\n5 2\n", "", 2},
+        {"2.0 null depths stay as read", v2 + "~C\nDEPT.M\nGR.API\n~A\n-999.25 1\n", "", 1},
+        {"2.0 no rows", v2 + "~C\nDEPT.M\nGR.API\n~A\n", "", 0},
+        {"3.0 no rows", v3 + "~Log_Definition\nDEPT.M\nGR.API\n~Log_Data\n", "", 0},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        auto r = las::read_file(dir.write("a.las", c.file));
+        if (c.error.empty()) {
+            ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+            EXPECT_EQ(r->depth.size(), c.depth) << c.name;
+        } else {
+            ASSERT_FALSE(r) << c.name;
+            std::string msg = refused;
+            msg.replace(msg.find("{}"), 2, c.error);
+            EXPECT_EQ(r.error(), Error::parse(msg)) << c.name;
+        }
+    }
+
+    // The real file indexed by a time of day.
+    VZ_SHARED_OR_SKIP(path, "las/lasio_2.0_time_date_columns.las");
+    auto real = las::read_logs(path);
+    ASSERT_FALSE(real);
+    EXPECT_EQ(real.error(), Error::parse("LAS: no md/depth curve: the index curve 'TIME' holds no number"));
+}
+
 TEST(LasRead, V2NullReplacementSkipsTheIndex) {
     ScratchDir dir;
     auto r = las::read_file(dir.write("a.las",
@@ -520,9 +568,9 @@ TEST(LasRead, V2CommasAmongBlanksStayAsRead) {
     const Case cases[] = {
         {"a decimal comma in one value", "", "1669.875 123.45 123,420\n1670 1 2\n",
          {{1669.875, 1670}, {123.45, 1}, {N, 2}}},
-        {"decimal commas everywhere", "", "1670,5 12,5 3\n1671,5 13,5 4\n", {{N, N}, {N, N}, {3, 4}}},
+        {"a decimal comma in every row", "", "1670 12,5 3\n1671 13,5 4\n", {{1670, 1671}, {N, N}, {3, 4}}},
         {"one row without commas", "", "1000.5,10,20\n1001 11 21\n", {{N, 1001}, {N, 11}, {N, 21}}},
-        {"DLM SPACE", " DLM. SPACE\n", "1000.5,10,20\n", {{N}, {N}, {N}}},
+        {"DLM SPACE", " DLM. SPACE\n", "1000.5 ,10 ,20\n", {{1000.5}, {N}, {N}}},
         {"wrapped", " WRAP. YES\n", "1000.5\n10,20 30\n", {{1000.5}, {N}, {30}}},
     };
     for (const auto& c : cases) {

@@ -121,3 +121,20 @@ def test_a_decimal_comma_among_blanks_stays_one_unreadable_value():
     assert bore.log("SFLU").md() == [1670.0, 1669.875, 1669.75]
     assert values(bore, "SFLU") == [123.45, None, 123.45]
     assert values(bore, "SFLA") == [123.45, 123.45, 123.45]
+
+
+# ---- a depth column without a number ------------------------------------------
+
+TIME_INDEXED = las2(
+    "TIME.HHMMSS : time\nDATE.D : date\nDEPT.M : bit depth\nGR.API : gamma\n",
+    "00:00:00 01-Jan-20 1500.2435 126.56\n00:00:01 01-Jan-20 1500.3519 127.01\n",
+)
+
+
+def test_a_file_whose_index_holds_no_number_gives_no_logs(tmp_path):
+    folder = tmp_path / "W"
+    write(folder / "W.las", las2("DEPT.M : depth\nRHOB.G/C3 : density\n", "1500 2.31\n1501 2.35\n"))
+    write(folder / "W_time.las", TIME_INDEXED)
+    bore = load(folder)
+    assert bore.mnemonics() == ["RHOB"]
+    assert bore.log("RHOB").md() == [1500.0, 1501.0]
