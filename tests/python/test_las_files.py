@@ -135,6 +135,13 @@ def test_a_file_whose_index_holds_no_number_gives_no_logs(tmp_path):
     folder = tmp_path / "W"
     write(folder / "W.las", las2("DEPT.M : depth\nRHOB.G/C3 : density\n", "1500 2.31\n1501 2.35\n"))
     write(folder / "W_time.las", TIME_INDEXED)
-    bore = load(folder)
+    with pytest.warns(UserWarning, match=r"W_time\.las.*no md/depth curve: the index curve 'TIME' holds no number"):
+        bore = load(folder)
     assert bore.mnemonics() == ["RHOB"]
     assert bore.log("RHOB").md() == [1500.0, 1501.0]
+
+
+def test_loading_only_a_time_indexed_file_fails():
+    path = shared("las/lasio_2.0_time_date_columns.las")
+    with pytest.raises(ValueError, match="no md/depth curve: the index curve 'TIME' holds no number"):
+        load(path)
