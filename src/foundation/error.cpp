@@ -18,7 +18,7 @@ const char* error_kind_name(ErrorKind kind) {
     return "?";
 }
 
-Error Error::io_errno(int err) { return io(os_error_text(err)); }
+Error Error::io_errno(int err, const std::filesystem::path& path) { return io(os_error_text(err, path)); }
 
 std::string Error::display() const {
     switch (kind_) {

@@ -4,6 +4,7 @@
 /// Every fallible core operation returns `Result<T>`; the display text of an
 /// Error is exactly the message a Python user sees (as a ValueError).
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -37,8 +38,9 @@ public:
 
     /// Operating-system failure; `os_text` is the system's own description.
     static Error io(std::string os_text) { return {ErrorKind::Io, std::move(os_text)}; }
-    /// Operating-system failure from an errno value ("... (os error N)").
-    static Error io_errno(int err);
+    /// Operating-system failure on the file `path` from an errno value:
+    /// "'<path>': <strerror> (os error N)" (see `os_error_text`).
+    static Error io_errno(int err, const std::filesystem::path& path);
     static Error parse(std::string m) { return {ErrorKind::Parse, std::move(m)}; }
     static Error format(std::string m) { return {ErrorKind::Format, std::move(m)}; }
     static Error geometry_mismatch(std::string m) { return {ErrorKind::GeometryMismatch, std::move(m)}; }

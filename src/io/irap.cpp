@@ -262,7 +262,7 @@ Result<void> write_classic(const std::filesystem::path& path, const GridGeometry
     VZ_ASSIGN_OR_RETURN(std::string body, classic_text(geom, values));
     VZ_TRY(text::check_path(path));
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return fail(Error::io_errno(errno));
+    if (fd < 0) return fail(Error::io_errno(errno, path));
     std::size_t done = 0;
     while (done < body.size()) {
         ssize_t n = ::write(fd, body.data() + done, body.size() - done);
@@ -270,11 +270,11 @@ Result<void> write_classic(const std::filesystem::path& path, const GridGeometry
             if (errno == EINTR) continue;
             int err = errno;
             ::close(fd);
-            return fail(Error::io_errno(err));
+            return fail(Error::io_errno(err, path));
         }
         done += static_cast<std::size_t>(n);
     }
-    if (::close(fd) != 0) return fail(Error::io_errno(errno));
+    if (::close(fd) != 0) return fail(Error::io_errno(errno, path));
     return {};
 }
 
@@ -325,7 +325,8 @@ Result<PointColumns> read_points(const std::filesystem::path& path) {
 
 Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
     VZ_ASSIGN_OR_RETURN(std::string bytes, text::read_file(path));
-    if (!text::valid_utf8(bytes)) return fail(Error::io("stream did not contain valid UTF-8"));
+    if (!text::valid_utf8(bytes))
+        return fail(Error::io(fmt::format("'{}': stream did not contain valid UTF-8", text::display_path(path))));
     PolygonRings rings;
     std::vector<std::array<double, 3>> current;
     text::Lines lines(bytes);

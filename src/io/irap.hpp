@@ -67,8 +67,9 @@ Result<void> write_classic(const std::filesystem::path& path, const GridGeometry
 Result<PointColumns> read_points(const std::filesystem::path& path);
 
 /// Reads an IRAP polygon file (UTF-8): rows with x = 999.0 close the ring in
-/// progress (empty rings are not kept). `Io` ("stream did not contain valid
-/// UTF-8" for invalid text); the XYZ line parser's `Parse` errors.
+/// progress (empty rings are not kept). `Io` ("'<path>': stream did not
+/// contain valid UTF-8" for invalid text); the XYZ line parser's `Parse`
+/// errors.
 Result<PolygonRings> read_polygons(const std::filesystem::path& path);
 
 }  // namespace vz::irap

@@ -707,8 +707,8 @@ Result<std::vector<Log>> read_logs(const std::filesystem::path& path) {
 Result<LasV2> read_v2(const std::filesystem::path& path) {
     auto bytes = text::read_file(path);
     if (!bytes)
-        return fail(Error::parse(v2_failure(
-            fmt::format("I/O error: Cannot read file {}: {}", text::display_path(path), bytes.error().message()))));
+        return fail(Error::parse(v2_failure(fmt::format("I/O error: Cannot read file {}: {}", text::display_path(path),
+                                                        text::io_reason(bytes.error(), path)))));
     return parse_v2(*bytes, path);
 }
 

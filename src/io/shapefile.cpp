@@ -116,7 +116,9 @@ Result<std::optional<std::string>> sibling(const std::filesystem::path& shp, con
         std::error_code ec;
         if (!std::filesystem::exists(p, ec)) continue;
         auto bytes = text::read_file(p);
-        if (!bytes) return fail(failure(fmt::format("cannot read '{}': {}", text::display_path(p), bytes.error().message())));
+        if (!bytes)
+            return fail(failure(
+                fmt::format("cannot read '{}': {}", text::display_path(p), text::io_reason(bytes.error(), p))));
         return std::optional<std::string>(std::move(*bytes));
     }
     return std::optional<std::string>();
@@ -133,7 +135,9 @@ struct ObjectDestroyer {
 
 Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
     auto shp = text::read_file(path);
-    if (!shp) return fail(failure(fmt::format("cannot open '{}': {}", text::display_path(path), shp.error().message())));
+    if (!shp)
+        return fail(failure(
+            fmt::format("cannot open '{}': {}", text::display_path(path), text::io_reason(shp.error(), path))));
     VZ_ASSIGN_OR_RETURN(auto shx, sibling(path, ".shx", ".SHX"));
     VZ_ASSIGN_OR_RETURN(auto dbf, sibling(path, ".dbf", ".DBF"));
     (void)dbf;  // the attribute table is not used; it only has to be readable

@@ -32,16 +32,8 @@ std::string decode_latin1(std::string_view bytes) {
 }
 
 Result<void> check_path(const std::filesystem::path& path) {
-    const auto& native = path.native();
-    if (native.find('\0') == std::string::npos) return {};
-    std::string shown;
-    for (char c : native) {
-        if (c == '\0')
-            shown += "\\0";
-        else
-            shown += c;
-    }
-    return fail(Error::io(fmt::format("path contains a NUL character: '{}'", shown)));
+    if (path.native().find('\0') == std::string::npos) return {};
+    return fail(Error::io(fmt::format("path contains a NUL character: '{}'", display_path(path))));
 }
 
 namespace {
@@ -61,9 +53,9 @@ Result<std::string> read_upto(const std::filesystem::path& path, std::size_t lim
     // (it may never end, like /dev/zero). A directory goes on to the read,
     // whose own error names it.
     Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-    if (f.fd < 0) return fail(Error::io_errno(errno));
+    if (f.fd < 0) return fail(Error::io_errno(errno, path));
     struct stat st {};
-    if (::fstat(f.fd, &st) != 0) return fail(Error::io_errno(errno));
+    if (::fstat(f.fd, &st) != 0) return fail(Error::io_errno(errno, path));
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
         return fail(Error::io(fmt::format("'{}' is not a regular file", display_path(path))));
     std::string buf;
@@ -84,13 +76,13 @@ Result<std::string> read_upto(const std::filesystem::path& path, std::size_t lim
                 buf.resize_and_overwrite(want, [](char*, std::size_t n) { return n; });
             } catch (const std::bad_alloc&) {
                 buf = std::string();
-                return fail(Error::io_errno(ENOMEM));
+                return fail(Error::io_errno(ENOMEM, path));
             }
         }
         ssize_t n = ::read(f.fd, buf.data() + used, buf.size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return fail(Error::io_errno(errno));
+            return fail(Error::io_errno(errno, path));
         }
         if (n == 0) break;
         used += static_cast<std::size_t>(n);
@@ -218,6 +210,13 @@ bool icontains(std::string_view hay, std::string_view needle) {
     return false;
 }
 
-std::string display_path(const std::filesystem::path& path) { return path.string(); }
+std::string display_path(const std::filesystem::path& path) { return vz::display_path(path); }
+
+std::string io_reason(const Error& e, const std::filesystem::path& path) {
+    const std::string& m = e.message();
+    const std::string named = "'" + display_path(path) + "': ";
+    if (e.kind() == ErrorKind::Io && m.starts_with(named)) return m.substr(named.size());
+    return m;
+}
 
 }  // namespace vz::text

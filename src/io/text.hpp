@@ -34,8 +34,8 @@ std::string decode_latin1(std::string_view bytes);
 /// as \0).
 Result<void> check_path(const std::filesystem::path& path);
 
-/// Reads the whole file. `Io` with the operating system's error on an open
-/// or read failure; `check_path`'s error for a path holding a NUL.
+/// Reads the whole file. `Io` "'<path>': <the operating system's error>" on
+/// an open or read failure; `check_path`'s error for a path holding a NUL.
 Result<std::string> read_file(const std::filesystem::path& path);
 
 /// Reads at most `limit` bytes from the start of the file (`Io` on failure,
@@ -139,7 +139,12 @@ bool icontains(std::string_view hay, std::string_view needle);
 /// True when `s` starts with `prefix`, ASCII letters compared without case.
 bool istarts_with(std::string_view s, std::string_view prefix);
 
-/// A path in its display form, as given by the caller.
+/// A path in its display form, as given by the caller (a NUL shown as \0).
 std::string display_path(const std::filesystem::path& path);
+
+/// The text of an I/O failure on `path` without the quoted path in front,
+/// for messages that name the file in a wording of their own ("cannot open
+/// '{}': {}"); other texts are returned whole.
+std::string io_reason(const Error& e, const std::filesystem::path& path);
 
 }  // namespace vz::text

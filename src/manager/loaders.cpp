@@ -128,17 +128,17 @@ Result<std::vector<fs::path>> walk_files(const fs::path& dir) {
         pending.pop_back();
         std::error_code ec;
         fs::directory_iterator it(current, ec);
-        if (ec) return fail(Error::io_errno(ec.value()));
+        if (ec) return fail(Error::io_errno(ec.value(), current));
         for (; it != fs::directory_iterator(); it.increment(ec)) {
-            if (ec) return fail(Error::io_errno(ec.value()));
+            if (ec) return fail(Error::io_errno(ec.value(), current));
             const fs::file_status st = it->symlink_status(ec);
-            if (ec) return fail(Error::io_errno(ec.value()));
+            if (ec) return fail(Error::io_errno(ec.value(), it->path()));
             if (fs::is_directory(st))
                 pending.push_back(it->path());
             else if (fs::is_regular_file(st))
                 files.push_back(it->path());
         }
-        if (ec) return fail(Error::io_errno(ec.value()));
+        if (ec) return fail(Error::io_errno(ec.value(), current));
     }
     // path's ordering compares element by element, each element by its bytes.
     std::sort(files.begin(), files.end());
@@ -316,7 +316,7 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
     } else {
         // A path that names nothing is an error, not a well without files:
         // such a well would keep the identifier, and loaders never replace.
-        return fail(Error::io_errno(ec ? ec.value() : ENOENT));
+        return fail(Error::io_errno(ec ? ec.value() : ENOENT, path));
     }
 
     VZ_ASSIGN_OR_RETURN(auto classified, loaders::classify_files(files));

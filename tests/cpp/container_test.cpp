@@ -484,8 +484,9 @@ TEST(ContainerFile, OpenErrorsInOrder) {
          "not a .zedod file (bad magic)"},
         {"newer format", {'K', 'I', 'O', 2}, ToolsErrorKind::Parse,
          "unsupported .zedod format version 2 (this build reads ≤ 1) — re-save with a newer writer"},
-        {"prefix only", {'K', 'I', 'O', 1}, ToolsErrorKind::Io, "failed to fill whole buffer"},
-        {"half the lengths", {'K', 'I', 'O', 1, 2, 0, 0, 0, 5}, ToolsErrorKind::Io, "failed to fill whole buffer"},
+        {"prefix only", {'K', 'I', 'O', 1}, ToolsErrorKind::Io, "'{path}': failed to fill whole buffer"},
+        {"half the lengths", {'K', 'I', 'O', 1, 2, 0, 0, 0, 5}, ToolsErrorKind::Io,
+         "'{path}': failed to fill whole buffer"},
         {"empty manifest", raw_container(""), ToolsErrorKind::Parse, "EOF while parsing a value at line 1 column 0"},
         {"manifest trailing text", raw_container(R"({"format_version":1,"sections":[]}!)"), ToolsErrorKind::Parse,
          "trailing characters at line 1 column 35"},
@@ -496,7 +497,10 @@ TEST(ContainerFile, OpenErrorsInOrder) {
         auto r = open(p);
         ASSERT_FALSE(r) << c.name;
         EXPECT_EQ(r.error().kind(), c.kind) << c.name;
-        EXPECT_EQ(r.error().message(), c.message) << c.name;
+        std::string want = c.message;
+        // "{path}" stands for the file opened.
+        if (const auto at = want.find("{path}"); at != std::string::npos) want.replace(at, 6, p.string());
+        EXPECT_EQ(r.error().message(), want) << c.name;
     }
     // A manifest length of 1000 in a file of 200 bytes (and the largest
     // length the field can hold) is refused without reading or reserving it.
@@ -511,7 +515,8 @@ TEST(ContainerFile, OpenErrorsInOrder) {
     }
     auto missing = open(dir / "absent.zedod");
     ASSERT_FALSE(missing);
-    EXPECT_EQ(missing.error().display(), "I/O error: No such file or directory (os error 2)");
+    EXPECT_EQ(missing.error().display(),
+              "I/O error: '" + (dir / "absent.zedod").string() + "': No such file or directory (os error 2)");
     // Format version 0 reads like 1, and the manifest line feed is accepted.
     write_file(dir / "v0.zedod", raw_container("{\"format_version\":1,\"sections\":[]}\n", {}, 5, 0));
     auto v0 = open(dir / "v0.zedod");
@@ -541,7 +546,7 @@ TEST(ContainerFile, EveryTruncationFailsAtItsStage) {
             EXPECT_EQ(c.error().message(), "not a .zedod file (truncated header)") << len;
         } else if (len < 12) {
             ASSERT_FALSE(c);
-            EXPECT_EQ(c.error().display(), "I/O error: failed to fill whole buffer") << len;
+            EXPECT_EQ(c.error().display(), "I/O error: '" + p.string() + "': failed to fill whole buffer") << len;
         } else if (len < data_start) {
             ASSERT_FALSE(c);
             EXPECT_EQ(c.error().message(), ".zedod header truncated") << len;
@@ -874,7 +879,9 @@ TEST(ContainerFile, FailedWritesLeaveTheDestinationUntouched) {
     // A destination in a missing directory: Io at creation, nothing made.
     auto nodir = save(dir / "missing" / "x.zedod", Json(), 2, first);
     ASSERT_FALSE(nodir);
-    EXPECT_EQ(nodir.error().display(), "I/O error: No such file or directory (os error 2)");
+    // The error names the destination the caller gave, not the temporary file.
+    EXPECT_EQ(nodir.error().display(),
+              "I/O error: '" + (dir / "missing" / "x.zedod").string() + "': No such file or directory (os error 2)");
     EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
@@ -904,7 +911,8 @@ TEST(ContainerFile, FailedWriteKeepsDestination) {
         [&]() -> std::string {
             auto r = save(dest, Json(), 2, std::vector<Section>{Section{"well", "W", {}, big, 2}});
             if (r) return "the save succeeded";
-            if (r.error().display() != "I/O error: File too large (os error 27)") return r.error().display();
+            if (r.error().display() != "I/O error: '" + dest.string() + "': File too large (os error 27)")
+                return r.error().display();
             return "";
         });
     EXPECT_EQ(report, "");

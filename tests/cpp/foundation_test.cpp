@@ -67,7 +67,13 @@ TEST(Error, ToolsDisplaysWithoutSecondPrefix) {
         EXPECT_EQ(Error(c.t).kind(), ErrorKind::Tools);
     }
     EXPECT_EQ(Error::parse("x").debug(), "Parse(x)");
-    EXPECT_EQ(Error::io_errno(2).display(), "I/O error: No such file or directory (os error 2)");
+    // Failures of file operations name the file, as given (a NUL shown as \0).
+    using namespace std::string_literals;
+    EXPECT_EQ(Error::io_errno(2, "/data/w1.las").display(),
+              "I/O error: '/data/w1.las': No such file or directory (os error 2)");
+    EXPECT_EQ(ToolsError::io_errno(13, "rel/p q.zedod").display(),
+              "I/O error: 'rel/p q.zedod': Permission denied (os error 13)");
+    EXPECT_EQ(display_path(std::filesystem::path("a\0b"s)), "a\\0b");
 }
 
 Result<int> half(int x) {

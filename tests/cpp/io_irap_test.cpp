@@ -349,7 +349,7 @@ TEST(IrapPolygons, Read) {
     auto latin1 = dir.write("l.pol", "# caf\xE9\n1 2 3\n");
     auto bad = irap::read_polygons(latin1);
     ASSERT_FALSE(bad);
-    EXPECT_EQ(bad.error(), Error::io("stream did not contain valid UTF-8"));
+    EXPECT_EQ(bad.error(), Error::io("'" + latin1.string() + "': stream did not contain valid UTF-8"));
     EXPECT_TRUE(irap::read_points(latin1));
 
     auto truncated = irap::read_polygons(dir.write("t.pol", "1 2 3\n4 5 6\n7 8"));

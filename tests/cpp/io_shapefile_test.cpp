@@ -118,7 +118,8 @@ TEST(Shapefile, Failures) {
     auto missing = shapefile::read_polygons(dir.path("absent.shp"));
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().kind(), ErrorKind::Parse);
-    EXPECT_EQ(missing.error().message().rfind("shapefile: cannot open '" + dir.path("absent.shp").string() + "': ", 0), 0u);
+    EXPECT_EQ(missing.error().message(), "shapefile: cannot open '" + dir.path("absent.shp").string() +
+                                             "': No such file or directory (os error 2)");
 
     std::filesystem::create_directory(dir.path("poly.dbf"));  // a sibling that cannot be read
     auto unreadable = shapefile::read_polygons(shp);

@@ -112,10 +112,14 @@ TEST(Text, ReadFile) {
     auto missing = text::read_file(dir.path("nope"));
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().kind(), ErrorKind::Io);
-    EXPECT_EQ(missing.error().display().rfind("I/O error: ", 0), 0u);
+    // A failure names the file, so that a user can tell which one it was.
+    EXPECT_EQ(missing.error().display(), "I/O error: '" + dir.path("nope").string() +
+                                             "': No such file or directory (os error 2)");
+    EXPECT_EQ(text::read_head(dir.path("nope"), 8).error(), missing.error());
     auto folder = text::read_file(dir.path(""));
     ASSERT_FALSE(folder);
     EXPECT_EQ(folder.error().kind(), ErrorKind::Io);
+    EXPECT_EQ(folder.error().message(), "'" + dir.path("").string() + "': Is a directory (os error 21)");
 }
 
 // Named pipes and devices are refused at once instead of blocking on a pipe

@@ -547,6 +547,7 @@ TEST(LoadWell, StoreIfNewAndFailuresLeaveTheProject) {
         auto missing = project.load_well("W4", {7, 8}, 9, absent);
         ASSERT_FALSE(missing) << absent;
         EXPECT_EQ(missing.error().kind(), ErrorKind::Io) << absent;
+        EXPECT_EQ(missing.error().message().rfind("'" + absent.string() + "': ", 0), 0u) << missing.error().message();
     }
     EXPECT_EQ(project.well_names(), std::vector<std::string>{"W1"});
     // An empty directory is a well without files: an empty main bore.

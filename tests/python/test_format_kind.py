@@ -252,22 +252,22 @@ def test_detect_file_name_that_is_not_utf8(tmp_path):
     assert detect(name) is FormatKind.Las
 
 
-def os_error_text(code):
-    return f"I/O error: {os.strerror(code)} (os error {code})"
+def os_error_text(path, code):
+    return f"I/O error: '{path}': {os.strerror(code)} (os error {code})"
 
 
 def test_detect_missing_file(tmp_path):
     for path in [tmp_path / "absent.las", tmp_path / "no_dir" / "absent.txt"]:
         with pytest.raises(ValueError) as info:
             detect(str(path))
-        assert str(info.value) == os_error_text(errno.ENOENT)
+        assert str(info.value) == os_error_text(path, errno.ENOENT)
         assert type(info.value) is ValueError
 
 
 def test_detect_directory(tmp_path):
     with pytest.raises(ValueError) as info:
         detect(str(tmp_path))
-    assert str(info.value) == os_error_text(errno.EISDIR)
+    assert str(info.value) == os_error_text(tmp_path, errno.EISDIR)
 
 
 @pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() == 0, reason="permissions do not bind this user")
@@ -278,7 +278,7 @@ def test_detect_unreadable_file(tmp_path):
     try:
         with pytest.raises(ValueError) as info:
             detect(str(path))
-        assert str(info.value) == os_error_text(errno.EACCES)
+        assert str(info.value) == os_error_text(path, errno.EACCES)
     finally:
         path.chmod(0o600)
 

@@ -88,7 +88,7 @@ def test_a_files_path_that_does_not_exist_stores_nothing(tmp_path):
     for missing in [tmp_path / "wels", tmp_path / "wells" / "W.wellpth"]:
         with pytest.raises(ValueError) as info:
             geo.load_well("W", head=(1.0, 2.0), files=str(missing))
-        assert str(info.value) == "I/O error: No such file or directory (os error 2)"
+        assert str(info.value) == f"I/O error: '{missing}': No such file or directory (os error 2)"
     assert geo.well("W") is None
     assert geo.load_well("W", files=survey).head == (5.0, 6.0)
     # An empty directory is still a well without files, and says so.

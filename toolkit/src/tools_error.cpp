@@ -23,7 +23,25 @@ std::string os_error_text(int err) {
     return std::string(text) + " (os error " + std::to_string(err) + ")";
 }
 
-ToolsError ToolsError::io_errno(int err) { return io(os_error_text(err)); }
+std::string display_path(const std::filesystem::path& path) {
+    const std::string& native = path.native();
+    if (native.find('\0') == std::string::npos) return native;
+    std::string shown;
+    shown.reserve(native.size() + 8);
+    for (char c : native) {
+        if (c == '\0')
+            shown += "\\0";
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+std::string os_error_text(int err, const std::filesystem::path& path) {
+    return "'" + display_path(path) + "': " + os_error_text(err);
+}
+
+ToolsError ToolsError::io_errno(int err, const std::filesystem::path& path) { return io(os_error_text(err, path)); }
 
 std::string ToolsError::display() const {
     const char* prefix = "";

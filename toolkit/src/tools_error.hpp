@@ -6,6 +6,7 @@
 /// inside its own Error (kind Tools).
 
 #include <expected>
+#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -26,8 +27,9 @@ public:
     static ToolsError invalid_argument(std::string m) { return {ToolsErrorKind::InvalidArgument, std::move(m)}; }
     /// An operating-system failure; `os_text` is the system's own description.
     static ToolsError io(std::string os_text) { return {ToolsErrorKind::Io, std::move(os_text)}; }
-    /// An I/O failure from an errno value: "<strerror> (os error N)".
-    static ToolsError io_errno(int err);
+    /// An I/O failure on the file `path` from an errno value:
+    /// "'<path>': <strerror> (os error N)".
+    static ToolsError io_errno(int err, const std::filesystem::path& path);
     static ToolsError parse(std::string m) { return {ToolsErrorKind::Parse, std::move(m)}; }
     static ToolsError not_found(std::string m) { return {ToolsErrorKind::NotFound, std::move(m)}; }
 
@@ -52,6 +54,15 @@ const char* tools_error_kind_name(ToolsErrorKind kind);
 /// Text of an errno value as the operating system words it, followed by
 /// " (os error N)".
 std::string os_error_text(int err);
+
+/// A path as messages show it: as the caller gave it, a NUL written as \0.
+std::string display_path(const std::filesystem::path& path);
+
+/// An operating-system failure on a named file: "'<path>': " before
+/// `os_error_text`, so that a failed open, read or write says which file it
+/// was. Every I/O error raised by a file operation is worded this way, in the
+/// core as in the toolkit.
+std::string os_error_text(int err, const std::filesystem::path& path);
 
 template <class T>
 using ToolsResult = std::expected<T, ToolsError>;

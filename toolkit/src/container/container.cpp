@@ -229,11 +229,8 @@ void Container::index_names() {
 // The operating system ends a path at its first NUL, so such a path would
 // silently name another file: refuse it before any file call.
 static std::optional<ToolsError> nul_path_error(const std::filesystem::path& path) {
-    const auto& native = path.native();
-    if (native.find('\0') == std::string::npos) return std::nullopt;
-    std::string shown;
-    for (char c : native) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
-    return ToolsError::io(fmt::format("path contains a NUL character: '{}'", shown));
+    if (path.native().find('\0') == std::string::npos) return std::nullopt;
+    return ToolsError::io(fmt::format("path contains a NUL character: '{}'", display_path(path)));
 }
 
 ToolsResult<Container> open(const std::filesystem::path& path) {
@@ -241,14 +238,14 @@ ToolsResult<Container> open(const std::filesystem::path& path) {
     // Without blocking: a named pipe with no writer cannot hold the call,
     // and a pipe, socket or device is refused rather than read.
     const int raw_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (raw_fd < 0) return std::unexpected(ToolsError::io_errno(errno));
+    if (raw_fd < 0) return std::unexpected(ToolsError::io_errno(errno, path));
     FdGuard fd(raw_fd);
 
     std::optional<std::uint64_t> file_size;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return std::unexpected(ToolsError::io_errno(errno));
+    if (::fstat(fd.get(), &st) != 0) return std::unexpected(ToolsError::io_errno(errno, path));
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
-        return std::unexpected(ToolsError::io(fmt::format("'{}' is not a regular file", path.native())));
+        return std::unexpected(ToolsError::io(fmt::format("'{}' is not a regular file", display_path(path))));
     if (S_ISREG(st.st_mode)) file_size = static_cast<std::uint64_t>(st.st_size);
 
     unsigned char prefix[kPrefixSize];
@@ -264,8 +261,9 @@ ToolsResult<Container> open(const std::filesystem::path& path) {
                         prefix[3], kFormatVersion)));
     }
     const ReadOutcome rest = read_at(fd.get(), 4, prefix + 4, 8);
-    if (rest.err != 0) return std::unexpected(ToolsError::io_errno(rest.err));
-    if (rest.got < 8) return std::unexpected(ToolsError::io("failed to fill whole buffer"));
+    if (rest.err != 0) return std::unexpected(ToolsError::io_errno(rest.err, path));
+    if (rest.got < 8)
+        return std::unexpected(ToolsError::io(fmt::format("'{}': failed to fill whole buffer", display_path(path))));
     const std::uint32_t schema = load_u32le(prefix + 4);
     const std::uint32_t manifest_len = load_u32le(prefix + 8);
 
@@ -282,7 +280,7 @@ ToolsResult<Container> open(const std::filesystem::path& path) {
     try {
         c.index_names();
     } catch (const std::bad_alloc&) {
-        return std::unexpected(ToolsError::io_errno(ENOMEM));
+        return std::unexpected(ToolsError::io_errno(ENOMEM, path));
     }
     return c;
 }
@@ -469,7 +467,8 @@ namespace {
 /// destination finds the lock and fails instead of writing into the same
 /// file; a lock ends with its process, so a save that was killed never blocks
 /// the next. The file takes the permission bits of the destination it will
-/// replace.
+/// replace. Operating-system failures name the destination, the path the
+/// caller gave, rather than the temporary file beside it.
 ToolsResult<int> open_temporary(const std::filesystem::path& tmp, const std::filesystem::path& destination) {
     const auto refuse = [&](std::string_view why) {
         return std::unexpected(ToolsError::io(fmt::format("temporary file '{}' {}", tmp.native(), why)));
@@ -482,35 +481,35 @@ ToolsResult<int> open_temporary(const std::filesystem::path& tmp, const std::fil
             if (S_ISLNK(seen.st_mode)) return refuse("is a symbolic link");
             if (!S_ISREG(seen.st_mode)) return refuse("is not a regular file");
         } else if (errno != ENOENT) {
-            return std::unexpected(ToolsError::io_errno(errno));
+            return std::unexpected(ToolsError::io_errno(errno, destination));
         }
         // No blocking on a special file that appeared since.
         const int raw = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
         if (raw < 0) {
             if (errno == ELOOP) return refuse("is a symbolic link");
-            return std::unexpected(ToolsError::io_errno(errno));
+            return std::unexpected(ToolsError::io_errno(errno, destination));
         }
         FdGuard fd(raw);
         struct stat st {};
-        if (::fstat(fd.get(), &st) != 0) return std::unexpected(ToolsError::io_errno(errno));
+        if (::fstat(fd.get(), &st) != 0) return std::unexpected(ToolsError::io_errno(errno, destination));
         if (!S_ISREG(st.st_mode)) return refuse("is not a regular file");
         if (st.st_nlink > 1) return refuse("has other hard links");
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK)
                 return std::unexpected(
                     ToolsError::io(fmt::format("another save to '{}' is in progress", destination.native())));
-            return std::unexpected(ToolsError::io_errno(errno));
+            return std::unexpected(ToolsError::io_errno(errno, destination));
         }
         struct stat now {};
         if (::lstat(tmp.c_str(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino) continue;
-        if (::ftruncate(fd.get(), 0) != 0) return std::unexpected(ToolsError::io_errno(errno));
+        if (::ftruncate(fd.get(), 0) != 0) return std::unexpected(ToolsError::io_errno(errno, destination));
         const int flags = ::fcntl(fd.get(), F_GETFL);
         if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-            return std::unexpected(ToolsError::io_errno(errno));
+            return std::unexpected(ToolsError::io_errno(errno, destination));
         struct stat dest {};
         if (::lstat(destination.c_str(), &dest) == 0 && S_ISREG(dest.st_mode) &&
             ::fchmod(fd.get(), dest.st_mode & 07777) != 0)
-            return std::unexpected(ToolsError::io_errno(errno));
+            return std::unexpected(ToolsError::io_errno(errno, destination));
         return fd.release();
     }
     return std::unexpected(ToolsError::io(fmt::format("another save to '{}' is in progress", destination.native())));
@@ -523,10 +522,10 @@ ToolsResult<void> sync_directory_of(const std::filesystem::path& path) {
     std::filesystem::path dir = path.parent_path();
     if (dir.empty()) dir = ".";
     const int raw = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (raw < 0) return std::unexpected(ToolsError::io_errno(errno));
+    if (raw < 0) return std::unexpected(ToolsError::io_errno(errno, path));
     FdGuard fd(raw);
     if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != ENOTSUP && errno != EROFS)
-        return std::unexpected(ToolsError::io_errno(errno));
+        return std::unexpected(ToolsError::io_errno(errno, path));
     return {};
 }
 
@@ -589,11 +588,11 @@ ToolsResult<void> write_copied(const std::filesystem::path& path, const Json& ap
     for (std::size_t i = 0; ok && i < sections.size(); ++i) {
         ok = write_all(fd.get(), sections[i].data.data(), sections[i].data.size(), err);
     }
-    if (!ok) return std::unexpected(ToolsError::io_errno(err));
-    if (::fsync(fd.get()) != 0) return std::unexpected(ToolsError::io_errno(errno));
+    if (!ok) return std::unexpected(ToolsError::io_errno(err, path));
+    if (::fsync(fd.get()) != 0) return std::unexpected(ToolsError::io_errno(errno, path));
     // Renamed while the lock is held, so no other save can take this file
     // between the rename and the release.
-    if (::rename(tmp->c_str(), path.c_str()) != 0) return std::unexpected(ToolsError::io_errno(errno));
+    if (::rename(tmp->c_str(), path.c_str()) != 0) return std::unexpected(ToolsError::io_errno(errno, path));
     if (auto synced = sync_directory_of(path); !synced) return synced;
     return {};
 }

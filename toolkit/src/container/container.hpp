@@ -75,10 +75,11 @@ private:
 
 /// Opens a container and reads its prefix and manifest (no payload is read
 /// or decoded; the element schema version is not checked). Failures, in the
-/// order met: Io (the system's error) when the file cannot be opened; Parse
-/// "not a .zedod file (truncated header)"; Parse "not a .zedod file (bad
-/// magic)"; Parse "unsupported .zedod format version {} (this build reads ≤
-/// 1) — re-save with a newer writer"; Io "failed to fill whole buffer" when
+/// order met: Io ("'<path>': " and the system's error) when the file cannot
+/// be opened; Parse "not a .zedod file (truncated header)"; Parse "not a
+/// .zedod file (bad magic)"; Parse "unsupported .zedod format version {}
+/// (this build reads ≤ 1) — re-save with a newer writer"; Io "'<path>':
+/// failed to fill whole buffer" when
 /// bytes 4 to 11 are missing; Parse ".zedod header truncated" when the file
 /// holds fewer than the manifest length's bytes; Parse with the manifest
 /// reader's message and position.
@@ -129,7 +130,8 @@ ToolsResult<void> save(const std::filesystem::path& path, const Json& app, std::
 /// element schema version), the manifest (format_version 1, a copy of `app`,
 /// the entries with offsets re-assigned as running sums from 0 and sizes set
 /// to the payload lengths) and the payloads in list order. Io on any file
-/// failure; InvalidArgument, before any file is created, when a section's
+/// failure, naming the destination `path` ("'<path>': " and the system's
+/// error); InvalidArgument, before any file is created, when a section's
 /// kind, name or tag or a text of `app` is not UTF-8 ("section {} has a kind,
 /// name or tag that is not valid UTF-8 text", "the manifest metadata holds
 /// text that is not valid UTF-8") or when the manifest does not fit the
