@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <optional>
@@ -26,6 +27,36 @@ std::string class_name(PyTypeObject* type) {
     }
     PyErr_Clear();
     return "object";
+}
+
+ItemRoom item_room(PyObject* obj, std::size_t cap) {
+    const auto held = [](Py_ssize_t n) {
+        const std::size_t k = n > 0 ? static_cast<std::size_t>(n) : 0;
+        return ItemRoom{k, k};
+    };
+    if (PyList_CheckExact(obj)) return held(PyList_Size(obj));
+    if (PyTuple_CheckExact(obj)) return held(PyTuple_Size(obj));
+    // An exported buffer whose first axis steps through memory (a numpy
+    // array of objects, say) holds that many items itself; a zero stride (a
+    // broadcast view repeating one item) makes its length a claim.
+    if (!PyUnicode_Check(obj) && PyObject_CheckBuffer(obj)) {
+        Py_buffer v{};
+        if (PyObject_GetBuffer(obj, &v, PyBUF_RECORDS_RO) == 0) {
+            const bool laid_out = v.ndim >= 1 && v.shape && (!v.strides || v.strides[0] != 0);
+            const Py_ssize_t n = laid_out ? v.shape[0] : -1;
+            PyBuffer_Release(&v);
+            if (n >= 0) return held(n);
+        } else {
+            PyErr_Clear();
+        }
+    }
+    const Py_ssize_t n = PySequence_Size(obj);
+    if (n < 0) {
+        PyErr_Clear();
+        return {0, 0};
+    }
+    const auto claimed = static_cast<std::size_t>(n);
+    return {std::min(claimed, cap), claimed};
 }
 
 PyErr wrong_tuple_length(std::size_t expected, std::size_t got) {

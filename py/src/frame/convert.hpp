@@ -8,6 +8,7 @@
 /// `Args` adds the note naming the parameter. `to_py(value)` builds the Python
 /// result of a method.
 
+#include <algorithm>
 #include <array>
 #include <concepts>
 #include <cstdint>
@@ -136,22 +137,42 @@ struct FromPy<std::optional<T>> {
     }
 };
 
+/// Room for the items of a sequence argument: `now` to reserve before
+/// iterating, and `claimed`, the count it is taken to hold. A `list` or
+/// `tuple` (exact types) and an exported buffer whose first axis steps
+/// through memory hold their length themselves: both are that length. Any
+/// other length is a claim (a sequence class's `__len__` may report far more
+/// items than it yields): `now` is at most `cap`, and the vector grows from
+/// the items actually yielded. 0 and 0 when `len()` fails.
+struct ItemRoom {
+    std::size_t now;
+    std::size_t claimed;
+};
+ItemRoom item_room(PyObject* obj, std::size_t cap);
+
 /// A sequence argument of T items: refuses a `str` (a sequence of characters,
 /// never taken as one of items) with TypeError "Can't extract `str` to
 /// `Vec`" and non-sequences with the binding's TypeError naming "Sequence",
-/// then converts each item of the object's iteration with `FromPy<T>`.
+/// then converts each item of the object's iteration with `FromPy<T>`. The
+/// result holds exactly the items the iteration yields, whatever the
+/// object's length says.
 template <class T>
 PyResult<std::vector<T>> sequence_of(PyObject* obj) {
     if (PyUnicode_Check(obj)) return raise(PyErr::type_error("Can't extract `str` to `Vec`"));
     if (!PySequence_Check(obj)) return raise(not_instance(obj, "Sequence"));
     std::vector<T> out;
-    const Py_ssize_t n = PySequence_Size(obj);
-    if (n < 0) PyErr_Clear();
-    else out.reserve(static_cast<std::size_t>(n));
+    // A few KiB at most on a claimed length.
+    const ItemRoom room = item_room(obj, std::max<std::size_t>(1, 4096 / sizeof(T)));
+    out.reserve(room.now);
     VZ_ASSIGN_OR_RETURN(Ref it, checked(PyObject_GetIter(obj)));
     while (PyObject* raw = PyIter_Next(it.get())) {
         Ref item = Ref::steal(raw);
         VZ_ASSIGN_OR_RETURN(T v, FromPy<T>::convert(item.get()));
+        // While the claim holds, the room grows towards it, by at most eight
+        // times the items yielded: few moves for an honest length, little
+        // room for a false one.
+        if (out.size() == out.capacity() && room.claimed > out.size())
+            out.reserve(std::min(room.claimed, out.size() * 8));
         out.push_back(std::move(v));
     }
     if (PyErr_Occurred()) return raise_pending();
