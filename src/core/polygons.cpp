@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/geometry/predicates.hpp"
+#include "core/polygon_mask.hpp"
 #include "foundation/format.hpp"
 
 namespace vz {
@@ -18,28 +19,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 bool finite(const Coord& c) { return std::isfinite(c.x) && std::isfinite(c.y); }
-
-/// Exterior bounding box of one polygon, used to skip far polygons quickly;
-/// absent when a vertex is not finite (the skip would not be safe).
-std::optional<BBox> exterior_box(const Polygon& p) {
-    BBox b{kInf, kInf, -kInf, -kInf};
-    for (const Coord& c : p.exterior) {
-        if (!finite(c)) return std::nullopt;
-        b.xmin = std::min(b.xmin, c.x);
-        b.ymin = std::min(b.ymin, c.y);
-        b.xmax = std::max(b.xmax, c.x);
-        b.ymax = std::max(b.ymax, c.y);
-    }
-    return b;
-}
-
-bool polygon_contains(const Polygon& p, double x, double y) {
-    if (p.exterior.empty()) return false;
-    if (classify_point_in_ring(x, y, p.exterior) != RingPosition::Inside) return false;
-    for (const auto& hole : p.interiors)
-        if (classify_point_in_ring(x, y, hole) != RingPosition::Outside) return false;
-    return true;
-}
 
 }  // namespace
 
@@ -87,6 +66,14 @@ double ring_area(std::span<const Coord> ring) {
         sum += x0 * y1 - x1 * y0;
     }
     return sum * 0.5;
+}
+
+bool Polygon::contains(double x, double y) const {
+    if (exterior.empty()) return false;
+    if (classify_point_in_ring(x, y, exterior) != RingPosition::Inside) return false;
+    for (const auto& hole : interiors)
+        if (classify_point_in_ring(x, y, hole) != RingPosition::Outside) return false;
+    return true;
 }
 
 double Polygon::signed_area() const {
@@ -206,30 +193,18 @@ std::vector<std::vector<std::array<double, 3>>> PolygonSet::rings() const {
 }
 
 bool PolygonSet::contains(double x, double y) const {
-    for (const Polygon& p : polygons)
-        if (polygon_contains(p, x, y)) return true;
-    return false;
+    return std::ranges::any_of(polygons, [&](const Polygon& p) { return p.contains(x, y); });
 }
 
 Surface PolygonSet::clip(const Surface& surface) const {
     const std::size_t ncol = surface.values.ncol(), nrow = surface.values.nrow();
+    std::vector<std::uint8_t> inside(ncol * nrow, 0);
+    lattice_containment(polygons, surface.geom, ncol, nrow, inside);
     Grid2 values(ncol, nrow, kNaN);
-    std::vector<std::optional<BBox>> boxes;
-    boxes.reserve(polygons.size());
-    for (const Polygon& p : polygons) boxes.push_back(exterior_box(p));
-    for (std::size_t j = 0; j < nrow; ++j) {
-        for (std::size_t i = 0; i < ncol; ++i) {
-            const auto [x, y] = surface.geom.node_xy(i, j);
-            bool inside = false;
-            for (std::size_t k = 0; k < polygons.size() && !inside; ++k) {
-                // A point outside a polygon's exterior box cannot be inside it.
-                const auto& b = boxes[k];
-                if (b && !(b->xmin <= x && x <= b->xmax && b->ymin <= y && y <= b->ymax)) continue;
-                inside = polygon_contains(polygons[k], x, y);
-            }
-            if (inside) values(i, j) = surface.values(i, j);
-        }
-    }
+    const std::vector<double>& source = surface.values.data();
+    std::vector<double>& target = values.data();
+    for (std::size_t k = 0; k < inside.size(); ++k)
+        if (inside[k]) target[k] = source[k];
     History history = surface.history;
     History::extend_prefixed(history, "mask", this->history);
     history.push("polygons.clip(surface)");

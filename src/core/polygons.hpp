@@ -47,6 +47,11 @@ struct Polygon {
     /// area(exterior) (counter-clockwise positive).
     double signed_area() const;
 
+    /// True when (x, y) lies strictly inside the exterior and strictly
+    /// outside every hole (a point on any ring is not inside); an empty
+    /// exterior contains nothing.
+    bool contains(double x, double y) const;
+
     bool operator==(const Polygon&) const = default;
 };
 
@@ -112,7 +117,8 @@ struct PolygonSet {
     /// A new surface on the same lattice keeping the primary value of every
     /// node `contains` accepts and NaN elsewhere; no lanes, no primary
     /// metadata; history: the surface's, this set's entries behind "mask.",
-    /// then "polygons.clip(surface)". Never fails.
+    /// then "polygons.clip(surface)". Never fails. The nodes are decided by
+    /// `lattice_containment`, column by column on the toolkit's threads.
     Surface clip(const Surface& surface) const;
 
     /// Column names in insertion order.

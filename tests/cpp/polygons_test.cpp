@@ -2,15 +2,19 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "core/grid_geometry.hpp"
+#include "core/polygon_mask.hpp"
 #include "core/polygons.hpp"
 #include "core/surface.hpp"
 #include "foundation/error.hpp"
+#include "thread_count_util.hpp"
 
 namespace vz {
 namespace {
@@ -288,6 +292,246 @@ TEST(PolygonSet, ClipMasksTheSurface) {
             }
     }
     EXPECT_EQ(surface.values(1, 1), 11.0);  // the input is untouched
+}
+
+// ---------------------------------------------------------------- masking by detailed outlines
+//
+// The lattice mask sweeps columns and decides most nodes from crossing counts;
+// every answer must still be the per-node test of the node's world position.
+
+/// The per-node answers, [i * nrow + j].
+std::vector<std::uint8_t> per_node(const PolygonSet& set, const GridGeometry& g) {
+    std::vector<std::uint8_t> out(g.ncol * g.nrow);
+    for (std::size_t i = 0; i < g.ncol; ++i)
+        for (std::size_t j = 0; j < g.nrow; ++j) {
+            const auto [x, y] = g.node_xy(i, j);
+            out[i * g.nrow + j] = set.contains(x, y);
+        }
+    return out;
+}
+
+std::vector<std::uint8_t> swept(const PolygonSet& set, const GridGeometry& g) {
+    std::vector<std::uint8_t> out(g.ncol * g.nrow, 0);
+    lattice_containment(set.polygons, g, g.ncol, g.nrow, out);
+    return out;
+}
+
+/// Empty when the sweep agrees with the per-node test, else the first nodes
+/// where it does not.
+std::string disagreements(const PolygonSet& set, const GridGeometry& g) {
+    const auto want = per_node(set, g), got = swept(set, g);
+    std::string out;
+    int shown = 0;
+    for (std::size_t k = 0; k < want.size() && shown < 6; ++k) {
+        if (want[k] == got[k]) continue;
+        out += "(" + std::to_string(k / g.nrow) + "," + std::to_string(k % g.nrow) + ") wants " +
+               std::to_string(want[k]) + "; ";
+        ++shown;
+    }
+    return out;
+}
+
+struct Lattice {
+    const char* what;
+    GridGeometry g;
+};
+
+/// Lattices a mask meets: axis-aligned on whole numbers (exact collinearity
+/// everywhere), rotated, flipped, negative increments, map coordinates, tiny
+/// increments, one column or one row, and transforms the sweep cannot take
+/// (coordinates so small that orientation products underflow, a zero
+/// increment, a NaN rotation, coordinates too large for exact products).
+const Lattice kLattices[] = {
+    {"whole numbers", {0, 0, 1, 1, 41, 37, 0, false}},
+    {"map coordinates, rotated 30", {450000.5, 6700000.25, 25, 12.5, 33, 29, 30, false}},
+    {"rotated 90, flipped", {-100, 50, 2, 3, 30, 31, 90, true}},
+    {"negative xinc, rotated -135", {10, -20, -1.5, 2.5, 31, 27, -135, false}},
+    {"rotated 180, flipped", {5, 5, 0.5, 0.5, 28, 30, 180, true}},
+    {"small increments", {1e-3, 5e-3, 1e-4, 1e-4, 25, 26, 12.345, true}},
+    {"coordinates whose products underflow", {3e-161, -2e-161, 1e-161, 3e-161, 20, 20, -33, true}},
+    {"one column", {0, 0, 1, 1, 1, 50, 0, false}},
+    {"one row", {0, 0, 1, 1, 50, 1, 45, false}},
+    {"zero xinc", {0, 0, 0, 1, 12, 12, 0, false}},
+    {"NaN rotation", {0, 0, 1, 1, 12, 12, kNaN, false}},
+    {"huge origin", {1e200, 1e200, 1, 1, 12, 12, 0, false}},
+};
+
+/// A star of `n` vertices around (cx, cy), radii in [r/3, r], closed; with
+/// `sorted` false the angles are shuffled and the ring crosses itself. Some
+/// vertices are pulled onto lattice nodes, node midpoints or the previous
+/// vertex, some put on the line of the two before, so that nodes fall on
+/// edges and vertices.
+std::vector<Coord> star(std::mt19937_64& rng, const GridGeometry& g, double cx, double cy, double r, std::size_t n,
+                        bool sorted) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> angles(n);
+    for (std::size_t k = 0; k < n; ++k) angles[k] = 2 * M_PI * (double(k) + (sorted ? 0.8 * unit(rng) : 0.0)) / n;
+    if (!sorted) std::shuffle(angles.begin(), angles.end(), rng);
+    auto node_near = [&](double x, double y) {
+        const auto ij = g.xy_to_ij(x, y);
+        if (!ij) return Coord{x, y};
+        const double fi = std::clamp(std::round(ij->first), 0.0, double(g.ncol) - 1);
+        const double fj = std::clamp(std::round(ij->second), 0.0, double(g.nrow) - 1);
+        const auto [nx, ny] = g.node_xy(std::uint64_t(fi), std::uint64_t(fj));
+        return Coord{nx, ny};
+    };
+    std::vector<Coord> ring;
+    for (std::size_t k = 0; k < n; ++k) {
+        const double rad = r * (1.0 + 2.0 * unit(rng)) / 3.0;
+        Coord c{cx + rad * std::cos(angles[k]), cy + rad * std::sin(angles[k])};
+        const double pick = unit(rng);
+        if (pick < 0.3) {
+            c = node_near(c.x, c.y);
+        } else if (pick < 0.4) {
+            const Coord a = node_near(c.x, c.y), b = node_near(c.x + g.xinc, c.y + g.yinc);
+            c = {(a.x + b.x) / 2, (a.y + b.y) / 2};
+        } else if (pick < 0.45 && !ring.empty()) {
+            c = ring.back();
+        } else if (pick < 0.55 && ring.size() >= 2) {
+            const Coord a = ring[ring.size() - 2], b = ring.back();
+            c = {b.x + (b.x - a.x), b.y + (b.y - a.y)};
+        }
+        ring.push_back(c);
+    }
+    close_ring(ring);
+    return ring;
+}
+
+TEST(LatticeMask, RandomOutlinesWithHolesMatchThePerNodeTest) {
+    std::mt19937_64 rng(20250611);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (const Lattice& l : kLattices) {
+        const GridGeometry& g = l.g;
+        const auto [cx, cy] = g.node_xy(g.ncol / 2, g.nrow / 2);
+        const double extent = std::max(std::fabs(g.xinc) * g.ncol, std::fabs(g.yinc) * g.nrow);
+        for (int trial = 0; trial < 12; ++trial) {
+            std::vector<Polygon> polygons;
+            const int count = 1 + trial % 3;
+            for (int p = 0; p < count; ++p) {
+                const double px = cx + (unit(rng) - 0.5) * extent, py = cy + (unit(rng) - 0.5) * extent;
+                const double r = extent * (0.2 + 0.5 * unit(rng));
+                const std::size_t n = 3 + std::size_t(unit(rng) * (trial < 6 ? 12 : 120));
+                std::vector<std::vector<Coord>> holes;
+                for (int h = 0; h < trial % 4; ++h)
+                    holes.push_back(star(rng, g, px + (unit(rng) - 0.5) * r, py + (unit(rng) - 0.5) * r,
+                                         r * 0.4 * unit(rng), 3 + std::size_t(unit(rng) * 20), h % 2 == 0));
+                polygons.push_back(Polygon::closed(star(rng, g, px, py, r, n, trial % 5 != 4), std::move(holes)));
+            }
+            const PolygonSet set = set_of(polygons);
+            EXPECT_EQ(disagreements(set, g), "") << l.what << ", trial " << trial;
+        }
+    }
+}
+
+TEST(LatticeMask, OutlinesThroughNodesMatchThePerNodeTest) {
+    for (const Lattice& l : kLattices) {
+        const GridGeometry& g = l.g;
+        const std::uint64_t a = g.ncol - 1, b = g.nrow - 1;
+        auto n = [&](std::uint64_t i, std::uint64_t j) {
+            const auto [x, y] = g.node_xy(std::min(i, a), std::min(j, b));
+            return Coord{x, y};
+        };
+        auto poly = [](std::vector<Coord> exterior, std::vector<std::vector<Coord>> holes = {}) {
+            return Polygon::closed(std::move(exterior), std::move(holes));
+        };
+        const Coord c0 = n(a / 4, b / 4), c1 = n(3 * a / 4, b / 4), c2 = n(3 * a / 4, 3 * b / 4),
+                    c3 = n(a / 4, 3 * b / 4), mid = n(a / 2, b / 2);
+        const auto footprint = PolygonSet::from_grid_geometry(g).polygons[0].exterior;
+        const Coord far{g.xori + 1e6, g.yori - 1e6};
+        struct Case {
+            const char* what;
+            std::vector<Polygon> polygons;
+        };
+        const Case cases[] = {
+            {"the lattice footprint", {poly(footprint)}},
+            {"rectangle along lattice lines", {poly({c0, c1, c2, c3})}},
+            {"diagonals through nodes", {poly({n(0, 0), n(8, 4), n(8, 12), n(0, 8)})}},
+            {"bow tie through nodes", {poly({c0, c2, c1, c3})}},
+            {"hole along lattice lines", {poly(footprint, {{c0, c1, c2, c3}})}},
+            {"hole sharing the outer edge", {poly({c0, c1, c2, c3}, {{c0, c1, mid}})}},
+            {"hole equal to the exterior", {poly({c0, c1, c2, c3}, {{c0, c1, c2, c3}})}},
+            {"keyhole: a bridge walked both ways",
+             {poly({n(0, 0), n(a, 0), n(a, b), n(0, b), n(0, 0), c0, c3, c2, c1, c0, n(0, 0)})}},
+            {"collinear and repeated vertices",
+             {poly({c0, c0, n(a / 2, b / 4), n(a / 2, b / 4), c1, c2, n(a / 2, 3 * b / 4), c3, c3})}},
+            {"zero area along a row", {poly({n(0, b / 2), n(a, b / 2), n(a / 2, b / 2)})}},
+            {"triangle inside one cell", {poly({n(1, 1), Coord{(n(1, 1).x + n(2, 2).x) / 2, n(1, 1).y},
+                                                Coord{n(1, 1).x, (n(1, 1).y + n(2, 2).y) / 2}})}},
+            {"one-vertex hole on a node", {poly(footprint, {{mid}})}},
+            {"two-vertex hole along a line", {poly(footprint, {{c0, c1}})}},
+            {"far away", {poly({far, Coord{far.x + 1, far.y}, Coord{far.x, far.y + 1}})}},
+            {"covering everything with a margin",
+             {poly({Coord{-1e7, -1e7}, Coord{1e7, -1e7}, Coord{1e7, 1e7}, Coord{-1e7, 1e7}})}},
+            {"several polygons, overlapping",
+             {poly({c0, c1, c2}), poly({c0, c2, c3}), poly({c1, c2, c3}, {{mid, c2, c3}})}},
+        };
+        for (const Case& c : cases) EXPECT_EQ(disagreements(set_of(c.polygons), g), "") << l.what << ": " << c.what;
+    }
+}
+
+TEST(LatticeMask, RingsTestedNodeByNodeMatchThePerNodeTest) {
+    // Rings the sweep cannot take: an open chain (its crossing count depends
+    // on the direction it is counted in), a NaN vertex splitting a ring,
+    // coordinates beyond the range of exact products, and a subnormal one.
+    const GridGeometry g{0, 0, 1, 1, 24, 20, 17.5, false};
+    const std::vector<Coord> open = {{4, 2}, {16, 2}, {16, 14}, {4, 14}};  // the left side is missing
+    const std::vector<Coord> split = {{4, 2}, {16, 2}, {kNaN, 8}, {16, 14}, {4, 14}, {4, 2}};
+    const std::vector<Coord> inner = {{6, 4}, {12, 4}, {12, 10}, {6, 10}, {6, 4}};
+    const std::vector<Coord> huge = {{-1e200, -1e200}, {1e200, -1e200}, {0, 1e200}, {-1e200, -1e200}};
+    const std::vector<Coord> subnormal = {{4, 2}, {16, 2}, {16, 14}, {4e-320, 14}, {4, 2}};
+    struct Case {
+        const char* what;
+        std::vector<Polygon> polygons;
+    };
+    const Case cases[] = {
+        {"open exterior", {Polygon{open, {}}}},
+        {"open hole", {Polygon::closed(square(-5, -5, 40), {}), Polygon{square(-5, -5, 40), {open}}}},
+        {"NaN vertex in the exterior", {Polygon{split, {}}}},
+        {"NaN vertex in a hole", {Polygon{square(-5, -5, 40), {split, inner}}}},
+        {"huge exterior, swept hole", {Polygon{huge, {inner}}}},
+        {"subnormal vertex", {Polygon{subnormal, {}}, Polygon{square(30, 0, 5), {}}}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(disagreements(set_of(c.polygons), g), "") << c.what;
+}
+
+TEST(LatticeMask, LongEdgesAcrossEveryColumn) {
+    // A spiky star whose edges each cross hundreds of columns: more column
+    // entries than are held at once, so the columns are swept in bands.
+    const GridGeometry g{0, 0, 1, 1, 500, 8, 10, false};
+    const auto [cx, cy] = g.node_xy(250, 4);
+    std::vector<Coord> spikes;
+    for (int k = 0; k < 7000; ++k) {
+        const double t = 2 * M_PI * k / 7000, r = k % 2 == 0 ? 400.0 : 3.0 + (k % 7);
+        spikes.push_back({cx + r * std::cos(t), cy + r * std::sin(t)});
+    }
+    const PolygonSet set = set_of({Polygon::closed(spikes)});
+    EXPECT_EQ(disagreements(set, g), "");
+}
+
+TEST(LatticeMask, SameAnswersAtAnyThreadCount) {
+    // Wide enough that the columns are shared out in several chunks.
+    const GridGeometry g{1000, 2000, 2, 3, 6000, 9, 33, true};
+    std::mt19937_64 rng(7);
+    const auto [x0, y0] = g.node_xy(0, 4);
+    const auto [x1, y1] = g.node_xy(5999, 4);
+    std::vector<Coord> outline;
+    for (int k = 0; k <= 300; ++k) {
+        const double t = k / 300.0, wave = 14.0 * std::sin(t * 157.0);
+        outline.push_back({x0 + t * (x1 - x0) - wave * 0.5, y0 + t * (y1 - y0) + wave});
+    }
+    for (int k = 300; k >= 0; --k) outline.push_back({outline[std::size_t(k)].x + 3, outline[std::size_t(k)].y - 20});
+    const PolygonSet set = set_of({Polygon::closed(outline, {star(rng, g, x0 + 0.5 * (x1 - x0), y0, 8, 40, true)})});
+    std::vector<std::uint8_t> one;
+    {
+        const vz::testing::ScopedThreadCount threads(1);
+        one = swept(set, g);
+    }
+    EXPECT_EQ(one, per_node(set, g));
+    EXPECT_NE(std::count(one.begin(), one.end(), 1), 0);
+    for (std::size_t n : vz::testing::kThreadCounts) {
+        const vz::testing::ScopedThreadCount threads(n);
+        EXPECT_EQ(swept(set, g), one) << n << " threads";
+    }
 }
 
 TEST(PolygonSet, SetAttr) {

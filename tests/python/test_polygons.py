@@ -1,6 +1,7 @@
 """PolygonSet: building from rings, the file loaders, the queries and the
 surface mask."""
 
+import json
 import math
 
 import numpy as np
@@ -8,6 +9,7 @@ import pytest
 
 import voridez as vz
 from points_helpers import lattice, shared_file
+from surface_grids import values_of
 
 NAN = float("nan")
 
@@ -163,6 +165,42 @@ def test_clip_masks_a_surface_and_refuses_other_kinds():
         with pytest.raises(TypeError) as info:
             mask.clip(wrong)
         assert "while processing 'surface'" in info.value.__notes__
+
+
+
+# ---- clip against the per-node test -------------------------------------------------------
+
+# Outer corners and hole corners as lattice nodes (i, j): the outer ring runs
+# along lattice lines, so whole rows and columns of nodes sit on it.
+OUTER = [(2, 1), (22, 1), (22, 19), (2, 19)]
+HOLE = [(8, 5), (14, 11), (8, 15)]
+
+
+def _hole_by_geojson(tmp_path, outer, hole):
+    path = tmp_path / "outline.geojson"
+    ring = lambda pts: [list(p) for p in pts + pts[:1]]
+    path.write_text(json.dumps({"type": "Polygon", "coordinates": [ring(outer), ring(hole)]}))
+    return vz.PolygonSet.load_geojson(str(path))
+
+
+def _hole_by_keyhole(tmp_path, outer, hole):
+    # One ring: round the outside, along a bridge to the hole, round the hole
+    # the other way and back along the same bridge; the hole winds zero times.
+    return vz.PolygonSet.from_rings([outer + [outer[0]] + hole[::-1] + [hole[0], outer[0]]])
+
+
+@pytest.mark.parametrize("make_mask", [_hole_by_geojson, _hole_by_keyhole])
+@pytest.mark.parametrize("rotation, yflip", [(0.0, False), (30.0, False), (-112.5, True)])
+def test_clip_keeps_exactly_the_nodes_contains_accepts(tmp_path, make_mask, rotation, yflip):
+    geometry = vz.GridGeometry(500.0, 700.0, 1.0, 1.5, 26, 22, rotation_deg=rotation, yflip=yflip)
+    mask = make_mask(tmp_path, [geometry.node_xy(*n) for n in OUTER], [geometry.node_xy(*n) for n in HOLE])
+    rows = values_of(mask.clip(vz.Surface.constant(geometry, 1.0)))
+    kept = {(i, j) for j, row in enumerate(rows) for i, v in enumerate(row) if not math.isnan(v)}
+    wanted = {(i, j) for i in range(26) for j in range(22) if mask.contains(*geometry.node_xy(i, j))}
+    assert kept == wanted
+    assert (18, 10) in kept and (1, 1) not in kept and (23, 10) not in kept
+    if make_mask is _hole_by_keyhole:
+        assert (10, 10) not in kept
 
 
 # ---- loaders ----------------------------------------------------------------------------
