@@ -97,6 +97,33 @@ PolygonSet PolygonSet::from_rings(std::span<const std::vector<std::array<double,
     return set;
 }
 
+namespace {
+
+// The (x, y) of a ring read with z, in order.
+std::vector<Coord> planar(const std::vector<std::array<double, 3>>& ring) {
+    std::vector<Coord> out;
+    out.reserve(ring.size() + 1);
+    for (const auto& v : ring) out.push_back({v[0], v[1]});
+    return out;
+}
+
+}  // namespace
+
+PolygonSet PolygonSet::from_polygons(std::span<const std::vector<std::vector<std::array<double, 3>>>> polygons) {
+    PolygonSet set;
+    set.polygons.reserve(polygons.size());
+    for (const auto& rings : polygons) {
+        if (rings.empty() || rings.front().size() <= 2) continue;
+        std::vector<std::vector<Coord>> holes;
+        holes.reserve(rings.size() - 1);
+        for (std::size_t k = 1; k < rings.size(); ++k)
+            if (rings[k].size() > 2) holes.push_back(planar(rings[k]));
+        set.polygons.push_back(Polygon::closed(planar(rings.front()), std::move(holes)));
+    }
+    set.history = History::make("polygons.from_polygons");
+    return set;
+}
+
 PolygonSet PolygonSet::from_grid_geometry(const GridGeometry& geometry) {
     const std::uint64_t a = geometry.ncol == 0 ? 0 : geometry.ncol - 1;
     const std::uint64_t b = geometry.nrow == 0 ? 0 : geometry.nrow - 1;

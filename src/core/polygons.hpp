@@ -83,6 +83,14 @@ struct PolygonSet {
     /// columns; history ["polygons.from_rings"]. Never fails.
     static PolygonSet from_rings(std::span<const std::vector<std::array<double, 3>>> rings);
 
+    /// One polygon per entry of `polygons`, each given as its rings of
+    /// (x, y, z): the exterior first, then its holes in order. Rings of
+    /// three or more vertices are kept, z dropped, closed; a shorter hole is
+    /// dropped, and a polygon without rings or whose exterior is shorter is
+    /// dropped with its holes (it bounds no area). No columns; history
+    /// ["polygons.from_polygons"]. Never fails.
+    static PolygonSet from_polygons(std::span<const std::vector<std::vector<std::array<double, 3>>>> polygons);
+
     /// The footprint of `geometry`: one ring through the world positions of
     /// nodes (0, 0), (ncol-1, 0), (ncol-1, nrow-1), (0, nrow-1) (ncol-1 and
     /// nrow-1 taken as 0 for an empty axis); history

@@ -62,10 +62,12 @@ std::expected<std::vector<Position>, std::string> positions(const json& a) {
     return out;
 }
 
-// Visits a geometry: `on_line` gets every line and ring, `on_point` every
-// position in document order.
-template <class OnPoint, class OnLine>
-std::expected<void, std::string> walk_geometry(const json& g, OnPoint&& on_point, OnLine&& on_line, int depth = 0) {
+// Visits a geometry: `on_point` gets every position in document order,
+// `on_line` every LineString and line of a MultiLineString, `on_polygon` the
+// rings of every Polygon and polygon of a MultiPolygon (exterior first).
+template <class OnPoint, class OnLine, class OnPolygon>
+std::expected<void, std::string> walk_geometry(const json& g, OnPoint&& on_point, OnLine&& on_line,
+                                               OnPolygon&& on_polygon, int depth = 0) {
     if (depth > 64) return Fail("geometry collections nested too deeply");
     if (!g.is_object()) return Fail("a geometry must be an object");
     auto t = g.find("type");
@@ -75,7 +77,7 @@ std::expected<void, std::string> walk_geometry(const json& g, OnPoint&& on_point
         auto gs = g.find("geometries");
         if (gs == g.end() || !gs->is_array()) return Fail("a GeometryCollection needs a \"geometries\" array");
         for (const auto& m : *gs) {
-            auto r = walk_geometry(m, on_point, on_line, depth + 1);
+            auto r = walk_geometry(m, on_point, on_line, on_polygon, depth + 1);
             if (!r) return r;
         }
         return {};
@@ -85,26 +87,19 @@ std::expected<void, std::string> walk_geometry(const json& g, OnPoint&& on_point
         return Fail(fmt::format("unknown geometry type '{}'", type));
     auto c = g.find("coordinates");
     if (c == g.end()) return Fail(fmt::format("a {} needs \"coordinates\"", type));
-    auto lines_of = [&](const json& a, int nest) -> std::expected<void, std::string> {
-        // nest 1: array of lines; nest 2: array of arrays of lines.
-        if (!a.is_array()) return Fail(fmt::format("malformed {} coordinates", type));
+    auto malformed = [&] { return Fail(fmt::format("malformed {} coordinates", type)); };
+    // The positions of every line of `a`, in order.
+    auto lines = [&](const json& a) -> std::expected<std::vector<std::vector<Position>>, std::string> {
+        if (!a.is_array()) return malformed();
+        std::vector<std::vector<Position>> out;
+        out.reserve(a.size());
         for (const auto& item : a) {
-            if (nest == 2) {
-                if (!item.is_array()) return Fail(fmt::format("malformed {} coordinates", type));
-                for (const auto& line : item) {
-                    auto ps = positions(line);
-                    if (!ps) return Fail(ps.error());
-                    for (const auto& p : *ps) on_point(p);
-                    on_line(*ps);
-                }
-            } else {
-                auto ps = positions(item);
-                if (!ps) return Fail(ps.error());
-                for (const auto& p : *ps) on_point(p);
-                on_line(*ps);
-            }
+            auto ps = positions(item);
+            if (!ps) return Fail(ps.error());
+            for (const auto& p : *ps) on_point(p);
+            out.push_back(std::move(*ps));
         }
-        return {};
+        return out;
     };
     if (type == "Point") {
         auto p = position(*c);
@@ -125,8 +120,27 @@ std::expected<void, std::string> walk_geometry(const json& g, OnPoint&& on_point
         on_line(*ps);
         return {};
     }
-    if (type == "MultiLineString" || type == "Polygon") return lines_of(*c, 1);
-    return lines_of(*c, 2);  // MultiPolygon
+    if (type == "MultiLineString") {
+        auto ls = lines(*c);
+        if (!ls) return Fail(ls.error());
+        for (const auto& l : *ls) on_line(l);
+        return {};
+    }
+    if (type == "Polygon") {
+        auto rings = lines(*c);
+        if (!rings) return Fail(rings.error());
+        on_polygon(*rings);
+        return {};
+    }
+    // MultiPolygon
+    if (!c->is_array()) return malformed();
+    for (const auto& polygon : *c) {
+        if (!polygon.is_array()) return malformed();
+        auto rings = lines(polygon);
+        if (!rings) return Fail(rings.error());
+        on_polygon(*rings);
+    }
+    return {};
 }
 
 // Calls `on_feature(geometry or null, properties or null)` per feature of
@@ -210,7 +224,9 @@ Result<PointColumns> read_points_unguarded(const std::filesystem::path& path, Ta
             }
         }
         if (!geom.is_null()) {
-            auto w = walk_geometry(geom, [&](const Position& p) { pending = p; }, [](const std::vector<Position>&) {});
+            auto w = walk_geometry(
+                geom, [&](const Position& p) { pending = p; }, [](const std::vector<Position>&) {},
+                [](const std::vector<std::vector<Position>>&) {});
             if (!w) return w;
         }
         if (pending) accepted.push_back(Accepted{*pending, std::move(current)});
@@ -248,26 +264,44 @@ Result<PointColumns> read_points(const std::filesystem::path& path) {
                         });
 }
 
-static Result<PolygonRings> read_polygons_unguarded(const std::filesystem::path& path) {
+namespace {
+
+std::vector<std::array<double, 3>> planar_ring(const std::vector<Position>& line) {
+    std::vector<std::array<double, 3>> ring;
+    ring.reserve(line.size());
+    for (const auto& p : line) ring.push_back({p[0], p[1], 0.0});
+    return ring;
+}
+
+Result<PolygonsWithHoles> read_polygons_unguarded(const std::filesystem::path& path) {
     VZ_ASSIGN_OR_RETURN(std::string text, text::read_file(path));
     auto doc = parse_document(text);
     if (!doc) return fail(Error::parse(fmt::format("GeoJSON polygons: {}", doc.error())));
-    PolygonRings rings;
+    PolygonsWithHoles polygons;
     auto r = walk_document(*doc, [&](const json& geom, const json&) -> std::expected<void, std::string> {
         if (geom.is_null()) return {};
-        return walk_geometry(geom, [](const Position&) {}, [&](const std::vector<Position>& line) {
-            if (line.empty()) return;
-            std::vector<std::array<double, 3>> ring;
-            ring.reserve(line.size());
-            for (const auto& p : line) ring.push_back({p[0], p[1], 0.0});
-            rings.push_back(std::move(ring));
-        });
+        return walk_geometry(
+            geom, [](const Position&) {},
+            [&](const std::vector<Position>& line) {
+                if (line.empty()) return;
+                polygons.push_back(PolygonRings{planar_ring(line)});
+            },
+            [&](const std::vector<std::vector<Position>>& rings) {
+                // Rings are handed on as read, empty ones included, so that
+                // the first stays the exterior and the rest its holes.
+                PolygonRings polygon;
+                polygon.reserve(rings.size());
+                for (const auto& ring : rings) polygon.push_back(planar_ring(ring));
+                polygons.push_back(std::move(polygon));
+            });
     });
     if (!r) return fail(Error::parse(fmt::format("GeoJSON polygons: {}", r.error())));
-    return rings;
+    return polygons;
 }
 
-Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
+}  // namespace
+
+Result<PolygonsWithHoles> read_polygons(const std::filesystem::path& path) {
     return guard_memory([&] { return read_polygons_unguarded(path); },
                         [&] { return memory_error(fmt::format("GeoJSON polygons: {}", text::display_path(path))); });
 }

@@ -18,9 +18,12 @@ namespace vz::geojson {
 /// ordinates included.
 Result<PointColumns> read_points(const std::filesystem::path& path);
 
-/// One ring of (x, y, 0) per LineString, line of a MultiLineString and ring
-/// of a Polygon or MultiPolygon (holes included), collections recursively;
-/// points and empty lines give nothing. `Io`; `Parse` "GeoJSON polygons: {}".
-Result<PolygonRings> read_polygons(const std::filesystem::path& path);
+/// Polygons in document order, collections recursively, rings as
+/// (x, y, 0): one per Polygon and per polygon of a MultiPolygon, with its
+/// rings as read (the exterior first, then its holes, empty rings kept in
+/// place); one of a single ring per LineString and per line of a
+/// MultiLineString (an empty line gives nothing); points give nothing.
+/// `Io`; `Parse` "GeoJSON polygons: {}".
+Result<PolygonsWithHoles> read_polygons(const std::filesystem::path& path);
 
 }  // namespace vz::geojson

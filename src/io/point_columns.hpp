@@ -17,8 +17,14 @@ struct PointColumns {
     OrderedMap<std::string, std::vector<double>> attributes;
 };
 
-/// What every polygon reader returns: rings in file order, each a list of
-/// (x, y, z).
+/// What the line readers (IRAP polygons, CPS-3 lines) return: rings in file
+/// order, each a list of (x, y, z).
 using PolygonRings = std::vector<std::vector<std::array<double, 3>>>;
+
+/// What the GeoJSON and shapefile polygon readers return: polygons in file
+/// order, each given by its rings of (x, y, z) — the exterior first, then its
+/// holes in order. A line (LineString, polyline part) is a polygon of one
+/// ring. `PolygonSet::from_polygons` builds the set.
+using PolygonsWithHoles = std::vector<PolygonRings>;
 
 }  // namespace vz

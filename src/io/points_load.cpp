@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <type_traits>
 #include <utility>
 
 #include "expected_macros.hpp"
@@ -34,12 +35,18 @@ Result<PointSet> to_point_set(Read&& read, std::string entry) {
         [&] { return memory_error(entry); });
 }
 
+// Line readers give rings (each its own polygon); the GeoJSON and shapefile
+// readers give polygons with their holes.
 template <class Read>
 Result<PolygonSet> to_polygon_set(Read&& read, std::string entry) {
     return guard_memory(
         [&]() -> Result<PolygonSet> {
-            VZ_ASSIGN_OR_RETURN(PolygonRings rings, read());
-            PolygonSet set = PolygonSet::from_rings(rings);
+            VZ_ASSIGN_OR_RETURN(auto read_back, read());
+            PolygonSet set;
+            if constexpr (std::is_same_v<decltype(read_back), PolygonsWithHoles>)
+                set = PolygonSet::from_polygons(read_back);
+            else
+                set = PolygonSet::from_rings(read_back);
             set.history = History::make(entry);
             return set;
         },

@@ -55,12 +55,13 @@ Result<PolygonSet> load_cps3_lines(const std::filesystem::path& path);
 /// ["polygons.load_irap_polygons(path={})"].
 Result<PolygonSet> load_irap_polygons(const std::filesystem::path& path);
 
-/// GeoJSON lines and polygon rings (`geojson::read_polygons`); history
-/// ["polygons.load_geojson(path={})"].
+/// GeoJSON lines and polygons with their holes (`geojson::read_polygons`,
+/// `PolygonSet::from_polygons`); history ["polygons.load_geojson(path={})"].
 Result<PolygonSet> load_geojson(const std::filesystem::path& path);
 
-/// ESRI shapefile polylines and polygons (`shapefile::read_polygons`);
-/// history ["polygons.load_shapefile(path={})"].
+/// ESRI shapefile polylines and polygons with their holes
+/// (`shapefile::read_polygons`, `PolygonSet::from_polygons`); history
+/// ["polygons.load_shapefile(path={})"].
 Result<PolygonSet> load_shapefile(const std::filesystem::path& path);
 
 }  // namespace vz::polygons_load

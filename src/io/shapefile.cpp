@@ -3,13 +3,21 @@
 #include <fmt/format.h>
 #include <shapefil.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "core/polygons.hpp"
 #include "io/text.hpp"
 
 namespace vz::shapefile {
@@ -124,6 +132,113 @@ Result<std::optional<std::string>> sibling(const std::filesystem::path& shp, con
     return std::optional<std::string>();
 }
 
+using Ring = std::vector<std::array<double, 3>>;
+
+// Twice the signed area of a ring taken as closed, vertices shifted by the
+// first one: negative for a clockwise ring.
+double twice_signed_area(const Ring& ring) {
+    if (ring.size() < 3) return 0.0;
+    const double x0 = ring[0][0], y0 = ring[0][1];
+    double sum = 0.0;
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+        const auto& a = ring[k];
+        const auto& b = ring[(k + 1) % ring.size()];
+        sum += (a[0] - x0) * (b[1] - y0) - (b[0] - x0) * (a[1] - y0);
+    }
+    return sum;
+}
+
+// The box of a ring, absent when it is empty or a vertex is not finite.
+std::optional<BBox> finite_box(const Ring& ring) {
+    if (ring.empty()) return std::nullopt;
+    BBox b{ring[0][0], ring[0][1], ring[0][0], ring[0][1]};
+    for (const auto& v : ring) {
+        if (!std::isfinite(v[0]) || !std::isfinite(v[1])) return std::nullopt;
+        b.xmin = std::min(b.xmin, v[0]);
+        b.ymin = std::min(b.ymin, v[1]);
+        b.xmax = std::max(b.xmax, v[0]);
+        b.ymax = std::max(b.ymax, v[1]);
+    }
+    return b;
+}
+
+bool box_within(const BBox& inner, const BBox& outer) {
+    return outer.xmin <= inner.xmin && inner.xmax <= outer.xmax && outer.ymin <= inner.ymin && inner.ymax <= outer.ymax;
+}
+
+// Whether `hole` lies within the closed ring `outer`. Rings of a valid file
+// do not cross, so the first hole vertex off the outer ring decides; should
+// every vertex lie on it, the first edge midpoint off it decides; a hole
+// lying wholly on the outer ring counts as within it.
+bool lies_within(const Ring& hole, std::span<const Coord> outer) {
+    auto decided = [&](double x, double y) -> std::optional<bool> {
+        if (!std::isfinite(x) || !std::isfinite(y)) return std::nullopt;
+        const RingPosition at = classify_point_in_ring(x, y, outer);
+        if (at == RingPosition::OnBoundary) return std::nullopt;
+        return at == RingPosition::Inside;
+    };
+    for (const auto& v : hole)
+        if (auto d = decided(v[0], v[1])) return *d;
+    for (std::size_t k = 0; k < hole.size(); ++k) {
+        const auto& a = hole[k];
+        const auto& b = hole[(k + 1) % hole.size()];
+        if (auto d = decided(a[0] * 0.5 + b[0] * 0.5, a[1] * 0.5 + b[1] * 0.5)) return *d;
+    }
+    return true;
+}
+
+// The polygons of one polygon record. By the format's rule outer rings run
+// clockwise and holes counter-clockwise; each hole goes to the smallest
+// outer ring that holds it (so a hole of an island that lies in a lake goes
+// to the island). A counter-clockwise ring that no outer ring holds is kept
+// as a polygon of its own, as is a ring without area. Polygons come in the
+// order of their first ring, holes in file order.
+PolygonsWithHoles group_rings(std::vector<Ring> rings) {
+    struct Outer {
+        std::size_t index;  // of its ring in the record
+        std::vector<Coord> ring;
+        std::optional<BBox> box;
+        double area;
+    };
+    std::vector<double> area(rings.size());
+    for (std::size_t k = 0; k < rings.size(); ++k) area[k] = twice_signed_area(rings[k]);
+    std::vector<Outer> outers;
+    PolygonsWithHoles polygons;
+    std::vector<std::size_t> owner(rings.size(), SIZE_MAX);  // the outer ring each ring belongs to
+    for (std::size_t k = 0; k < rings.size(); ++k) {
+        if (area[k] > 0.0) continue;
+        std::vector<Coord> ring;
+        ring.reserve(rings[k].size() + 1);
+        for (const auto& v : rings[k]) ring.push_back({v[0], v[1]});
+        close_ring(ring);
+        outers.push_back({k, std::move(ring), finite_box(rings[k]), std::fabs(area[k])});
+        owner[k] = k;
+    }
+    for (std::size_t k = 0; k < rings.size(); ++k) {
+        if (!(area[k] > 0.0)) continue;
+        const auto box = finite_box(rings[k]);
+        const Outer* best = nullptr;
+        for (const Outer& o : outers) {
+            if (box && o.box && !box_within(*box, *o.box)) continue;
+            if (best && !(o.area < best->area)) continue;
+            if (lies_within(rings[k], o.ring)) best = &o;
+        }
+        owner[k] = best ? best->index : k;
+    }
+    // A polygon per ring that owns itself, in ring order; holes follow.
+    std::vector<std::size_t> slot(rings.size(), SIZE_MAX);
+    for (std::size_t k = 0; k < rings.size(); ++k) {
+        if (owner[k] != k) continue;
+        slot[k] = polygons.size();
+        polygons.push_back(PolygonRings{});
+    }
+    for (std::size_t k = 0; k < rings.size(); ++k)
+        if (owner[k] == k) polygons[slot[k]].push_back(std::move(rings[k]));
+    for (std::size_t k = 0; k < rings.size(); ++k)
+        if (owner[k] != k) polygons[slot[owner[k]]].push_back(std::move(rings[k]));
+    return polygons;
+}
+
 struct ShpCloser {
     void operator()(SHPInfo* h) const { SHPClose(h); }
 };
@@ -133,7 +248,7 @@ struct ObjectDestroyer {
 
 }  // namespace
 
-Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
+Result<PolygonsWithHoles> read_polygons(const std::filesystem::path& path) {
     auto shp = text::read_file(path);
     if (!shp)
         return fail(failure(
@@ -168,7 +283,7 @@ Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
     int count = 0, type = 0;
     SHPGetInfo(handle.get(), &count, &type, nullptr, nullptr);
 
-    PolygonRings rings;
+    PolygonsWithHoles polygons;
     for (int i = 0; i < count; ++i) {
         files.last_error.clear();
         std::unique_ptr<SHPObject, ObjectDestroyer> obj(SHPReadObject(handle.get(), i));
@@ -177,14 +292,16 @@ Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
             if (files.last_error.empty()) continue;
             return fail(failure(files.last_error));
         }
+        bool area_record = false;
         switch (obj->nSHPType) {
-            case SHPT_ARC: case SHPT_POLYGON: case SHPT_ARCZ: case SHPT_POLYGONZ: case SHPT_ARCM: case SHPT_POLYGONM:
-                break;
+            case SHPT_POLYGON: case SHPT_POLYGONZ: case SHPT_POLYGONM: area_record = true; break;
+            case SHPT_ARC: case SHPT_ARCZ: case SHPT_ARCM: break;
             default: continue;
         }
         const int nv = obj->nVertices, np = obj->nParts;
         if (nv < 0 || np < 0 || (nv > 0 && (!obj->padfX || !obj->padfY)) || (np > 0 && !obj->panPartStart))
             return fail(failure(fmt::format("record {} is malformed", i)));
+        std::vector<Ring> rings;
         for (int k = 0; k < np; ++k) {
             const int b = obj->panPartStart[k];
             const int e = k + 1 < np ? obj->panPartStart[k + 1] : nv;
@@ -196,8 +313,13 @@ Result<PolygonRings> read_polygons(const std::filesystem::path& path) {
             for (int v = b; v < e; ++v) ring.push_back({obj->padfX[v], obj->padfY[v], 0.0});
             rings.push_back(std::move(ring));
         }
+        if (area_record) {
+            for (auto& polygon : group_rings(std::move(rings))) polygons.push_back(std::move(polygon));
+        } else {
+            for (auto& line : rings) polygons.push_back(PolygonRings{std::move(line)});
+        }
     }
-    return rings;
+    return polygons;
 }
 
 }  // namespace vz::shapefile

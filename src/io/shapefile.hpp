@@ -10,11 +10,17 @@
 
 namespace vz::shapefile {
 
-/// Every part of every polyline and polygon record (plain, Z or M) as one
-/// ring of (x, y, 0); other record types give nothing. Every failure —
+/// Polygons of (x, y, 0) rings in record order: every part of a polyline
+/// record (plain, Z or M) as a polygon of one ring; the parts of a polygon
+/// record as polygons with holes — clockwise parts are outer rings,
+/// counter-clockwise parts holes of the smallest outer ring of the record
+/// that holds them (a hole that none holds, and a part without area, is a
+/// polygon of its own); polygons in the order of their outer ring, holes in
+/// file order. Parts without points and other record types give nothing.
+/// Every failure —
 /// a missing or unreadable .shp, an unreadable .shx or .dbf sibling, a
 /// malformed header or record, a part that refers to points outside its
 /// record — is `Parse` "shapefile: {}".
-Result<PolygonRings> read_polygons(const std::filesystem::path& path);
+Result<PolygonsWithHoles> read_polygons(const std::filesystem::path& path);
 
 }  // namespace vz::shapefile

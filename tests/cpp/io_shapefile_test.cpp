@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <shapefil.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -44,9 +45,11 @@ const Shape kThreeParts{SHPT_POLYGON, {0, 4, 8}, {0, 1, 1, 0, 5, 6, 6, 5, 9, 9, 
 
 TEST(Shapefile, ReadPolygons) {
     testing::ScratchDir dir;
-    const PolygonRings three{{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 0, 0}},
-                             {{5, 5, 0}, {6, 5, 0}, {6, 6, 0}, {5, 5, 0}},
-                             {{9, 1, 0}, {9, 2, 0}, {9, 3, 0}}};
+    // Two counter-clockwise parts that no clockwise part holds and a part
+    // without area: three polygons of one ring each.
+    const PolygonsWithHoles three{{{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 0, 0}}},
+                                  {{{5, 5, 0}, {6, 5, 0}, {6, 6, 0}, {5, 5, 0}}},
+                                  {{{9, 1, 0}, {9, 2, 0}, {9, 3, 0}}}};
     auto plain = shapefile::read_polygons(write_shapes(dir, "poly", SHPT_POLYGON, {kThreeParts}));
     ASSERT_TRUE(plain) << plain.error().display();  // no .dbf beside it
     EXPECT_EQ(*plain, three);
@@ -67,6 +70,72 @@ TEST(Shapefile, ReadPolygons) {
     auto points = shapefile::read_polygons(write_shapes(dir, "pts", SHPT_POINT, {pt, pt}));
     ASSERT_TRUE(points);
     EXPECT_TRUE(points->empty());
+}
+
+using Ring2 = std::vector<std::array<double, 2>>;
+
+// A closed axis-aligned square, clockwise or counter-clockwise (y up).
+Ring2 square(double x0, double y0, double x1, double y1, bool clockwise) {
+    if (clockwise) return {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}, {x0, y0}};
+    return {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}, {x0, y0}};
+}
+
+Shape shape_of(int type, const std::vector<Ring2>& rings) {
+    Shape s{type, {}, {}, {}, {}};
+    for (const auto& ring : rings) {
+        s.parts.push_back(static_cast<int>(s.x.size()));
+        for (const auto& v : ring) s.x.push_back(v[0]), s.y.push_back(v[1]);
+    }
+    if (type == SHPT_POLYGONZ || type == SHPT_ARCZ) s.z.assign(s.x.size(), 7.0);
+    return s;
+}
+
+PolygonRings with_z0(const std::vector<Ring2>& rings) {
+    PolygonRings out;
+    for (const auto& ring : rings) {
+        auto& r = out.emplace_back();
+        for (const auto& v : ring) r.push_back({v[0], v[1], 0.0});
+    }
+    return out;
+}
+
+// Polygon records: clockwise parts are outer rings, counter-clockwise parts
+// the holes of the smallest outer ring of the same record that holds them.
+TEST(Shapefile, PolygonRecordsKeepTheirHoles) {
+    const Ring2 outer = square(0, 0, 10, 10, true);
+    const Ring2 lake = square(1, 1, 5, 5, false);
+    const Ring2 island = square(2, 2, 4, 4, true);                  // in the lake
+    const Ring2 pond = square(2.5, 2.5, 3.5, 3.5, false);           // on the island
+    const Ring2 well = square(6, 6, 7, 7, false);                   // in the outer ring only
+    const Ring2 away = square(20, 20, 21, 21, false);               // held by no outer ring
+    const Ring2 corner = {{0, 0}, {3, 1}, {1, 3}, {0, 0}};          // hole touching the outer corner
+    const Ring2 other = square(30, 0, 40, 10, true);
+    struct Case {
+        const char* name;
+        int type;
+        std::vector<std::vector<Ring2>> records;
+        std::vector<std::vector<Ring2>> polygons;
+    };
+    const Case cases[] = {
+        {"outer ring with a hole", SHPT_POLYGON, {{outer, lake}}, {{outer, lake}}},
+        {"holes before their outer ring, an island with its own hole", SHPT_POLYGON,
+         {{pond, outer, lake, island, well}}, {{outer, lake, well}, {island, pond}}},
+        {"hole with its first vertex on the outer ring", SHPT_POLYGONZ, {{outer, corner}}, {{outer, corner}}},
+        {"each hole to the outer ring that holds it", SHPT_POLYGONM, {{other, outer, well}}, {{other}, {outer, well}}},
+        {"a hole no outer ring holds is a polygon", SHPT_POLYGON, {{outer, away}}, {{outer}, {away}}},
+        {"holes stay within their record", SHPT_POLYGON, {{outer}, {well}}, {{outer}, {well}}},
+        {"polyline parts stay lines", SHPT_ARC, {{outer, lake}}, {{outer}, {lake}}},
+    };
+    for (const auto& c : cases) {
+        testing::ScratchDir dir;
+        std::vector<Shape> shapes;
+        for (const auto& record : c.records) shapes.push_back(shape_of(c.type, record));
+        auto r = shapefile::read_polygons(write_shapes(dir, "holes", c.type, shapes));
+        ASSERT_TRUE(r) << c.name << ": " << r.error().display();
+        PolygonsWithHoles want;
+        for (const auto& p : c.polygons) want.push_back(with_z0(p));
+        EXPECT_EQ(*r, want) << c.name;
+    }
 }
 
 TEST(Shapefile, MissingIndexIsRebuilt) {
@@ -155,26 +224,27 @@ TEST(Shapefile, EveryPrefixReadsOrFails) {
 TEST(Shapefile, SharedSamples) {
     struct Case {
         const char* file;
-        std::size_t rings;
+        std::size_t polygons;
     };
     const Case cases[] = {
-        {"blockgroups.shp", 679},    {"corrupt_too_long.shp", 10}, {"coutwildrnp.shp", 67},
+        {"blockgroups.shp", 673},  // 679 parts, six of them holes    {"corrupt_too_long.shp", 10}, {"coutwildrnp.shp", 67},
         {"gre.shp", 1},              {"latin1.shp", 1},            {"pyshp_MyPolyZ.shp", 1},
         {"pyshp_NullTest.shp", 0},   {"pyshp_balancing.shp", 0},   {"pyshp_dtype.shp", 0},
         {"pyshp_line.shp", 2},       {"pyshp_linem.shp", 2},       {"pyshp_linez.shp", 3},
         {"pyshp_multipatch.shp", 0}, {"pyshp_multipoint.shp", 0},  {"pyshp_point.shp", 0},
-        {"pyshp_polygon.shp", 3},    {"pyshp_shapetype.shp", 0},
+        {"pyshp_polygon.shp", 2},  // three parts, one a hole of the first    {"pyshp_shapetype.shp", 0},
     };
     for (const auto& c : cases) {
         auto p = testing::shared_data(std::string("shapefile/") + c.file);
         if (p.empty()) GTEST_SKIP() << "shared samples absent";
         auto r = shapefile::read_polygons(p);
         ASSERT_TRUE(r) << c.file << ": " << r.error().display();
-        EXPECT_EQ(r->size(), c.rings) << c.file;
-        for (const auto& ring : *r) {
-            EXPECT_FALSE(ring.empty()) << c.file;
-            for (const auto& v : ring) EXPECT_EQ(v[2], 0.0) << c.file;
-        }
+        EXPECT_EQ(r->size(), c.polygons) << c.file;
+        for (const auto& polygon : *r)
+            for (const auto& ring : polygon) {
+                EXPECT_FALSE(ring.empty()) << c.file;
+                for (const auto& v : ring) EXPECT_EQ(v[2], 0.0) << c.file;
+            }
     }
 }
 

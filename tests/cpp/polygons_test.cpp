@@ -55,6 +55,38 @@ TEST(PolygonSet, FromRingsDropsShortRingsAndCloses) {
     EXPECT_EQ(s.element_kind(), "polygons");
 }
 
+// Rings after the first of a polygon are its holes: short ones are dropped,
+// the polygon only when its exterior is short.
+TEST(PolygonSet, FromPolygonsKeepsHoles) {
+    const Ring3 outer{{0, 0, 5}, {4, 0, 5}, {4, 4, 5}, {0, 4, 5}};    // open: closed on building
+    const Ring3 hole{{1, 1, 0}, {2, 1, 0}, {2, 2, 0}, {1, 2, 0}, {1, 1, 0}};
+    const Ring3 hole2{{3, 3, 0}, {3.5, 3, 0}, {3.5, 3.5, 0}};
+    const Ring3 two{{1, 1, 0}, {3, 3, 0}};
+    const Ring3 lone{{10, 10, 0}, {11, 10, 0}, {11, 11, 0}};
+    const std::vector<std::vector<Ring3>> polygons = {
+        {outer, hole, two, hole2},  // the two-vertex hole is dropped, the others kept in order
+        {two, hole},                // a two-vertex exterior: dropped with its hole
+        {},                         // no rings: nothing
+        {lone},                     // a ring alone is a polygon without holes
+    };
+    const PolygonSet s = PolygonSet::from_polygons(polygons);
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s.polygons[0].exterior, square(0, 0, 4));
+    EXPECT_EQ(s.polygons[0].interiors,
+              (std::vector<std::vector<Coord>>{square(1, 1, 1), ring({{3, 3}, {3.5, 3}, {3.5, 3.5}, {3, 3}})}));
+    EXPECT_EQ(s.polygons[1], Polygon::closed(ring({{10, 10}, {11, 10}, {11, 11}})));
+    EXPECT_EQ(s.areas(), (std::vector<double>{16.0 - 1.0 - 0.125, 0.5}));
+    EXPECT_FALSE(s.contains(1.5, 1.5));  // in the hole
+    EXPECT_TRUE(s.contains(0.5, 0.5));
+    EXPECT_TRUE(s.attributes.empty());
+    EXPECT_EQ(s.history.entries(), std::vector<std::string>{"polygons.from_polygons"});
+    // Polygons of one ring build what the ring constructor builds.
+    const std::vector<Ring3> rings = {outer, two, hole};
+    std::vector<std::vector<Ring3>> singles;
+    for (const auto& r : rings) singles.push_back({r});
+    EXPECT_EQ(PolygonSet::from_polygons(singles).polygons, PolygonSet::from_rings(rings).polygons);
+}
+
 TEST(PolygonSet, RingsReturnsClosedExteriorsWithZeroZ) {
     PolygonSet s = set_of({Polygon::closed(square(0, 0, 1), {square(0.2, 0.2, 0.1)})});
     const auto r = s.rings();

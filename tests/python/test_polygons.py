@@ -261,33 +261,39 @@ def test_polygons_of_the_same_outline_agree_across_formats():
 
 
 @pytest.mark.parametrize(
-    "rel, count",
+    "rel, count, holes",
     [
-        ("shapefile/gre.shp", 1),
-        ("shapefile/coutwildrnp.shp", 67),
-        ("shapefile/blockgroups.shp", 679),  # 663 records, some with several parts
-        ("shapefile/pyshp_polygon.shp", 3),  # one record of three rings
-        ("shapefile/pyshp_MyPolyZ.shp", 1),
-        ("shapefile/pyshp_linez.shp", 2),
-        ("shapefile/pyshp_shapetype.shp", 0),  # no records
-        ("shapefile/pyshp_point.shp", 0),  # points give no rings
+        ("shapefile/gre.shp", 1, 0.0),
+        ("shapefile/coutwildrnp.shp", 67, 0.0),
+        # 663 records of 679 rings, six of them holes (records 1, 31, 100, 169, 503, 612)
+        ("shapefile/blockgroups.shp", 673, 8.502471800002073e-05),
+        ("shapefile/pyshp_polygon.shp", 2, 9.0),  # one record of three rings, the second a hole of the first
+        ("shapefile/pyshp_MyPolyZ.shp", 1, 0.0),
+        ("shapefile/pyshp_linez.shp", 2, 0.0),
+        ("shapefile/pyshp_shapetype.shp", 0, 0.0),  # no records
+        ("shapefile/pyshp_point.shp", 0, 0.0),  # points give no rings
     ],
 )
-def test_load_shapefile_real_files(rel, count):
+def test_load_shapefile_real_files(rel, count, holes):
     path = shared_file(rel)
     pg = vz.PolygonSet.load_shapefile(path)
     assert len(pg) == count
     assert all(r[0] == r[-1] for r in pg.rings())
     assert pg.history() == [f"polygons.load_shapefile(path={path})"]
-    assert pg.area.values() == pytest.approx([shoelace(r) for r in pg.rings()], rel=1e-9, abs=1e-12)
+    # Each polygon's area is its exterior's less its holes'.
+    exteriors = [shoelace(r) for r in pg.rings()]
+    assert sum(exteriors) - pg.total_area() == pytest.approx(holes, rel=1e-9, abs=1e-12)
+    if holes == 0.0:
+        assert pg.area.values() == pytest.approx(exteriors, rel=1e-9, abs=1e-12)
 
 
 @pytest.mark.parametrize(
     "rel, count, area",
     [
         ("geojson/fiona_issue627_polygons.geojson", 3, 0.09986607746395748),
-        ("geojson/fiona_rmnp_multipolygon_noprops.geojson", 3, 0.11847546108437557),
-        ("geojson/geojsonhint_multipolygon.geojson", 3, 2.36),
+        # one polygon with a hole of 7.5e-6 and one without
+        ("geojson/fiona_rmnp_multipolygon_noprops.geojson", 2, 0.11846046123839227),
+        ("geojson/geojsonhint_multipolygon.geojson", 2, 1.64),  # 1 + (1 - a hole of 0.36)
         ("geojson/geojsonhint_polygon_winding_order.geojson", 1, 1.0),
         ("geojson/geojsonhint_different-first-last.geojson", 1, 1.0),
         ("geojson/geojsonhint_good-point-3d.geojson", 0, 0.0),
