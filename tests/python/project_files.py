@@ -4,6 +4,7 @@ and a reader of container files that looks at their raw sections."""
 import json
 import os
 import struct
+import warnings
 from pathlib import Path
 
 import pytest
@@ -32,6 +33,16 @@ def write(path, text):
     path.parent.mkdir(parents=True, exist_ok=True)
     path.write_text(text)
     return str(path)
+
+
+def load_well(geo, well_id, folder, **kwargs):
+    """`geo.load_well` on a folder the test wrote. Fixtures often make wells
+    with nothing but a head on purpose (a folder without any file of the
+    well), which the loader reports as a UserWarning; that warning is the
+    point of other tests, not of the ones building such a well."""
+    with warnings.catch_warnings():
+        warnings.filterwarnings("ignore", r"load_well: .* holds no LAS", UserWarning)
+        return geo.load_well(well_id, files=str(folder), **kwargs)
 
 
 def irap_grid(path, ncol, nrow, values, xori=1000.0, yori=2000.0, xinc=25.0, yinc=25.0, rot=0.0):

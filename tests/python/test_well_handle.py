@@ -6,7 +6,7 @@ import warnings
 
 import pytest
 
-from project_files import las, petrel_tops, wellpath
+from project_files import las, load_well, petrel_tops, wellpath
 from voridez import GeoData, Interval, Sidetrack, Well
 
 
@@ -77,7 +77,7 @@ def test_default_bore(project):
 )
 def test_repr_escapes_the_id_and_needs_no_well(tmp_path, well_id, text):
     geo = GeoData()
-    w = geo.load_well(well_id, files=str(tmp_path))
+    w = load_well(geo, well_id, tmp_path)
     assert repr(w) == text
     geo.delete_well(well_id)
     assert repr(w) == text and w.id == well_id

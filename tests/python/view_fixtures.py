@@ -9,7 +9,7 @@ import itertools
 import math
 from pathlib import Path
 
-from project_files import irap_grid, petrel_tops, write
+from project_files import irap_grid, load_well, petrel_tops, write
 
 _dirs = itertools.count()
 
@@ -70,7 +70,7 @@ def add_well(geo, root, well_id, bores=None, logs=None, tops=None, head=(1000.0,
     if tops:
         write(d / "tops.csv", "name,md\n" + "".join(f"{n},{md}\n" for n, md in tops))
     # without a survey the wellhead and datum given here stand
-    return geo.load_well(well_id, head=head, kb=kb, files=str(d))
+    return load_well(geo, well_id, d, head=head, kb=kb)
 
 
 def load_tops(geo, root, picks):
@@ -95,7 +95,7 @@ def add_path_well(geo, root, well_id, stations, kb=0.0):
     d = Path(root) / f"well{next(_dirs)}"
     text = wellpath_text((stations[0][1], stations[0][2]), kb, stations)
     write(d / "trace.wellpath", text)
-    return geo.load_well(well_id, files=str(d))
+    return load_well(geo, well_id, d)
 
 
 def slanted_stations(head=(1000.0, 2000.0), td=2000.0, step=50.0, inc=45.0):

@@ -3,6 +3,7 @@ data arrives: one `.wellpath` survey per bore, LAS curves, a tops CSV for the
 main bore, and Petrel well-tops files for contacts."""
 
 from project_files import las, petrel_tops, wellpath, write
+from project_files import load_well as _load_well
 
 
 def write_well(folder, bores=None, logs=None, tops=None, head=(0.0, 0.0), kb=0.0):
@@ -31,7 +32,7 @@ def write_well(folder, bores=None, logs=None, tops=None, head=(0.0, 0.0), kb=0.0
 
 def load_well(geo, well_id, folder):
     """Loads `folder` into `geo` under `well_id`."""
-    return geo.load_well(well_id, files=str(folder))
+    return _load_well(geo, well_id, folder)
 
 
 def load_contacts(geo, path, picks):
