@@ -535,6 +535,103 @@ TEST(MinCurvatureOperator, AnchorsAndFreeNumbering) {
     for (std::size_t k = 0; k < a->values.size(); ++k) EXPECT_NEAR(b->values[k], 2 * a->values[k], 1e-9);
 }
 
+/// Largest |a - b| over the nodes, relative to the largest |b|.
+double relative_gap(const Array2& a, const Array2& b) {
+    double gap = 0, scale = 0;
+    for (std::size_t k = 0; k < b.values.size(); ++k) {
+        gap = std::max(gap, std::fabs(a.values[k] - b.values[k]));
+        scale = std::max(scale, std::fabs(b.values[k]));
+    }
+    return gap / scale;
+}
+
+TEST(MinCurvatureOperator, SparseFactorsAgreeWithTheBand) {
+    // The sparse form, forced by a band budget of 0, solves the very system
+    // the band solves: same anchors and unknowns, anchors exact, free nodes
+    // equal to rounding, whichever dimension is shorter (the numbering and
+    // the band differ) and whether the unshifted or the shifted system is
+    // factored.
+    std::vector<Sample> collinear;
+    for (int i = 2; i <= 30; i += 4) collinear.push_back({double(i), 9.0, std::sin(i * 0.7) * 5});
+    std::vector<Sample> crowded = scattered_over(unit(7, 6), 60);
+    crowded.push_back({3, 3, 50});  // on a node another sample pins
+    // The shifted system is nearly singular by construction (its smallest
+    // pivots are about 1e-8 of its largest), which bounds how closely two
+    // factorisations of it can agree.
+    struct Case {
+        const char* what;
+        Lattice g;
+        std::vector<Sample> samples;
+        double tolerance;
+    };
+    const Case cases[] = {
+        {"wide", lattice(500, -300, 12.5, 9.0, 37, 23), scattered_over(lattice(500, -300, 12.5, 9.0, 37, 23), 45), 1e-9},
+        {"tall, rotated and flipped", lattice(500, -300, 12.5, 9.0, 19, 31, 33, true),
+         scattered_over(lattice(500, -300, 12.5, 9.0, 19, 31, 33, true), 30), 1e-9},
+        {"four anchors", unit(24, 24), {{1, 2, 5}, {20, 3, -4}, {4, 22, 8}, {21, 20, 1}}, 1e-9},
+        {"most nodes pinned", unit(7, 6), crowded, 1e-9},
+        {"collinear, shifted", unit(33, 19), collinear, 1e-7},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::array<double, 2>> positions;
+        std::vector<double> z;
+        for (const Sample& p : c.samples) {
+            positions.push_back({p[0], p[1]});
+            z.push_back(p[2]);
+        }
+        auto band = MinCurvatureOperator::factor(c.g, positions);
+        auto sparse = MinCurvatureOperator::factor(c.g, positions, 0, BeyondBudget::Sparse);
+        ASSERT_TRUE(band.has_value() && sparse.has_value()) << c.what;
+        ASSERT_TRUE(band->band().has_value()) << c.what;
+        ASSERT_TRUE(sparse->sparse().has_value() && !sparse->band().has_value()) << c.what;
+        EXPECT_EQ(sparse->anchors(), band->anchors()) << c.what;
+        EXPECT_EQ(sparse->free_nodes(), band->free_nodes()) << c.what;
+        const auto a = sparse->solve(z);
+        const auto b = band->solve(z);
+        ASSERT_TRUE(a && b) << c.what;
+        EXPECT_LE(relative_gap(*a, *b), c.tolerance) << c.what;
+        for (auto [i, j] : band->anchors()) EXPECT_EQ((*a)(i, j), (*b)(i, j)) << c.what;
+        // One factorisation serves other values of the same layout.
+        for (double& v : z) v = 2 * v - 1;
+        EXPECT_LE(relative_gap(*sparse->solve(z), *band->solve(z)), c.tolerance) << c.what;
+    }
+}
+
+TEST(MinCurvatureOperator, SparseFormRefusesWhatTheBandRefuses) {
+    // Too few anchors stays singular, and a mismatched z count stays an
+    // error, in sparse form too.
+    const char* singular =
+        "MinCurvatureOperator: conditioning system is singular (too few / collinear hard anchors to pin the surface)";
+    const std::vector<std::vector<std::array<double, 2>>> layouts = {{{0, 0}, {9, 0}, {0, 9}}, {{-10, -10}}};
+    for (const auto& positions : layouts) {
+        auto op = MinCurvatureOperator::factor(unit(10, 10), positions, 0, BeyondBudget::Sparse);
+        ASSERT_FALSE(op.has_value());
+        EXPECT_EQ(op.error().kind(), ToolsErrorKind::InvalidArgument);
+        EXPECT_EQ(op.error().message(), singular);
+    }
+    auto op = MinCurvatureOperator::factor(unit(10, 10), std::vector<std::array<double, 2>>{{0, 0}, {9, 0}, {0, 9}, {9, 9}},
+                                           0, BeyondBudget::Sparse);
+    ASSERT_TRUE(op.has_value());
+    auto solved = op->solve(std::vector<double>{1, 2, 3});
+    ASSERT_FALSE(solved.has_value());
+    EXPECT_EQ(solved.error().message(), "MinCurvatureOperator::solve: expected 4 z-values, got 3");
+}
+
+TEST(MinCurvature, BeyondTheBandBudgetTheSparseFormSolves) {
+    // The driver takes the sparse form where the band does not fit, not the
+    // relaxation: the result is the band's to rounding, and every free node
+    // satisfies its equation to rounding.
+    const Lattice g = lattice(500, -300, 12.5, 9.0, 29, 21, -12.0, true);
+    const std::vector<Sample> s = scattered_over(g, 40);
+    const Array2 band = min_curvature(s, g);
+    const Array2 sparse = min_curvature(s, g, 0);
+    EXPECT_LE(relative_gap(sparse, band), 1e-9);
+    // Too few anchors: the relaxation still runs.
+    const std::vector<Sample> three = {{0, 0, 1}, {6, 1, 3}, {2, 5, -2}};
+    EXPECT_EQ(vz::testing::bits(min_curvature(three, unit(7, 6), 0).values),
+              vz::testing::bits(min_curvature(three, unit(7, 6)).values));
+}
+
 TEST(MinCurvature, ReproducesAPlaneExactly) {
     const auto plane = [](double x, double y) { return 2.0 + 0.5 * x - 0.25 * y; };
     const std::initializer_list<std::pair<std::uint64_t, std::uint64_t>> nodes = {{0, 0}, {5, 1}, {2, 4}, {6, 5},

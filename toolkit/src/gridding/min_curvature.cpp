@@ -98,6 +98,10 @@ Array2 relax(std::span<const Sample> samples, const Lattice& lattice) {
 }  // namespace
 
 Array2 min_curvature(std::span<const Sample> samples, const Lattice& lattice) {
+    return min_curvature(samples, lattice, band_budget_bytes());
+}
+
+Array2 min_curvature(std::span<const Sample> samples, const Lattice& lattice, std::uint64_t band_budget) {
     // A sample with a non-finite coordinate or value would spread NaN over the
     // whole surface; such samples are left out.
     std::vector<Sample> usable;
@@ -111,11 +115,12 @@ Array2 min_curvature(std::span<const Sample> samples, const Lattice& lattice) {
         positions[k] = {usable[k][0], usable[k][1]};
         z[k] = usable[k][2];
     }
-    // Any failure of the direct solve, running out of memory for its tables
+    // The direct solve in band form where the band fits the budget, else in
+    // sparse form. Any failure of it, running out of memory for its tables
     // included, leads to the relaxation, which needs far less memory; the
     // operator is released before relaxing.
     try {
-        if (auto op = MinCurvatureOperator::factor(lattice, positions)) {
+        if (auto op = MinCurvatureOperator::factor(lattice, positions, band_budget, BeyondBudget::Sparse)) {
             if (auto solved = op->solve(z)) return std::move(*solved);
         }
     } catch (const std::bad_alloc&) {

@@ -57,6 +57,73 @@ void add_term(std::int64_t k, std::int64_t l, double w, std::int64_t ncol, std::
     sink(k, l, w);
 }
 
+/// Bytes the sparse factors take per entry, as measured: the values, their
+/// row indices, and the slack the factorisation keeps as its storage grows.
+constexpr double kSparseBytesPerEntry = 12.0;
+
+/// Regions of at most this many nodes are not cut further.
+constexpr std::uint64_t kLeafNodes = 64;
+
+/// The elimination order of the free unknowns for the sparse factorisation,
+/// and the number of entries its factors will hold, roughly.
+struct Dissection {
+    std::vector<std::uint32_t> order;
+    double factor_entries = 0.0;
+};
+
+/// Nested dissection of the lattice. A region (a box of columns and rows) is
+/// cut across its longer side by a separator two nodes wide, which no
+/// equation reaches across: the stencil reaches two nodes along an axis and
+/// one along a diagonal, and the extrapolation past an edge folds back
+/// inside that reach. The two halves are ordered first, each in the same
+/// way, then the separator; small regions row by row. Eliminating a block
+/// (a separator or a small region) fills it densely against itself and
+/// against the free nodes of the ring two nodes wide around its region,
+/// which is what the estimate of the factors counts (in L and in U).
+Dissection dissect(std::uint64_t ncol, std::uint64_t nrow, const std::vector<std::int32_t>& node_free,
+                   std::uint64_t free_count) {
+    Dissection d;
+    d.order.reserve(free_count);
+    const double free_share = static_cast<double>(free_count) / static_cast<double>(ncol * nrow);
+    // Free nodes of the box [i0, i1) x [j0, j1), appended row by row.
+    auto emit = [&](std::uint64_t i0, std::uint64_t i1, std::uint64_t j0, std::uint64_t j1) {
+        const std::size_t before = d.order.size();
+        for (std::uint64_t j = j0; j < j1; ++j)
+            for (std::uint64_t i = i0; i < i1; ++i)
+                if (const std::int32_t f = node_free[i + j * ncol]; f >= 0) d.order.push_back(static_cast<std::uint32_t>(f));
+        return static_cast<double>(d.order.size() - before);
+    };
+    // Free nodes, roughly, on the ring two wide around the box.
+    auto ring = [&](std::uint64_t i0, std::uint64_t i1, std::uint64_t j0, std::uint64_t j1) {
+        const std::uint64_t a0 = i0 >= 2 ? i0 - 2 : 0, a1 = std::min(ncol, i1 + 2);
+        const std::uint64_t b0 = j0 >= 2 ? j0 - 2 : 0, b1 = std::min(nrow, j1 + 2);
+        return static_cast<double>((a1 - a0) * (b1 - b0) - (i1 - i0) * (j1 - j0)) * free_share;
+    };
+    auto fill = [](double block, double around) { return block * block + 2.0 * block * around; };
+    auto cut = [&](auto&& self, std::uint64_t i0, std::uint64_t i1, std::uint64_t j0, std::uint64_t j1) -> void {
+        const std::uint64_t w = i1 - i0, h = j1 - j0;
+        if (w * h <= kLeafNodes) {
+            d.factor_entries += fill(emit(i0, i1, j0, j1), ring(i0, i1, j0, j1));
+            return;
+        }
+        double block = 0.0;
+        if (w >= h) {
+            const std::uint64_t m = i0 + (w - 2) / 2;
+            self(self, i0, m, j0, j1);
+            self(self, m + 2, i1, j0, j1);
+            block = emit(m, m + 2, j0, j1);
+        } else {
+            const std::uint64_t m = j0 + (h - 2) / 2;
+            self(self, i0, i1, j0, m);
+            self(self, i0, i1, m + 2, j1);
+            block = emit(i0, i1, m, m + 2);
+        }
+        d.factor_entries += fill(block, ring(i0, i1, j0, j1));
+    };
+    cut(cut, 0, ncol, 0, nrow);
+    return d;
+}
+
 }  // namespace
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> snap_to_node(const Lattice& lattice, double x, double y) {
@@ -75,7 +142,7 @@ std::uint64_t band_budget_bytes() {
 
 ToolsResult<MinCurvatureOperator> MinCurvatureOperator::factor(const Lattice& lattice,
                                                                std::span<const std::array<double, 2>> positions,
-                                                               std::uint64_t budget_bytes) {
+                                                               std::uint64_t budget_bytes, BeyondBudget beyond) {
     if (lattice.ncol <= 1 || lattice.nrow <= 1)
         return std::unexpected(ToolsError::invalid_geometry("MinCurvatureOperator::factor: lattice must be at least 2x2"));
     const std::uint64_t ncol = lattice.ncol, nrow = lattice.nrow;
@@ -160,9 +227,23 @@ ToolsResult<MinCurvatureOperator> MinCurvatureOperator::factor(const Lattice& la
     });
     const std::uint64_t n = op.free_.size();
     const auto len = band_storage_len(n, h);
-    if (!len || *len > budget_bytes / sizeof(double))
+    const bool band_fits = len && *len <= budget_bytes / sizeof(double);
+    if (!band_fits && beyond == BeyondBudget::Refuse)
         return std::unexpected(ToolsError::invalid_argument(fmt::format(
             "MinCurvatureOperator::factor: band storage of {} x {} values exceeds the memory budget", n, 2 * h + 1)));
+    // Beyond the band's budget, the sparse factors: refused in their turn
+    // when the machine cannot hold them, or when they would need more
+    // entries than their 32-bit indices reach.
+    std::vector<std::uint32_t> order;
+    if (!band_fits) {
+        Dissection d = dissect(ncol, nrow, op.node_free_, n);
+        if (d.factor_entries * kSparseBytesPerEntry > static_cast<double>(band_budget_bytes()) ||
+            d.factor_entries > static_cast<double>(std::numeric_limits<std::int32_t>::max() / 2))
+            return std::unexpected(ToolsError::invalid_argument(fmt::format(
+                "MinCurvatureOperator::factor: sparse factors of about {} values exceed the memory budget",
+                static_cast<std::uint64_t>(d.factor_entries))));
+        order = std::move(d.order);
+    }
 
     std::vector<SparseEntry> entries;
     entries.reserve(13 * n);
@@ -185,10 +266,15 @@ ToolsResult<MinCurvatureOperator> MinCurvatureOperator::factor(const Lattice& la
     // satisfy every equation, so such a system is singular whatever rounding
     // the elimination would show.
     if (op.anchors_.size() >= 4) {
-        op.band_ = BandLu::assemble_and_factor(entries, n, h, 0.0);
-        if (!op.band_) op.band_ = BandLu::assemble_and_factor(entries, n, h, 1e-8 * maxdiag);
+        if (band_fits) {
+            op.band_ = BandLu::assemble_and_factor(entries, n, h, 0.0);
+            if (!op.band_) op.band_ = BandLu::assemble_and_factor(entries, n, h, 1e-8 * maxdiag);
+        } else {
+            op.sparse_ = SparseLu::factor(entries, n, 0.0, order);
+            if (!op.sparse_) op.sparse_ = SparseLu::factor(entries, n, 1e-8 * maxdiag, order);
+        }
     }
-    if (!op.band_) return std::unexpected(ToolsError::invalid_argument(kSingular));
+    if (!op.band_ && !op.sparse_) return std::unexpected(ToolsError::invalid_argument(kSingular));
     return op;
 }
 
@@ -204,7 +290,7 @@ ToolsResult<Array2> MinCurvatureOperator::solve(std::span<const double> z) const
     }
     Array2 out = Array2::filled(lattice_.ncol, lattice_.nrow, kNaN);
     for (std::size_t a = 0; a < anchors_.size(); ++a) out(anchors_[a].first, anchors_[a].second) = anchor_value[a];
-    if (band_) {
+    if (band_ || sparse_) {
         const std::size_t n = free_.size();
         // Per-solve scratch: concurrent solves of one operator never share it.
         std::vector<double> rhs(n), x(n);
@@ -214,7 +300,10 @@ ToolsResult<Array2> MinCurvatureOperator::solve(std::span<const double> z) const
                 sum += couplings_[t].second * anchor_value[couplings_[t].first];
             rhs[r] = 0.0 - sum;
         }
-        band_->solve(rhs, x);
+        if (band_)
+            band_->solve(rhs, x);
+        else
+            sparse_->solve(rhs, x);
         for (std::size_t r = 0; r < n; ++r) out(free_[r].first, free_[r].second) = x[r];
     }
     return out;

@@ -20,17 +20,22 @@
 #include "gridding/band_lu.hpp"
 #include "gridding/grid.hpp"
 #include "gridding/lattice.hpp"
+#include "gridding/sparse_lu.hpp"
 #include "tools_error.hpp"
 
 namespace vz::gridding {
 
 /// Band storage above this many bytes is not attempted: a quarter of the
-/// machine's physical memory, or 1 GiB where that cannot be told. The direct
+/// machine's physical memory, or 1 GiB where that cannot be told. The band
 /// factorisation of a 500 x 500 lattice needs up to about 4 GB (less the
 /// more nodes the samples pin); an allocation the machine cannot back would
-/// end the process, so beyond the budget the minimum-curvature driver relaxes
-/// iteratively instead.
+/// end the process. Beyond the budget the minimum-curvature driver factors
+/// the same system in sparse form, whose factors are held to the same budget.
 std::uint64_t band_budget_bytes();
+
+/// What `MinCurvatureOperator::factor` does with a system whose band storage
+/// exceeds its budget: refuse it, or factor it in sparse form.
+enum class BeyondBudget { Refuse, Sparse };
 
 /// The node (column, row) that a sample at (x, y) pins: the nearest node, by
 /// rounding the fractional index with halves away from zero. Absent when an
@@ -46,11 +51,21 @@ public:
     /// system is singular (too few / collinear hard anchors to pin the
     /// surface)" when the band matrix cannot be factored, unshifted and (with
     /// 4 or more anchors) with a diagonal shift of 1e-8 times its largest
-    /// diagonal entry; InvalidArgument when the band storage would exceed
-    /// `budget_bytes` or the problem exceeds 32-bit node or sample indices.
+    /// diagonal entry; InvalidArgument when the problem exceeds 32-bit node
+    /// or sample indices.
+    ///
+    /// The system is factored in band form when its band storage fits in
+    /// `budget_bytes`. Beyond that, `beyond` decides: Refuse fails with
+    /// InvalidArgument; Sparse factors the same system with a sparse LU
+    /// (unknowns eliminated in nested-dissection order over the lattice,
+    /// partial pivoting), which fails with InvalidArgument when its factors
+    /// would exceed `band_budget_bytes()`. The sparse factors take the same
+    /// singularity test, and their solutions agree with the band's to
+    /// rounding.
     static ToolsResult<MinCurvatureOperator> factor(const Lattice& lattice,
                                                     std::span<const std::array<double, 2>> positions,
-                                                    std::uint64_t budget_bytes = band_budget_bytes());
+                                                    std::uint64_t budget_bytes = band_budget_bytes(),
+                                                    BeyondBudget beyond = BeyondBudget::Refuse);
 
     /// Solves for the z values of the samples the operator was built for, in
     /// the same order. Anchors take the mean z of their samples. Errors:
@@ -66,8 +81,12 @@ public:
     const std::vector<std::pair<std::uint64_t, std::uint64_t>>& anchors() const { return anchors_; }
     /// Free nodes (column, row) in free-index order.
     const std::vector<std::pair<std::uint64_t, std::uint64_t>>& free_nodes() const { return free_; }
-    /// The factored band matrix; absent when every node is an anchor.
+    /// The factored band matrix; absent when every node is an anchor or the
+    /// system was factored in sparse form.
     const std::optional<BandLu>& band() const { return band_; }
+    /// The sparse factors; present when the system was factored in sparse
+    /// form.
+    const std::optional<SparseLu>& sparse() const { return sparse_; }
 
 private:
     MinCurvatureOperator() = default;
@@ -87,6 +106,12 @@ private:
     std::vector<std::uint64_t> coupling_start_;
     std::vector<std::pair<std::uint32_t, double>> couplings_;
     std::optional<BandLu> band_;
+    std::optional<SparseLu> sparse_;
 };
+
+/// `min_curvature` with the band factorisation held to `band_budget` bytes
+/// instead of `band_budget_bytes()`; beyond it the system is factored in
+/// sparse form.
+Array2 min_curvature(std::span<const Sample> samples, const Lattice& lattice, std::uint64_t band_budget);
 
 }  // namespace vz::gridding
