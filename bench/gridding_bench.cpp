@@ -75,6 +75,14 @@ BENCHMARK(BM_MinimumCurvature)->Args({20000, 300, 0})->Iterations(1)->Unit(bench
 // A map-sized lattice: its band storage (about 32 GB) exceeds the memory
 // budget of most machines, and the system is factored in sparse form.
 BENCHMARK(BM_MinimumCurvature)->Args({100000, 1000, 0})->Iterations(1)->Unit(benchmark::kSecond);
+// A top picked in a few wells: three samples cannot pin the surface (the
+// system is singular and the kernel relaxes), five can.
+BENCHMARK(BM_MinimumCurvature)
+    ->Args({3, 401, 0})
+    ->Args({3, 401, 1})
+    ->Args({5, 401, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

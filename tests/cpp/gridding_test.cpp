@@ -762,6 +762,81 @@ TEST(MinCurvature, FallbackCases) {
     for (double v : one.values) EXPECT_NEAR(v, 6.5, 1e-12);
 }
 
+/// The relaxation written as plainly as it reads: the inverse-distance start
+/// with pinned means, then sweeps over rows (outer) and columns (inner) that
+/// update each free node in place from its neighbours as they stand.
+Array2 plain_relaxation(const std::vector<Sample>& samples, const Lattice& g, int max_sweeps) {
+    Array2 a = inverse_distance(samples, g);
+    std::vector<double> sum(a.values.size(), 0.0), count(a.values.size(), 0.0);
+    for (const Sample& p : samples)
+        if (auto n = snap_to_node(g, p[0], p[1])) {
+            sum[n->first * g.nrow + n->second] += p[2];
+            count[n->first * g.nrow + n->second] += 1;
+        }
+    for (std::size_t k = 0; k < a.values.size(); ++k)
+        if (count[k] > 0) a.values[k] = sum[k] / count[k];
+    const auto nc = static_cast<std::int64_t>(g.ncol), nr = static_cast<std::int64_t>(g.nrow);
+    auto at = [&](auto&& self, std::int64_t k, std::int64_t l) -> double {
+        if (k < 0) return 2 * self(self, k + 1, l) - self(self, k + 2, l);
+        if (k >= nc) return 2 * self(self, k - 1, l) - self(self, k - 2, l);
+        if (l < 0) return 2 * self(self, k, l + 1) - self(self, k, l + 2);
+        if (l >= nr) return 2 * self(self, k, l - 1) - self(self, k, l - 2);
+        return a(static_cast<std::uint64_t>(k), static_cast<std::uint64_t>(l));
+    };
+    for (int sweep = 0; sweep < max_sweeps; ++sweep) {
+        double largest = 0;
+        for (std::int64_t j = 0; j < nr; ++j)
+            for (std::int64_t i = 0; i < nc; ++i) {
+                if (count[static_cast<std::uint64_t>(i) * g.nrow + static_cast<std::uint64_t>(j)] > 0) continue;
+                const double e = at(at, i, j + 1) + at(at, i, j - 1) + at(at, i + 1, j) + at(at, i - 1, j);
+                const double d =
+                    at(at, i + 1, j + 1) + at(at, i - 1, j + 1) + at(at, i + 1, j - 1) + at(at, i - 1, j - 1);
+                const double f = at(at, i, j + 2) + at(at, i, j - 2) + at(at, i + 2, j) + at(at, i - 2, j);
+                double& z = a(static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(j));
+                const double c = (0.25 * e + 0.75 * (8 * e - 2 * d - f)) * 0.0625;
+                const double v = z + 1.5 * (c - z);
+                largest = std::max(largest, std::fabs(v - z));
+                z = v;
+            }
+        if (largest < 1e-6) break;
+    }
+    return a;
+}
+
+TEST(MinCurvature, RelaxationOnThreadsIsThePlainSweep) {
+    // Lattices tall and large enough for up to eight bands of rows, in
+    // heights that leave every remainder of the four rows relaxed together;
+    // runs capped before converging, and runs that converge after one sweep
+    // or after many (the bands ahead then undo the sweeps they began after
+    // it). Whatever the thread count, the grid is the plain sweep's, bit for
+    // bit.
+    std::vector<Sample> plane;
+    for (int k = 0; k < 131; k += 2)
+        for (int l = 0; l < 139; l += 2) plane.push_back({double(k), double(l), 5 + 0.0001 * k - 0.0002 * l});
+    const Lattice rotated = lattice(0, 0, 2.0, 3.0, 129, 142, 15.0);
+    struct Case {
+        const char* what;
+        Lattice g;
+        std::vector<Sample> samples;
+        int max_sweeps;
+    };
+    const Case cases[] = {
+        {"three samples, capped", unit(130, 137), {{3, 4, 10}, {120, 7, -20}, {60, 130, 35}}, 12},
+        {"many anchors, capped", rotated, scattered_over(rotated, 300), 12},
+        {"one sample, converged at once", unit(140, 131), {{100, 20, 7.5}}, 20000},
+        {"a plane, converged after many sweeps", unit(131, 139), plane, 20000},
+    };
+    for (const Case& c : cases) {
+        const Array2 expected = plain_relaxation(c.samples, c.g, c.max_sweeps);
+        for (const std::size_t threads : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{8}}) {
+            const vz::testing::ScopedThreadCount env(threads);
+            const Array2 a = min_curvature_relaxation(c.samples, c.g, c.max_sweeps);
+            EXPECT_EQ(vz::testing::bits(a.values), vz::testing::bits(expected.values))
+                << c.what << " with " << threads << " threads";
+        }
+    }
+}
+
 TEST(MinCurvature, CollinearAnchorsUseTheShiftedSystem) {
     // Five anchors on row 2: singular unshifted; the shift still pins them.
     const Lattice g = unit(7, 5);

@@ -114,4 +114,14 @@ private:
 /// sparse form.
 Array2 min_curvature(std::span<const Sample> samples, const Lattice& lattice, std::uint64_t band_budget);
 
+/// The relaxation `min_curvature` falls back on, with the sweeps capped at
+/// `max_sweeps` (20000 there): the inverse-distance surface over the samples
+/// with each pinned node set to the mean of its samples, then sweeps of
+/// successive over-relaxation (factor 1.5) over the free nodes, rows outer
+/// and columns inner, until a sweep changes no node by 1e-6 or more. A
+/// lattice with fewer than 2 columns or rows is returned unrelaxed. The
+/// sweeps run on the toolkit's threads; the result does not depend on their
+/// number.
+Array2 min_curvature_relaxation(std::span<const Sample> samples, const Lattice& lattice, int max_sweeps);
+
 }  // namespace vz::gridding
