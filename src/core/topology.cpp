@@ -44,15 +44,6 @@ inline void prefetch(const void* p) {
 #endif
 }
 
-/// A pause in a loop that waits for another thread.
-inline void pause() {
-#if defined(__GNUC__) && defined(__x86_64__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
-}
-
 /// Exact (x, y) bit patterns as a hash key.
 struct XYBits {
     std::uint64_t x;
@@ -2376,7 +2367,7 @@ LatticeLabels walk_lattice_ahead(const geometry::PointGrid& grid, std::span<cons
             // soon as a committed label undoes it.
             while (ready[seed].load(std::memory_order_acquire) == nullptr &&
                    claimed[seed].load(std::memory_order_acquire) != 0)
-                pause();
+                parallel::cpu_relax();
             std::unique_ptr<Speculation> ahead(ready[seed].exchange(nullptr, std::memory_order_acquire));
             if (ahead) {
                 // Another thread wrote the walk: its lists come over while the

@@ -24,13 +24,6 @@ constexpr std::size_t kTilePivots = 8;
 /// Looks at a row not yet published before sleeping until it is.
 constexpr int kSpins = 2048;
 
-/// A pause in a loop that waits for another thread.
-inline void cpu_relax() {
-#if defined(__GNUC__) && defined(__x86_64__)
-    __builtin_ia32_pause();
-#endif
-}
-
 /// Blocks of rows one thread holds under elimination at once.
 constexpr std::size_t kHeldBlocks = 4;
 
@@ -200,7 +193,7 @@ bool BandLu::factor() {
     auto wait_change = [&](std::size_t seen) {
         for (int spin = 0; spin < kSpins; ++spin) {
             if (done.load(std::memory_order_acquire) != seen) return;
-            cpu_relax();
+            parallel::cpu_relax();
         }
         done.wait(seen, std::memory_order_acquire);
     };

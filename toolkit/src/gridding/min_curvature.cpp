@@ -35,13 +35,6 @@ constexpr std::int64_t kChunkNodes = 2048;
 /// processor.
 constexpr int kSpins = 2048;
 
-/// A pause in a loop that waits for another thread.
-inline void cpu_relax() {
-#if defined(__GNUC__) && defined(__x86_64__)
-    __builtin_ia32_pause();
-#endif
-}
-
 /// The relaxation grid: values row-major (node (i, j) at j * ncol + i), so
 /// that the sweep's rows are contiguous, and the nodes pinned by samples.
 struct Grid {
@@ -295,7 +288,7 @@ void sweep(Grid g, int max_sweeps) {
                 continue;
             }
             if (++idle < kSpins) {
-                cpu_relax();
+                parallel::cpu_relax();
                 continue;
             }
             // Long waiting: another band may lack its thread.

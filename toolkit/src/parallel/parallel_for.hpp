@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <type_traits>
 
 namespace vz::parallel {
@@ -66,6 +67,16 @@ void for_each_chunk(std::size_t count, std::size_t chunk, Body&& body) {
     using B = std::remove_reference_t<Body>;
     auto call = [](void* b, std::size_t begin, std::size_t end) { (*static_cast<B*>(b))(begin, end); };
     detail::run_chunks(count, chunk, call, const_cast<void*>(static_cast<const void*>(std::addressof(body))));
+}
+
+/// A pause in a loop that waits for another thread: the processor's spin
+/// hint where there is one, else a yield.
+inline void cpu_relax() {
+#if defined(__GNUC__) && defined(__x86_64__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
 }
 
 }  // namespace vz::parallel
