@@ -4,7 +4,8 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 BENCH_BUILD ?= build-bench
 JOBS ?= $(shell nproc)
-CMAKE_COMMON = -G Ninja -DPython_EXECUTABLE=$(shell command -v $(PYTHON))
+CMAKE_COMMON = -G Ninja
+CMAKE_PYTHON = -DPython_EXECUTABLE=$(shell command -v $(PYTHON))
 
 .PHONY: setup build test test-cpp test-asan demo bench clean
 
@@ -12,7 +13,7 @@ setup:
 	bash scripts/setup
 
 build: setup
-	cmake -S . -B $(BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DVZ_WERROR=ON
+	cmake -S . -B $(BUILD) $(CMAKE_COMMON) $(CMAKE_PYTHON) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DVZ_WERROR=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
 # All tests: C++ and Python through CTest, then the C++ tests once more under
@@ -35,7 +36,7 @@ demo: build
 # today. Only bench/peers.sh installs those tools (bench/requirements.txt),
 # into a virtual environment of its own in the bench build folder.
 bench: setup
-	cmake -S . -B $(BENCH_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVZ_BUILD_BENCH=ON -DVZ_BUILD_TESTS=OFF
+	cmake -S . -B $(BENCH_BUILD) $(CMAKE_COMMON) $(CMAKE_PYTHON) -DCMAKE_BUILD_TYPE=Release -DVZ_BUILD_BENCH=ON -DVZ_BUILD_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	for b in $(BENCH_BUILD)/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 	for s in bench/[!_]*.py; do [ "$$s" = bench/peers.py ] || PYTHONPATH=$(BENCH_BUILD)/python $(PYTHON) "$$s"; done; true

@@ -3,6 +3,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+// Boost.Geometry reaches Boost.Math, which still includes a Boost header
+// that Boost itself has deprecated; the note it prints is not ours to act on.
+#define BOOST_ALLOW_DEPRECATED_HEADERS
 #include <boost/geometry.hpp>
 #include <boost/geometry/index/rtree.hpp>
 #include <cmath>

@@ -1,5 +1,9 @@
 // The nearest-sample kernel. The Boost R-tree stays inside this translation
 // unit; the rest of the toolkit sees only `gridding::nearest`.
+
+// Boost.Geometry reaches Boost.Math, which still includes a Boost header
+// that Boost itself has deprecated; the note it prints is not ours to act on.
+#define BOOST_ALLOW_DEPRECATED_HEADERS
 #include <boost/geometry.hpp>
 #include <boost/geometry/index/rtree.hpp>
 #include <cmath>
