@@ -1,16 +1,24 @@
 # Entry points: setup, build, test, demo, bench.
 PYTHON ?= python3
+# The interpreter that builds, tests and runs: $(PYTHON), or the checkout's
+# virtual environment .venv where $(PYTHON) is the system's own and refuses
+# installs (scripts/setup makes it; its bin, with any CMake installed there,
+# comes first on PATH).
+PY := $(shell bash scripts/interpreter $(PYTHON))
+ifeq ($(PY),$(CURDIR)/.venv/bin/python)
+export PATH := $(CURDIR)/.venv/bin:$(PATH)
+endif
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 BENCH_BUILD ?= build-bench
 JOBS ?= $(shell nproc)
 CMAKE_COMMON = -G Ninja
-CMAKE_PYTHON = -DPython_EXECUTABLE=$(shell command -v $(PYTHON))
+CMAKE_PYTHON = -DPython_EXECUTABLE=$(PY)
 
 .PHONY: setup build test test-cpp test-asan demo bench clean
 
 setup:
-	bash scripts/setup
+	PYTHON=$(PYTHON) bash scripts/setup
 
 build: setup
 	cmake -S . -B $(BUILD) $(CMAKE_COMMON) $(CMAKE_PYTHON) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DVZ_WERROR=ON
@@ -30,7 +38,7 @@ test-asan:
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -L cpp
 
 demo: build
-	PYTHONPATH=$(BUILD)/python $(PYTHON) examples/demo.py
+	PYTHONPATH=$(BUILD)/python $(PY) examples/demo.py
 
 # The benchmarks, then bench/peers.py: voridez beside the tools users have
 # today. Only bench/peers.sh installs those tools (bench/requirements.txt),
@@ -39,8 +47,8 @@ bench: setup
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_COMMON) $(CMAKE_PYTHON) -DCMAKE_BUILD_TYPE=Release -DVZ_BUILD_BENCH=ON -DVZ_BUILD_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	for b in $(BENCH_BUILD)/*_bench; do [ -x "$$b" ] && "$$b"; done; true
-	for s in bench/[!_]*.py; do [ "$$s" = bench/peers.py ] || PYTHONPATH=$(BENCH_BUILD)/python $(PYTHON) "$$s"; done; true
-	bash bench/peers.sh $(PYTHON) $(BENCH_BUILD)
+	for s in bench/[!_]*.py; do [ "$$s" = bench/peers.py ] || PYTHONPATH=$(BENCH_BUILD)/python $(PY) "$$s"; done; true
+	bash bench/peers.sh $(PY) $(BENCH_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
