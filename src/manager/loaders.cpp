@@ -343,8 +343,12 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
     }
     for (const auto& [p, kind] : classified) {
         if (kind != FormatKind::CsvPoints || loaders::lowercase_extension(p) != "csv") continue;
-        VZ_ASSIGN_OR_RETURN(auto rows, tops_csv::read_file(p, "name", "md"));
-        for (auto& [name, md] : rows) tops.push_back({std::move(name), md});
+        // Every csv file of a well is read as tops: a points file among them
+        // ends the load, and the reader's texts name a column or a row, not
+        // the file.
+        auto rows = tops_csv::read_file(p, "name", "md");
+        if (!rows) return fail(naming_file(std::move(rows.error()), p));
+        for (auto& [name, md] : *rows) tops.push_back({std::move(name), md});
     }
 
     std::optional<std::string> crs_label;
