@@ -275,6 +275,10 @@ std::string number_repeats_across_files(std::span<Log> logs, std::span<const fs:
     return told;
 }
 
+std::string no_polygon_note(std::string_view op, const fs::path& path) {
+    return fmt::format("{}: '{}' holds no polygon", op, text::display_path(path));
+}
+
 bool name_matches(std::string_view well_id, std::string_view row_well) {
     return key_prefix_match(name_key(row_well), name_key(well_id));
 }
@@ -755,8 +759,12 @@ Result<const PointSet*> GeoData::load_points_with_topology(std::string_view name
     return store_new(point_sets, name, std::move(read), inserted);
 }
 
-Result<const PolygonSet*> GeoData::load_polygons(std::string_view name, const fs::path& path) {
+Result<const PolygonSet*> GeoData::load_polygons(std::string_view name, const fs::path& path,
+                                                 std::vector<std::string>* warnings) {
     VZ_ASSIGN_OR_RETURN(PolygonSet read, read_polygons_file(path));
+    // A file of points or of nothing reads without error; an empty set
+    // under the name must not pass for a loaded outline unannounced.
+    if (read.polygons.empty() && warnings) warnings->push_back(loaders::no_polygon_note("load_polygons", path));
     bool inserted = false;
     return store_new(polygon_sets, name, std::move(read), inserted);
 }

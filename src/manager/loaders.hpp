@@ -93,6 +93,11 @@ std::optional<std::pair<double, double>> logs_md_range(std::span<const Log> logs
 /// from 'b.las'"), mnemonics joined by "; "; empty when none repeats.
 std::string number_repeats_across_files(std::span<Log> logs, std::span<const std::filesystem::path> files);
 
+/// The warning of a polygon loader `op` whose file gave no polygon (only
+/// points, null geometries, multipatch records, or lines too short to
+/// bound an area): "{op}: '{path}' holds no polygon".
+std::string no_polygon_note(std::string_view op, const std::filesystem::path& path);
+
 /// True when the name key of a Petrel row's well text equals the key of the
 /// well identifier, or begins with it immediately followed by '_'.
 bool name_matches(std::string_view well_id, std::string_view row_well);

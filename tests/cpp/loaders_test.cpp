@@ -1183,6 +1183,44 @@ TEST(ElementLoaders, ShapefilesGoByExtension) {
     EXPECT_EQ(project.polygon_sets.size(), 1u);
 }
 
+TEST(ElementLoaders, APolygonFileWithoutPolygonsIsToldAbout) {
+    ScratchDir dir;
+    // A shapefile of point records, written through the shapefile library.
+    const std::string base = dir.path("wells").string();
+    SHPHandle shp = SHPCreate(base.c_str(), SHPT_POINT);
+    ASSERT_NE(shp, nullptr);
+    double x = 1, y = 2;
+    SHPObject* obj = SHPCreateSimpleObject(SHPT_POINT, 1, &x, &y, nullptr);
+    SHPWriteObject(shp, -1, obj);
+    SHPDestroyObject(obj);
+    SHPClose(shp);
+    struct Case {
+        fs::path file;
+        std::size_t polygons;
+    };
+    const Case cases[] = {
+        {dir.path("wells.shp"), 0},
+        {dir.write("points.geojson", R"({"type":"FeatureCollection","features":[)"
+                                     R"({"type":"Feature","properties":{},"geometry":{"type":"Point","coordinates":[1,2]}},)"
+                                     R"({"type":"Feature","properties":{},"geometry":null}]})"),
+         0},
+        {dir.write("fence.pol", "0 0 0\n10 10 0\n999 999 999\n"), 0},
+        {dir.write("square.pol", "0 0 0\n0 10 0\n10 10 0\n999 999 999\n"), 1},
+    };
+    for (const auto& c : cases) {
+        GeoData project = GeoData::make(LengthUnit::Metres);
+        std::vector<std::string> warnings;
+        auto r = project.load_polygons("p", c.file, &warnings);
+        ASSERT_TRUE(r) << c.file << ": " << r.error().display();
+        EXPECT_EQ((*r)->size(), c.polygons) << c.file;
+        const auto expected = c.polygons ? std::vector<std::string>{}
+                                         : std::vector<std::string>{fmt::format(
+                                               "load_polygons: '{}' holds no polygon", c.file.string())};
+        EXPECT_EQ(warnings, expected) << c.file;
+        EXPECT_EQ(project.polygon_sets.size(), 1u) << c.file << ": stored all the same";
+    }
+}
+
 TEST(ElementLoaders, PointsWithTopology) {
     ScratchDir dir;
     const fs::path pts = dir.write("p.xyz", "10 0 2\n10 10 4\n");
