@@ -3,13 +3,16 @@
 // project is taken exclusively for the whole read, with the interpreter lock
 // held. The core loader keeps what the project already holds: a taken name
 // still has its file read, but the stored element stays, so the view handed
-// back always shows what is stored under the name.
+// back always shows what is stored under the name. What a load has to tell
+// about its file comes back as texts and is issued as UserWarnings after the
+// load, once the project is free again; the element is stored by then.
 
 #include "geodata_loaders.hpp"
 
 #include <filesystem>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "geodata.hpp"
 #include "sources.hpp"
@@ -45,6 +48,20 @@ PyResult<Ref> load_points_with_topology(PyObject* self, const Args& a) {
     return new_point_set_view(std::move(name), Ref::borrow(self));
 }
 
+// A file that gives no polygon loads as an empty set, and the caller is
+// told so once the project is free again.
+PyResult<Ref> load_polygons(PyObject* self, const Args& a) {
+    VZ_ASSIGN_OR_RETURN(std::string name, a.get<std::string>("name"));
+    VZ_ASSIGN_OR_RETURN(std::string path, a.get<std::string>("path"));
+    std::vector<std::string> notes;
+    {
+        VZ_ASSIGN_OR_RETURN(auto geo, project_exclusive(self));
+        VZ_TRY(from_core(geo->project.load_polygons(name, std::filesystem::path(path), &notes)));
+    }
+    for (const auto& note : notes) VZ_TRY(warn_user(note));
+    return new_polygon_set_view(std::move(name), Ref::borrow(self));
+}
+
 }  // namespace
 
 void add_geodata_loaders(ClassDef& def) {
@@ -65,7 +82,7 @@ void add_geodata_loaders(ClassDef& def) {
             "load_points_with_topology($self, name, path, topology_path)\n--\n\n"
             "Load an IRAP/RMS point set, using a matching EarthVision grid export for\n"
             "Petrel `column`/`row` topology.")
-        .method<&load<vz::PolygonSet, &vz::GeoData::load_polygons, &new_polygon_set_view>>(
+        .method<&load_polygons>(
             "load_polygons($self, name, path)\n--\n\n"
             "Load a polygon set from `path` (extension-dispatched) under `name`,\n"
             "returning a view.");

@@ -13,6 +13,7 @@
 #include "bbox.hpp"
 #include "frame/builders.hpp"
 #include "io/points_load.hpp"
+#include "manager/loaders.hpp"
 #include "polygon_column.hpp"
 #include "sources.hpp"
 
@@ -53,11 +54,20 @@ PyResult<Ref> from_rings(const Args& a) {
     return new_owned_polygon_set(vz::PolygonSet::from_rings(rings));
 }
 
-template <Result<vz::PolygonSet> (*Load)(const std::filesystem::path&)>
+// The file loaders, named as a warning names them.
+constexpr char kLoadGeojson[] = "load_geojson";
+constexpr char kLoadIrapPolygons[] = "load_irap_polygons";
+constexpr char kLoadShapefile[] = "load_shapefile";
+constexpr char kLoadCps3Lines[] = "load_cps3_lines";
+
+// A file that gives no polygon (points only, null geometries, multipatch
+// records) reads as an empty set, with a UserWarning naming the file.
+template <Result<vz::PolygonSet> (*Load)(const std::filesystem::path&), const char* Op>
 PyResult<Ref> load_path(const Args& a) {
     VZ_ASSIGN_OR_RETURN(std::string path, a.get<std::string>("path"));
     Result<vz::PolygonSet> r = allow_threads([&] { return Load(std::filesystem::path(path)); });
     VZ_ASSIGN_OR_RETURN(vz::PolygonSet set, from_core(std::move(r)));
+    if (set.polygons.empty()) VZ_TRY(warn_user(loaders::no_polygon_note(Op, std::filesystem::path(path))));
     return new_owned_polygon_set(std::move(set));
 }
 
@@ -181,14 +191,14 @@ ClassDef define_polygon_set() {
             "Build an in-memory `PolygonSet` from `rings` \xe2\x80\x94 each ring a list of\n"
             "`[x, y, z]` (z optional/ignored) or `[x, y]` vertices. Rings with fewer\n"
             "than three vertices are dropped.")
-        .static_method<&load_path<&polygons_load::load_geojson>>(
+        .static_method<&load_path<&polygons_load::load_geojson, kLoadGeojson>>(
             "load_geojson(path)\n--\n\nLoad polygons from a GeoJSON file.")
-        .static_method<&load_path<&polygons_load::load_irap_polygons>>(
+        .static_method<&load_path<&polygons_load::load_irap_polygons, kLoadIrapPolygons>>(
             "load_irap_polygons(path)\n--\n\n"
             "Load polygons from an IRAP/RMS plain `X Y Z` file (`999.0` separators).")
-        .static_method<&load_path<&polygons_load::load_shapefile>>(
+        .static_method<&load_path<&polygons_load::load_shapefile, kLoadShapefile>>(
             "load_shapefile(path)\n--\n\nLoad polygons from an ESRI shapefile (pass the `.shp` path).")
-        .static_method<&load_path<&polygons_load::load_cps3_lines>>(
+        .static_method<&load_path<&polygons_load::load_cps3_lines, kLoadCps3Lines>>(
             "load_cps3_lines(path)\n--\n\n"
             "Load polygons from a CPS-3 lines file (`.CPS3lines`) \xe2\x80\x94 polyline blocks\n"
             "each introduced by a `->` marker (structure outlines, faults, edges).")

@@ -28,10 +28,12 @@ enum class ErrorKind {
 };
 
 /// A core failure: a kind and its payload text (or, for Tools, the carried
-/// toolkit error).
+/// toolkit error). The text is kept with its control characters escaped
+/// (`escape_control`): messages quote bytes read from files, and a message
+/// is one line of visible characters.
 class Error {
 public:
-    Error(ErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+    Error(ErrorKind kind, std::string message) : kind_(kind), message_(escape_control(std::move(message))) {}
     /// Lossless wrap of a toolkit error as kind Tools.
     Error(ToolsError tools)  // NOLINT: implicit on purpose, so toolkit failures propagate
         : kind_(ErrorKind::Tools), message_(), tools_(std::move(tools)) {}

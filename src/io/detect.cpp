@@ -23,6 +23,29 @@ bool parse_u64(std::string_view s, std::uint64_t& out) {
     return r.ec == std::errc() && r.ptr == s.data() + s.size();
 }
 
+// True when `b` read as UTF-16 in the given byte order is text (see
+// `FormatKind::is_binary`).
+bool utf16_text(std::string_view b, bool big_endian) {
+    auto unit = [&](std::size_t i) -> unsigned {
+        const auto first = static_cast<unsigned char>(b[i]);
+        const auto second = static_cast<unsigned char>(b[i + 1]);
+        return big_endian ? (first << 8 | second) : (second << 8 | first);
+    };
+    const std::size_t n = b.size() & ~std::size_t{1};
+    for (std::size_t i = 0; i < n; i += 2) {
+        const unsigned u = unit(i);
+        if (u < 0x20 && (u < 0x09 || u > 0x0D)) return false;
+        if (u >= 0xDC00 && u < 0xE000) return false;
+        if (u >= 0xD800 && u < 0xDC00) {
+            if (i + 2 >= n) break;  // the pair runs past the bytes read
+            const unsigned low = unit(i + 2);
+            if (low < 0xDC00 || low >= 0xE000) return false;
+            i += 2;
+        }
+    }
+    return true;
+}
+
 bool has_ascii_letter(std::string_view s) {
     for (char c : s)
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
@@ -106,7 +129,18 @@ bool FormatKind::looks_like_xyz(std::string_view line) {
     return numeric >= 3;
 }
 
+bool FormatKind::is_binary(std::string_view bytes) {
+    if (bytes.find('\0') == std::string_view::npos) return false;
+    if (bytes.starts_with("\xFF\xFE")) return !utf16_text(bytes.substr(2), false);
+    if (bytes.starts_with("\xFE\xFF")) return !utf16_text(bytes.substr(2), true);
+    return !utf16_text(bytes, false) && !utf16_text(bytes, true);
+}
+
 std::optional<FormatKind> FormatKind::sniff(std::string_view text) {
+    // Read as Latin-1, any bytes look like text of some kind: a shapefile
+    // whose coordinates hold "\n~" would be a LAS file, an IRAP binary grid
+    // named .gri a classic one.
+    if (is_binary(text)) return Unknown;
     std::optional<std::string_view> first_data;
     bool ev = false, wellpath = false, survey = false, cps3_grid = false, arrow = false;
     bool p_type = false, p_well = false, p_surface = false, p_md = false;

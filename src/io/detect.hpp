@@ -48,8 +48,17 @@ public:
     static Result<FormatKind> detect(const std::filesystem::path& path);
 
     /// Classification by content alone (text as Latin-1 bytes): the first
-    /// 160 lines and the 512-byte head; none when nothing decides.
+    /// 160 lines and the 512-byte head; none when nothing decides. Binary
+    /// content (`is_binary`) is `Unknown` whatever the file is named.
     static std::optional<FormatKind> sniff(std::string_view text);
+
+    /// True for bytes that are not text: they hold a NUL byte and are not
+    /// UTF-16 text. UTF-16 text is read in the byte order of its byte-order
+    /// mark, or without one in either order, and holds no U+0000, no control
+    /// character other than tab, line feed, vertical tab, form feed and
+    /// carriage return, and no unpaired surrogate (a code unit or pair cut
+    /// off at the end of the bytes is not looked at).
+    static bool is_binary(std::string_view bytes);
 
     /// Classification by the file name's extension alone; never fails.
     static FormatKind from_extension(const std::filesystem::path& path);

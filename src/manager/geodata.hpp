@@ -379,8 +379,11 @@ struct GeoData {
     Result<const PointSet*> load_points_with_topology(std::string_view name, const std::filesystem::path& path,
                                                       const std::filesystem::path& topology_path);
     /// A polygon set (shapefile, CPS-3 lines, IRAP polygons or GeoJSON)
-    /// under `name`.
-    Result<const PolygonSet*> load_polygons(std::string_view name, const std::filesystem::path& path);
+    /// under `name`. A file that gives no polygon still loads, as an empty
+    /// set; `warnings`, when given, then receives
+    /// `loaders::no_polygon_note("load_polygons", path)`.
+    Result<const PolygonSet*> load_polygons(std::string_view name, const std::filesystem::path& path,
+                                            std::vector<std::string>* warnings = nullptr);
 
 private:
     /// Drops the export tags of `name` when no element bears it any more.

@@ -245,6 +245,40 @@ std::optional<std::pair<double, double>> logs_md_range(std::span<const Log> logs
     return std::make_pair(lo, hi);
 }
 
+std::string number_repeats_across_files(std::span<Log> logs, std::span<const fs::path> files) {
+    std::vector<std::string> before;
+    before.reserve(logs.size());
+    for (const auto& log : logs) before.push_back(log.mnemonic);
+    number_repeated_mnemonics(logs);
+    // The curves of one name as the files gave it (letter case aside), in
+    // the order the names are first met; only names that had to be numbered
+    // are told.
+    std::vector<std::string> order;
+    std::unordered_map<std::string, std::vector<std::size_t>> members;
+    for (std::size_t k = 0; k < logs.size(); ++k) {
+        auto [it, fresh] = members.try_emplace(ascii_lower(before[k]));
+        if (fresh) order.push_back(it->first);
+        it->second.push_back(k);
+    }
+    std::string told;
+    for (const auto& name : order) {
+        const auto& curves = members[name];
+        if (std::all_of(curves.begin(), curves.end(), [&](std::size_t k) { return logs[k].mnemonic == before[k]; }))
+            continue;
+        if (!told.empty()) told += "; ";
+        for (std::size_t i = 0; i < curves.size(); ++i) {
+            const std::size_t k = curves[i];
+            told += fmt::format("{}'{}' from '{}'", i ? ", " : "", logs[k].mnemonic,
+                                text::display_path(k < files.size() ? files[k] : fs::path()));
+        }
+    }
+    return told;
+}
+
+std::string no_polygon_note(std::string_view op, const fs::path& path) {
+    return fmt::format("{}: '{}' holds no polygon", op, text::display_path(path));
+}
+
 bool name_matches(std::string_view well_id, std::string_view row_well) {
     return key_prefix_match(name_key(row_well), name_key(well_id));
 }
@@ -287,6 +321,16 @@ Error naming_file(Error error, const fs::path& path) {
     if (error.kind() == ErrorKind::Tools || error.message().find("'" + shown + "'") != std::string::npos)
         return error;
     return Error(error.kind(), fmt::format("load_well: '{}': {}", shown, error.message()));
+}
+
+/// The warning of a load whose files repeat mnemonics on one bore
+/// (`loaders::number_repeats_across_files`).
+std::string repeats_note(std::string_view id, std::string_view label, std::string_view told) {
+    const std::string where = label.empty() ? fmt::format("well '{}'", id)
+                                            : fmt::format("well '{}' bore '{}'", id, label);
+    return escape_control(fmt::format(
+        "load_well: {}: several files carry the same mnemonic; the curves are numbered in load order: {}", where,
+        told));
 }
 
 }  // namespace
@@ -343,8 +387,12 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
     }
     for (const auto& [p, kind] : classified) {
         if (kind != FormatKind::CsvPoints || loaders::lowercase_extension(p) != "csv") continue;
-        VZ_ASSIGN_OR_RETURN(auto rows, tops_csv::read_file(p, "name", "md"));
-        for (auto& [name, md] : rows) tops.push_back({std::move(name), md});
+        // Every csv file of a well is read as tops: a points file among them
+        // ends the load, and the reader's texts name a column or a row, not
+        // the file.
+        auto rows = tops_csv::read_file(p, "name", "md");
+        if (!rows) return fail(naming_file(std::move(rows.error()), p));
+        for (auto& [name, md] : *rows) tops.push_back({std::move(name), md});
     }
 
     std::optional<std::string> crs_label;
@@ -398,19 +446,39 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
             VZ_TRY(well.sidetrack_entry(label).push_trajectory(TrajectorySource::positioned(std::move(stations))));
             labels.push_back(label);
         }
+        // The file each log of a bore came from, for the numbering of
+        // curves that several files of the bore carry.
+        std::unordered_map<std::string, std::vector<fs::path>> log_files;
         for (const auto& las_path : las_files) {
-            Sidetrack& bore = well.sidetrack_entry(loaders::bore_for_file(las_path, labels));
+            const std::string label = loaders::bore_for_file(las_path, labels);
+            Sidetrack& bore = well.sidetrack_entry(label);
             VZ_ASSIGN_OR_RETURN(auto logs, file_logs(las_path));
             if (!logs) continue;  // an unreadable log file contributes nothing
-            for (auto& log : *logs) bore.push_log(std::move(log));
+            std::vector<fs::path>& from = log_files[label];
+            for (auto& log : *logs) {
+                bore.push_log(std::move(log));
+                from.push_back(las_path);
+            }
+        }
+        for (auto b = well.bores.begin(); b != well.bores.end(); ++b) {
+            auto from = log_files.find(b->first);
+            if (from == log_files.end()) continue;
+            const std::string told = loaders::number_repeats_across_files(b.value().logs, from->second);
+            if (!told.empty()) notes.push_back(repeats_note(id, b->first, told));
         }
     } else {
         std::vector<Log> logs;
+        std::vector<fs::path> log_files;
         for (const auto& las_path : las_files) {
             VZ_ASSIGN_OR_RETURN(auto read, file_logs(las_path));
             if (!read) continue;
-            for (auto& log : *read) logs.push_back(std::move(log));
+            for (auto& log : *read) {
+                logs.push_back(std::move(log));
+                log_files.push_back(las_path);
+            }
         }
+        const std::string told = loaders::number_repeats_across_files(logs, log_files);
+        if (!told.empty()) notes.push_back(repeats_note(id, "", told));
         Sidetrack& main = well.sidetrack_entry("");
         if (auto range = loaders::logs_md_range(logs)) {
             VZ_TRY(main.push_trajectory(
@@ -691,8 +759,12 @@ Result<const PointSet*> GeoData::load_points_with_topology(std::string_view name
     return store_new(point_sets, name, std::move(read), inserted);
 }
 
-Result<const PolygonSet*> GeoData::load_polygons(std::string_view name, const fs::path& path) {
+Result<const PolygonSet*> GeoData::load_polygons(std::string_view name, const fs::path& path,
+                                                 std::vector<std::string>* warnings) {
     VZ_ASSIGN_OR_RETURN(PolygonSet read, read_polygons_file(path));
+    // A file of points or of nothing reads without error; an empty set
+    // under the name must not pass for a loaded outline unannounced.
+    if (read.polygons.empty() && warnings) warnings->push_back(loaders::no_polygon_note("load_polygons", path));
     bool inserted = false;
     return store_new(polygon_sets, name, std::move(read), inserted);
 }

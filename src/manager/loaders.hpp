@@ -81,6 +81,23 @@ void number_repeated_mnemonics(std::span<Log> logs);
 /// ignored; none unless both ends are finite and max > min.
 std::optional<std::pair<double, double>> logs_md_range(std::span<const Log> logs);
 
+/// Keeps every curve of a bore reachable by name when several of its files
+/// carry one mnemonic (logging runs, a composite beside its runs, a backup
+/// copy): `logs` are the logs the bore gathered, in load order, each file's
+/// repeats already numbered, and `files[k]` is the file `logs[k]` came from.
+/// The bore's logs are numbered as one file's are
+/// (`number_repeated_mnemonics`): the first curve of a name keeps it, a
+/// later one from another file gets ":2", ":3", ..., skipping every name the
+/// files bear themselves. Returns, for the caller's warning, each mnemonic
+/// so repeated with its curves and their files ("'GR' from 'a.las', 'GR:2'
+/// from 'b.las'"), mnemonics joined by "; "; empty when none repeats.
+std::string number_repeats_across_files(std::span<Log> logs, std::span<const std::filesystem::path> files);
+
+/// The warning of a polygon loader `op` whose file gave no polygon (only
+/// points, null geometries, multipatch records, or lines too short to
+/// bound an area): "{op}: '{path}' holds no polygon".
+std::string no_polygon_note(std::string_view op, const std::filesystem::path& path);
+
 /// True when the name key of a Petrel row's well text equals the key of the
 /// well identifier, or begins with it immediately followed by '_'.
 bool name_matches(std::string_view well_id, std::string_view row_well);

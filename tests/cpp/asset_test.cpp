@@ -56,7 +56,8 @@ TEST(AssetName, Rules) {
         {"@asset/c/..", segments("@asset/c/..")},
         {"@Asset/c/n", form("@Asset/c/n")},
         {"@asset/c\\n/x", form("@asset/c\\n/x")},
-        {with_nul, form(with_nul)},
+        // Messages show a NUL as \0, never the raw byte.
+        {with_nul, form("@asset/c/a\\0b")},
         {too_long, form(too_long)},
         {"@asse", form("@asse")},
         {"", form("")},

@@ -76,6 +76,37 @@ TEST(Error, ToolsDisplaysWithoutSecondPrefix) {
     EXPECT_EQ(display_path(std::filesystem::path("a\0b"s)), "a\\0b");
 }
 
+TEST(Error, MessagesCarryNoControlCharacters) {
+    // Messages quote bytes read from files and paths as given; every control
+    // character comes out as an escape, everything else as it is (UTF-8 text,
+    // a backslash, bytes that are not UTF-8).
+    using namespace std::string_literals;
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"plain 'text' \\ \xC3\x91" "and\xC3\xBA", "plain 'text' \\ \xC3\x91" "and\xC3\xBA"},
+        {"bad id flag '\0\0\0'"s, "bad id flag '\\0\\0\\0'"},
+        {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
+        {"\x01\x1b[31m\x7f", "\\x01\\x1b[31m\\x7f"},
+        // U+0085 and U+009F (Latin-1 bytes 0x85, 0x9F decoded) are controls;
+        // U+00A0 and a lone byte 0x85 are not escaped.
+        {"\xC2\x85|\xC2\x9F|\xC2\xA0|\x85", "\\x85|\\x9f|\xC2\xA0|\x85"},
+        {"end\xC2", "end\xC2"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(escape_control(c.in), c.out);
+        EXPECT_EQ(Error::parse(c.in).message(), c.out);
+        EXPECT_EQ(Error::parse(c.in).display(), "parse error: " + c.out);
+        EXPECT_EQ(Error(ToolsError::parse(c.in)).display(), "parse error: " + c.out);
+        // Escaping what is escaped changes nothing, so messages built from
+        // other messages are not escaped twice.
+        EXPECT_EQ(escape_control(c.out), c.out);
+    }
+    EXPECT_EQ(display_path(std::filesystem::path("dir\nname\t.las")), "dir\\nname\\t.las");
+    EXPECT_EQ(Error::io_errno(2, "a\x01" "b").message(), "'a\\x01b': No such file or directory (os error 2)");
+}
+
 Result<int> half(int x) {
     if (x % 2) return fail(Error::parse("odd"));
     return x / 2;

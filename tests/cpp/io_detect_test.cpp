@@ -117,6 +117,46 @@ TEST(FormatKind, DetectTable) {
     }
 }
 
+// Bytes that hold a NUL and are not UTF-16 text are binary: `Unknown`
+// whatever they would look like as Latin-1 text and whatever the name says.
+TEST(FormatKind, BinaryContentIsUnknown) {
+    using namespace std::string_literals;
+    // Shapefile header (file code 9994, big-endian) and a record whose
+    // coordinate bytes hold a line feed followed by '~'.
+    const std::string shp = "\0\0\x27\x0a"s + std::string(96, '\0') + "\0\0\0\x01\0\0\0\x30\x05\0\0\0"s +
+                            "\x11\x22\x0a~\x33\x44\x59\x40"s + std::string(40, '\0');
+    // IRAP binary grid: a 32-byte Fortran record holding -996 and the counts.
+    const std::string irap_binary = "\0\0\0\x20\xff\xff\xfc\x1c\0\0\0\x03"s + std::string(28, '\0');
+    const std::string las_le = "~\0V\0\n\0~\0A\0\n\0"s;
+    const std::string las_be = "\0~\0V\0\n\0~\0A\0\n"s;
+    const DetectCase cases[] = {
+        {"shapefile holding a tilde line", "a.shp", shp, FormatKind::Unknown},
+        {"the same bytes named as a LAS file", "a.las", shp, FormatKind::Unknown},
+        {"irap binary named as a classic grid", "a.gri", irap_binary, FormatKind::Unknown},
+        {"irap binary named irap", "a.irap", irap_binary, FormatKind::Unknown},
+        {"text padded with NULs", "a.las", "~A\n1 2\n\0\0\0\0"s, FormatKind::Unknown},
+        {"NULs beside control characters", "a.las", "~A\x01\0\0\x01"s, FormatKind::Unknown},
+        // UTF-16 text is no binary: it is read as before (a line starting
+        // with '~' where the text begins, otherwise by its name).
+        {"utf-16le with bom", "a.las", "\xff\xfe"s + las_le, FormatKind::Las},
+        {"utf-16be with bom", "a.las", "\xfe\xff"s + las_be, FormatKind::Las},
+        {"utf-16be without bom", "a.las", las_be, FormatKind::Las},
+        {"utf-16le without bom by content", "a.txt", las_le, FormatKind::Las},
+        {"utf-16 cut inside a surrogate pair", "a.las", "\xff\xfe~\0\x3d\xd8"s, FormatKind::Las},
+        {"utf-16 with a lone surrogate", "a.las", "\xff\xfe~\0\x00\xdc\n\0"s, FormatKind::Unknown},
+        // A stray NUL in Latin-1 text does not make it binary.
+        {"a stray NUL in text", "a.txt", "~Version\nnote\0 1\n"s, FormatKind::Las},
+        {"no NUL at all", "a.gri", "\x01\x02\x03\n", FormatKind::IrapClassicGrid},
+    };
+    for (const auto& c : cases) {
+        testing::ScratchDir dir;
+        auto k = FormatKind::detect(dir.write(c.file, c.content));
+        ASSERT_TRUE(k) << c.name << ": " << k.error().display();
+        EXPECT_EQ(k->name(), c.expected.name()) << c.name;
+    }
+    EXPECT_EQ(FormatKind::sniff(irap_binary), FormatKind::Unknown);
+}
+
 TEST(FormatKind, DetectReadsOnlyTheHead) {
     testing::ScratchDir dir;
     // A LAS marker beyond the first 65,536 bytes is never seen.
@@ -158,6 +198,7 @@ TEST(FormatKind, SharedSamples) {
     const Case cases[] = {
         {"las/lasio_2.0_sample.las", FormatKind::Las},
         {"las/lasio_enc_utf16le_bom.las", FormatKind::Las},
+        {"las/lasio_enc_utf16be_nobom.las", FormatKind::Las},
         {"las/lasio_not_a_las_file.las", FormatKind::IrapClassicPoints},
         {"irap_grid/resdata_valid_rotm65.irap", FormatKind::IrapClassicGrid},
         {"irap_grid/resinsight_volantis_rot30.irap", FormatKind::IrapClassicGrid},
@@ -170,6 +211,8 @@ TEST(FormatKind, SharedSamples) {
         {"geojson/geojsonhint_rootstring.geojson", FormatKind::GeoJson},
         {"crs_xml/rasterio_rgb.jpg.aux.xml", FormatKind::CrsMetaXml},
         {"shapefile/gre.shp", FormatKind::Unknown},
+        {"shapefile/gre.dbf", FormatKind::Unknown},
+        {"shapefile/blockgroups.shx", FormatKind::Unknown},
         {"crs_prj/rasterio_box.prj", FormatKind::Unknown},
         {"polygons_csv/xtgeo_reek_faultpolys.csv", FormatKind::CsvPoints},
         {"las/lasio_only_ascii_section.las", FormatKind::Las},

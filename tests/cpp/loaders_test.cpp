@@ -230,6 +230,44 @@ TEST(LoaderRules, RepeatedMnemonicsAreNumbered) {
     }
 }
 
+TEST(LoaderRules, RepeatsAcrossFilesAreNumbered) {
+    // Each log as (mnemonic, file); the files' own repeats are numbered
+    // already, as the loader hands them over.
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> in;
+        std::vector<std::string> out;
+        std::string told;
+    };
+    const Case cases[] = {
+        {"no repeat", {{"GR", "a"}, {"RT", "b"}}, {"GR", "RT"}, ""},
+        {"two runs", {{"GR", "a"}, {"GR", "b"}}, {"GR", "GR:2"}, "'GR' from 'a', 'GR:2' from 'b'"},
+        // The first file's second run keeps its name; the second file's run
+        // takes the next free number.
+        {"a file's own numbers are skipped", {{"GR", "a"}, {"GR:2", "a"}, {"GR", "b"}}, {"GR", "GR:2", "GR:3"},
+         "'GR' from 'a', 'GR:3' from 'b'"},
+        {"letter case", {{"gr", "a"}, {"GR", "b"}, {"Gr", "c"}}, {"gr", "GR:2", "Gr:3"},
+         "'gr' from 'a', 'GR:2' from 'b', 'Gr:3' from 'c'"},
+        {"names told in the order first met", {{"GR", "a"}, {"RT", "a"}, {"RT", "b"}, {"DT", "b"}, {"GR", "b"}},
+         {"GR", "RT", "RT:2", "DT", "GR:2"}, "'GR' from 'a', 'GR:2' from 'b'; 'RT' from 'a', 'RT:2' from 'b'"},
+    };
+    for (const auto& c : cases) {
+        std::vector<Log> logs;
+        std::vector<fs::path> files;
+        for (std::size_t k = 0; k < c.in.size(); ++k) {
+            logs.push_back(*Log::make(c.in[k].first, "", {1, 2}, {static_cast<double>(k), 0}));
+            files.emplace_back(c.in[k].second);
+        }
+        EXPECT_EQ(loaders::number_repeats_across_files(logs, files), c.told) << c.name;
+        std::vector<std::string> names;
+        for (std::size_t k = 0; k < logs.size(); ++k) {
+            names.push_back(logs[k].mnemonic);
+            EXPECT_EQ(logs[k].values[0], static_cast<double>(k)) << c.name << ": the logs keep their order and values";
+        }
+        EXPECT_EQ(names, c.out) << c.name;
+    }
+}
+
 TEST(LoaderRules, WalkSortsByPathComponents) {
     ScratchDir dir;
     const fs::path root = dir.path("w");
@@ -466,7 +504,8 @@ TEST(LoadWell, SelectionAndSidecars) {
 
 TEST(LoadWell, RepeatedCurvesOfAFileAreEachReachable) {
     // ILD and RES both resolve to RT under an alias map: the numbering comes
-    // after resolution. Repeats across two files of one bore stay as read.
+    // after resolution. A name the second file of the bore repeats is
+    // numbered too (its own warning is checked with the logging runs).
     ScratchDir dir;
     const fs::path root = dir.path("W1");
     put(root, "W1_a.las", las2({"RES", "ILD", "res", "GR"}, {1000, 1010}));
@@ -477,9 +516,9 @@ TEST(LoadWell, RepeatedCurvesOfAFileAreEachReachable) {
         std::vector<std::string> mnemonics;
     };
     const Case cases[] = {
-        {"as read", std::nullopt, {"RES", "ILD", "res:2", "GR", "GR"}},
-        {"resolved", AliasMap{}, {"RT", "RT:2", "RT:3", "GR", "GR"}},
-        {"map names one curve like another", AliasMap{{"gr", "RES"}}, {"RT", "RT:2", "RT:3", "RES", "RES"}},
+        {"as read", std::nullopt, {"RES", "ILD", "res:2", "GR", "GR:2"}},
+        {"resolved", AliasMap{}, {"RT", "RT:2", "RT:3", "GR", "GR:2"}},
+        {"map names one curve like another", AliasMap{{"gr", "RES"}}, {"RT", "RT:2", "RT:3", "RES", "RES:2"}},
     };
     for (const auto& c : cases) {
         GeoData project = GeoData::make(LengthUnit::Metres);
@@ -497,6 +536,41 @@ TEST(LoadWell, RepeatedCurvesOfAFileAreEachReachable) {
     }
 }
 
+TEST(LoadWell, LoggingRunsOfABoreAreNumberedAndTold) {
+    // Two runs of GR on each bore, a run of RHOB repeated on the main bore
+    // under another letter case; one warning per bore, the files named.
+    ScratchDir dir;
+    const fs::path root = dir.path("W1");
+    const auto survey = wellpath(0, 0, 0, {{0, 0}, {3000, 3000}});
+    put(root, "W1_main.wellpath", survey);
+    put(root, "W1_st1.wellpath", survey);
+    const fs::path run1 = put(root, "W1_run1.las", las2({"GR", "RHOB"}, {1000, 1010}));
+    const fs::path run2 = put(root, "W1_run2.las", las2({"GR", "rhob"}, {2000, 2010}));
+    const fs::path st_a = put(root, "W1_st1_a.las", las2({"GR"}, {1500, 1510}));
+    const fs::path st_b = put(root, "W1_st1_b.las", las2({"GR"}, {2500, 2510}));
+    GeoData project = GeoData::make(LengthUnit::Metres);
+    std::vector<std::string> warnings;
+    auto loaded = project.load_well("W1", {0, 0}, 0, root, &warnings);
+    ASSERT_TRUE(loaded) << loaded.error().display();
+    const Sidetrack& main = *(*loaded)->bore("");
+    const Sidetrack& st1 = *(*loaded)->bore("st1");
+    EXPECT_EQ(mnemonics_of(main), (std::vector<std::string>{"GR", "RHOB", "GR:2", "rhob:2"}));
+    EXPECT_EQ(mnemonics_of(st1), (std::vector<std::string>{"GR", "GR:2"}));
+    // Each run is reached by its own name, with its own depths.
+    EXPECT_EQ(main.log("GR")->md()[0], 1000.0);
+    EXPECT_EQ(main.log("gr:2")->md()[0], 2000.0);
+    EXPECT_EQ(main.log("RHOB:2")->values()[0], 201.0);
+    EXPECT_EQ(st1.log("GR:2")->md()[0], 2500.0);
+    const std::string lead = "several files carry the same mnemonic; the curves are numbered in load order: ";
+    EXPECT_EQ(warnings,
+              (std::vector<std::string>{
+                  fmt::format("load_well: well 'W1': {}'GR' from '{}', 'GR:2' from '{}'; 'RHOB' from '{}', "
+                              "'rhob:2' from '{}'",
+                              lead, run1.string(), run2.string(), run1.string(), run2.string()),
+                  fmt::format("load_well: well 'W1' bore 'st1': {}'GR' from '{}', 'GR:2' from '{}'", lead,
+                              st_a.string(), st_b.string())}));
+}
+
 TEST(LoadWell, StoreIfNewAndFailuresLeaveTheProject) {
     ScratchDir dir;
     const fs::path root = write_well_dir(dir.path("W1"));
@@ -512,25 +586,30 @@ TEST(LoadWell, StoreIfNewAndFailuresLeaveTheProject) {
     EXPECT_EQ(*again, *first);
     EXPECT_EQ(**again, before);
 
+    // A tops CSV that fails names its file ("{}" below), as the reader's
+    // own texts name only a column or a row.
     struct Case {
         const char* name;
         std::vector<std::pair<std::string, std::string>> files;
-        Error error;
+        ErrorKind kind;
+        const char* text;
     };
     const Case cases[] = {
-        {"points CSV read as tops", {{"W2_pts.csv", "x,y,z\n1,2,3\n"}}, Error::not_found("tops CSV: column 'name'")},
-        {"bad tops md", {{"W2_tops.csv", "name,md\nA,deep\n"}},
-         Error::parse("tops CSV: row 0: bad md 'deep': invalid float literal")},
+        {"points CSV read as tops", {{"W2_pts.csv", "x,y,z\n1,2,3\n"}}, ErrorKind::NotFound,
+         "load_well: '{}': tops CSV: column 'name'"},
+        {"bad tops md", {{"W2_tops.csv", "name,md\nA,deep\n"}}, ErrorKind::Parse,
+         "load_well: '{}': tops CSV: row 0: bad md 'deep': invalid float literal"},
         {"md not increasing",
          {{"W2.wellpath", wellpath(0, 0, 0, {{0, 0}, {100, 100}, {100, 150}})}},
-         Error::out_of_range("station measured depth must strictly increase")},
+         ErrorKind::OutOfRange, "station measured depth must strictly increase"},
     };
     for (const auto& c : cases) {
         ScratchDir d;
         for (const auto& [name, body] : c.files) put(d.path("W2"), name, body);
         auto r = project.load_well("W2", {0, 0}, 0, d.path("W2"));
         ASSERT_FALSE(r) << c.name;
-        EXPECT_EQ(r.error(), c.error) << c.name << ": " << r.error().display();
+        const Error expected(c.kind, fmt::format(fmt::runtime(c.text), (d.path("W2") / c.files[0].first).string()));
+        EXPECT_EQ(r.error(), expected) << c.name << ": " << r.error().display();
         EXPECT_EQ(project.well_names(), std::vector<std::string>{"W1"}) << c.name;
     }
     // A survey without its header fails with the reader's message.
@@ -1102,6 +1181,44 @@ TEST(ElementLoaders, ShapefilesGoByExtension) {
     ASSERT_FALSE(bad);
     EXPECT_TRUE(bad.error().display().starts_with("parse error: shapefile: ")) << bad.error().display();
     EXPECT_EQ(project.polygon_sets.size(), 1u);
+}
+
+TEST(ElementLoaders, APolygonFileWithoutPolygonsIsToldAbout) {
+    ScratchDir dir;
+    // A shapefile of point records, written through the shapefile library.
+    const std::string base = dir.path("wells").string();
+    SHPHandle shp = SHPCreate(base.c_str(), SHPT_POINT);
+    ASSERT_NE(shp, nullptr);
+    double x = 1, y = 2;
+    SHPObject* obj = SHPCreateSimpleObject(SHPT_POINT, 1, &x, &y, nullptr);
+    SHPWriteObject(shp, -1, obj);
+    SHPDestroyObject(obj);
+    SHPClose(shp);
+    struct Case {
+        fs::path file;
+        std::size_t polygons;
+    };
+    const Case cases[] = {
+        {dir.path("wells.shp"), 0},
+        {dir.write("points.geojson", R"({"type":"FeatureCollection","features":[)"
+                                     R"({"type":"Feature","properties":{},"geometry":{"type":"Point","coordinates":[1,2]}},)"
+                                     R"({"type":"Feature","properties":{},"geometry":null}]})"),
+         0},
+        {dir.write("fence.pol", "0 0 0\n10 10 0\n999 999 999\n"), 0},
+        {dir.write("square.pol", "0 0 0\n0 10 0\n10 10 0\n999 999 999\n"), 1},
+    };
+    for (const auto& c : cases) {
+        GeoData project = GeoData::make(LengthUnit::Metres);
+        std::vector<std::string> warnings;
+        auto r = project.load_polygons("p", c.file, &warnings);
+        ASSERT_TRUE(r) << c.file << ": " << r.error().display();
+        EXPECT_EQ((*r)->size(), c.polygons) << c.file;
+        const auto expected = c.polygons ? std::vector<std::string>{}
+                                         : std::vector<std::string>{fmt::format(
+                                               "load_polygons: '{}' holds no polygon", c.file.string())};
+        EXPECT_EQ(warnings, expected) << c.file;
+        EXPECT_EQ(project.polygon_sets.size(), 1u) << c.file << ": stored all the same";
+    }
 }
 
 TEST(ElementLoaders, PointsWithTopology) {

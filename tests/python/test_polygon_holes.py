@@ -4,12 +4,12 @@ project, so areas subtract it and containment and masking leave it out.
 Lines (LineStrings, polylines, IRAP and CPS-3 rings) stay one polygon each."""
 
 import json
-import struct
 
 import pytest
 
 import voridez as vz
 from points_helpers import lattice
+from project_files import write_shapefile
 
 # A field outline with a lake, an island in the lake, all axis-aligned; the
 # outline and the island run clockwise, the lake counter-clockwise (y up).
@@ -27,36 +27,6 @@ def covered(x, y):
 
 
 PROBES = [(5, 5), (15, 11), (11, 15), (15, 15), (10, 15), (20, 20), (12, 15), (25, 25), (0, 20), (41, 20)]
-
-
-def write_shapefile(path, shape_type, records):
-    """A .shp and its .shx: one record per entry of `records`, each a list of
-    rings of (x, y), written as the parts of a polygon or polyline record."""
-    contents = []
-    for rings in records:
-        points = [p for ring in rings for p in ring]
-        xs, ys = [p[0] for p in points], [p[1] for p in points]
-        starts, at = [], 0
-        for ring in rings:
-            starts.append(at)
-            at += len(ring)
-        body = struct.pack("<i4d2i", shape_type, min(xs), min(ys), max(xs), max(ys), len(rings), len(points))
-        body += struct.pack(f"<{len(starts)}i", *starts)
-        body += b"".join(struct.pack("<2d", x, y) for x, y in points)
-        contents.append(body)
-
-    def header(length_bytes):
-        return struct.pack(">7i", 9994, 0, 0, 0, 0, 0, length_bytes // 2) + struct.pack(
-            "<2i8d", 1000, shape_type, 0, 0, 40, 40, 0, 0, 0, 0)
-
-    shp, shx, offset = b"", b"", 100
-    for number, body in enumerate(contents, start=1):
-        shp += struct.pack(">2i", number, len(body) // 2) + body
-        shx += struct.pack(">2i", offset // 2, len(body) // 2)
-        offset += 8 + len(body)
-    path.write_bytes(header(100 + len(shp)) + shp)
-    path.with_suffix(".shx").write_bytes(header(100 + len(shx)) + shx)
-    return str(path)
 
 
 def geojson(path, document):

@@ -3,6 +3,7 @@ surface mask."""
 
 import json
 import math
+import warnings
 
 import numpy as np
 import pytest
@@ -23,6 +24,15 @@ def shoelace(ring):
     x0, y0 = ring[0][0], ring[0][1]
     pts = [(v[0] - x0, v[1] - y0) for v in ring]
     return abs(sum(a[0] * b[1] - b[0] * a[1] for a, b in zip(pts, pts[1:]))) / 2.0
+
+
+def loaded(load, path):
+    """`load(path)` and the texts of the warnings it issued: a file that
+    gives no polygon loads as an empty set and says so."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        pg = load(path)
+    return pg, [str(w.message) for w in caught]
 
 
 def triangle():
@@ -240,7 +250,8 @@ def test_load_cps3_lines_small_file(tmp_path):
 )
 def test_load_irap_polygons_real_files(rel, vertices):
     path = shared_file(rel)
-    pg = vz.PolygonSet.load_irap_polygons(path)
+    pg, told = loaded(vz.PolygonSet.load_irap_polygons, path)
+    assert told == ([] if vertices else [f"load_irap_polygons: '{path}' holds no polygon"])
     rings = pg.rings()
     assert [len(r) for r in rings] == vertices
     assert all(r[0] == r[-1] and all(v[2] == 0.0 for v in r) for r in rings)
@@ -276,7 +287,8 @@ def test_polygons_of_the_same_outline_agree_across_formats():
 )
 def test_load_shapefile_real_files(rel, count, holes):
     path = shared_file(rel)
-    pg = vz.PolygonSet.load_shapefile(path)
+    pg, told = loaded(vz.PolygonSet.load_shapefile, path)
+    assert told == ([] if count else [f"load_shapefile: '{path}' holds no polygon"])
     assert len(pg) == count
     assert all(r[0] == r[-1] for r in pg.rings())
     assert pg.history() == [f"polygons.load_shapefile(path={path})"]
@@ -301,7 +313,8 @@ def test_load_shapefile_real_files(rel, count, holes):
 )
 def test_load_geojson_polygons_real_files(rel, count, area):
     path = shared_file(rel)
-    pg = vz.PolygonSet.load_geojson(path)
+    pg, told = loaded(vz.PolygonSet.load_geojson, path)
+    assert told == ([] if count else [f"load_geojson: '{path}' holds no polygon"])
     assert len(pg) == count
     assert pg.total_area() == pytest.approx(area, rel=1e-9)
     assert pg.history() == [f"polygons.load_geojson(path={path})"]

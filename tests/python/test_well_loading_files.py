@@ -22,17 +22,19 @@ from project_files import las, petrel_tops, wellpath, write
     [
         # As read: a repeat differing only in case, and one whose numbered
         # name the file already spells itself.
-        (None, ["RES", "res:3", "RES:2", "ILD", "GR", "GR"]),
+        (None, ["RES", "res:3", "RES:2", "ILD", "GR", "GR:2"]),
         # Resolution makes RES and ILD one name: the numbering follows it.
-        (IngestSpec(aliases={"foo": "BAR"}), ["RT", "RT:2", "RES:2", "RT:3", "GR", "GR"]),
+        (IngestSpec(aliases={"foo": "BAR"}), ["RT", "RT:2", "RES:2", "RT:3", "GR", "GR:2"]),
     ],
 )
 def test_every_curve_of_a_file_is_reachable_by_name(tmp_path, ingest, expected):
     folder = tmp_path / "W"
     las(folder / "W_a.las", ["RES", "res", "RES:2", "ILD", "GR"], [100, 110])
-    # The same name in another file of the bore stays as read.
+    # The same name in another file of the bore is numbered as well, and
+    # said so (test_logging_runs.py).
     las(folder / "W_b.las", ["GR"], [100, 110], offset=50)
-    well = GeoData().load_well("W", files=str(folder), ingest=ingest)
+    with pytest.warns(UserWarning, match="several files carry the same mnemonic"):
+        well = GeoData().load_well("W", files=str(folder), ingest=ingest)
     names = well.sidetrack("").mnemonics()
     assert names == expected
     # Curve k of a file holds depth / 10 + k: each name of the first file

@@ -20,7 +20,9 @@ enum class ToolsErrorKind { EmptyInput, InvalidGeometry, InvalidArgument, Io, Pa
 /// A toolkit failure: a kind and its message text.
 class ToolsError {
 public:
-    ToolsError(ToolsErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+    /// The message is kept with its control characters escaped
+    /// (`escape_control`).
+    ToolsError(ToolsErrorKind kind, std::string message);
 
     static ToolsError empty_input(std::string m) { return {ToolsErrorKind::EmptyInput, std::move(m)}; }
     static ToolsError invalid_geometry(std::string m) { return {ToolsErrorKind::InvalidGeometry, std::move(m)}; }
@@ -51,11 +53,21 @@ private:
 /// Name of a kind as declared ("EmptyInput", ...).
 const char* tools_error_kind_name(ToolsErrorKind kind);
 
+/// `text` with every control character written as an escape, so that a
+/// message is one line of visible characters whatever bytes of a file or
+/// path it quotes: NUL as \0, tab, line feed and carriage return as \t, \n,
+/// \r, the other C0 controls, DEL and the C1 controls (U+0080..U+009F, as
+/// a Latin-1 byte 0x80..0x9F decodes) as \xNN in lower-case hexadecimal.
+/// Everything else, a backslash and bytes that are not UTF-8 included, is
+/// kept as it is.
+std::string escape_control(std::string text);
+
 /// Text of an errno value as the operating system words it, followed by
 /// " (os error N)".
 std::string os_error_text(int err);
 
-/// A path as messages show it: as the caller gave it, a NUL written as \0.
+/// A path as messages show it: as the caller gave it, its control
+/// characters escaped (`escape_control`; a NUL reads \0).
 std::string display_path(const std::filesystem::path& path);
 
 /// An operating-system failure on a named file: "'<path>': " before
