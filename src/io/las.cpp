@@ -119,7 +119,7 @@ public:
     /// one when it is finite and farther than `null_tolerance` from
     /// `null_value`.
     RowTable(std::size_t curves, std::size_t reserve, double null_value, double null_tolerance)
-        : n_(curves), null_(null_value), tolerance_(null_tolerance), cols_(curves) {
+        : n_(curves), width_(curves), null_(null_value), tolerance_(null_tolerance), cols_(curves) {
         for (auto& c : cols_) c.reserve(reserve);
     }
 
@@ -130,18 +130,11 @@ public:
     /// unreadable: false (see `long_line`). Surplus columns grow with the
     /// rows that fill them, so a long first row reserves nothing.
     bool add(const double* v, std::size_t count, const char* line) {
-        if (count > n_) {
-            if (!long_line_) long_line_ = line, long_count_ = count;
-            if (rows_ == 0) {
-                cols_.resize(count);
-            } else if (count != cols_.size()) {
-                return false;
-            }
-        } else if (cols_.size() != n_) {
+        if (count != width_ && !widen(count, line)) [[unlikely]]
             return false;
-        }
-        for (std::size_t k = 0; k < count; ++k) cols_[k].push_back(v[k]);
-        for (std::size_t k = count; k < cols_.size(); ++k) cols_[k].push_back(kNaN);
+        std::vector<double>* c = cols_.data();
+        for (std::size_t k = 0; k < count; ++k) c[k].push_back(v[k]);
+        for (std::size_t k = count; k < width_; ++k) c[k].push_back(kNaN);
         depth(v[0], line);
         return true;
     }
@@ -182,27 +175,46 @@ public:
     }
 
 private:
+    // A row of `count` values where the table is `width_` wide: a short row
+    // (filled with NaN) while no row had surplus values, or the first row
+    // with surplus values (the table widens to it); anything else makes the
+    // file unreadable.
+    [[gnu::noinline]] bool widen(std::size_t count, const char* line) {
+        if (count > n_) {
+            if (!long_line_) long_line_ = line, long_count_ = count;
+            if (rows_ != 0) return false;
+            cols_.resize(count);
+            width_ = count;
+            return true;
+        }
+        return width_ == n_;
+    }
+
     // Counts the row and follows the order of the depths: the first strict
     // step sets the direction, the first step against it is where the order
-    // breaks. NaN depths are left aside; equal neighbours go either way.
+    // breaks. NaN depths are left aside (they compare neither way, and
+    // `prev_` starts as one); equal neighbours go either way.
     void depth(double d, const char* line) {
         ++rows_;
-        if (!any_depth_) any_depth_ = std::isfinite(d) && !(std::fabs(d - null_) <= tolerance_);
-        if (std::isnan(d)) return;
-        if (has_prev_ && !break_) {
-            if (d > prev_) {
-                if (dir_ < 0) break_ = line;
-                dir_ = dir_ < 0 ? dir_ : 1;
-            } else if (d < prev_) {
-                if (dir_ > 0) break_ = line;
-                dir_ = dir_ > 0 ? dir_ : -1;
-            }
+        if (!any_depth_) [[unlikely]]
+            any_depth_ = std::isfinite(d) && !(std::fabs(d - null_) <= tolerance_);
+        if (std::isnan(d) || break_) return;
+        if (d > prev_) {
+            if (dir_ < 0)
+                break_ = line;
+            else
+                dir_ = 1;
+        } else if (d < prev_) {
+            if (dir_ > 0)
+                break_ = line;
+            else
+                dir_ = -1;
         }
         prev_ = d;
-        has_prev_ = true;
     }
 
     std::size_t n_;
+    std::size_t width_;  // the columns: the curves, and the surplus of the rows
     double null_;
     double tolerance_;
     std::vector<std::vector<double>> cols_;
@@ -213,8 +225,7 @@ private:
     const char* first_skipped_ = nullptr;
     const char* long_line_ = nullptr;
     std::size_t long_count_ = 0;
-    double prev_ = 0.0;
-    bool has_prev_ = false;
+    double prev_ = kNaN;
     int dir_ = 0;
     const char* break_ = nullptr;
 };
@@ -246,15 +257,14 @@ Result<LasData> finish(LasData data, const LasRowReport& rows, const std::filesy
         std::reverse(data.depth.begin(), data.depth.end());
         for (auto& c : data.curves) std::reverse(c.values.begin(), c.values.end());
     }
-    const std::string shown = text::display_path(path);
     if (rows.skipped > 0)
         data.warnings.push_back(fmt::format(
             "'{}': skipped {} data row{} holding only a depth or a depth that is not a number, the first on line {}",
-            shown, rows.skipped, rows.skipped == 1 ? "" : "s", rows.first_skipped_line));
+            text::display_path(path), rows.skipped, rows.skipped == 1 ? "" : "s", rows.first_skipped_line));
     if (rows.order_break_line > 0)
         data.warnings.push_back(fmt::format(
             "'{}': the depths neither only rise nor only fall (the order breaks on line {}); the rows are kept as read",
-            shown, rows.order_break_line));
+            text::display_path(path), rows.order_break_line));
     return data;
 }
 
@@ -296,6 +306,8 @@ bool fill_rows(std::string_view body, LasDelimiter dlm, double null_value, std::
             const char* const end = p + line.size();
             std::size_t count = 0;
             bool depth_read = true;
+            // Tokens are at least a character and a blank apart.
+            if (row.size() < line.size() / 2 + 1) row.resize(line.size() / 2 + 1);
             while (true) {
                 while (p != end && text::is_space(*p)) ++p;
                 if (p == end) break;
@@ -310,7 +322,7 @@ bool fill_rows(std::string_view body, LasDelimiter dlm, double null_value, std::
                     v = n ? *n : kNaN;
                     if (count == 0) depth_read = n.has_value();
                 }
-                at(count++) = v;
+                row[count++] = v;
             }
             if (!finish_row(count, depth_read, count == 1, line.data())) return false;
             continue;
@@ -991,13 +1003,14 @@ public:
             std::size_t count = toks_.size();
             while (count > 0 && toks_[count - 1].empty()) --count;
             if (count == 0) return true;
-            bool depth_read = true;
-            for (std::size_t k = 0; k < count; ++k) {
+            if (row_.size() < count) row_.resize(count);
+            const auto depth = text::parse_number(toks_[0]);
+            row_[0] = depth ? *depth : kNaN;
+            for (std::size_t k = 1; k < count; ++k) {
                 const auto v = text::parse_number(toks_[k]);
-                at(k) = v ? *v : kNaN;
-                if (k == 0) depth_read = v.has_value();
+                row_[k] = v ? *v : kNaN;
             }
-            return row(count, depth_read, toks_.size() == 1, l.data());
+            return row(count, depth.has_value(), toks_.size() == 1, l.data());
         }
         // The common case, without a token list: a number that ends at white
         // space is taken as parsed; anything else goes through the full
@@ -1009,6 +1022,8 @@ public:
         std::size_t k = 0, i = 0, len = l.size();
         std::size_t bad = std::string_view::npos;  // the first token that did not parse
         const char* base = l.data();
+        // Tokens are at least a character and a blank apart.
+        if (row_.size() < len / 2 + 1) row_.resize(len / 2 + 1);
         while (true) {
             while (i < len && ascii_space(base[i])) ++i;
             if (i >= len) break;
@@ -1018,7 +1033,7 @@ public:
                 auto r = fast_float::from_chars(base + i, base + len, v);
                 if (r.ec == std::errc() && (r.ptr == base + len || ascii_space(*r.ptr)) && r.ptr[-1] != ')') {
                     i = static_cast<std::size_t>(r.ptr - base);
-                    at(k++) = v;
+                    row_[k++] = v;
                     continue;
                 }
             }
@@ -1029,7 +1044,7 @@ public:
             while (i < len && !ascii_space(base[i])) ++i;
             auto v = text::parse_number(l.substr(b, i - b));
             if (!v && bad == std::string_view::npos) bad = k;
-            at(k++) = v ? *v : kNaN;
+            row_[k++] = v ? *v : kNaN;
         }
         if (k < n && bad != std::string_view::npos)
             for (std::size_t j = bad; j < k; ++j) row_[j] = kNaN;
@@ -1044,11 +1059,6 @@ public:
 private:
     double null_to_nan(std::size_t k, double v) const {
         return k != 0 && std::fabs(v - s_.null_value) <= 1e-10 ? kNaN : v;
-    }
-
-    double& at(std::size_t k) {
-        if (k >= row_.size()) row_.resize(2 * k);
-        return row_[k];
     }
 
     // A gathered row of `count` values: skipped when its depth is not a
