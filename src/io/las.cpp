@@ -51,15 +51,6 @@ std::optional<LasSection> first_version_section(std::string_view bytes) {
     return current;
 }
 
-/// Refuses a depth column that has rows but no finite value in any of them
-/// (a time index written 00:00:00, a column of nulls): such a file gives no
-/// depths to place its curves at.
-std::optional<Error> depth_failure(const std::vector<double>& depth, std::string_view mnemonic) {
-    if (depth.empty() || std::any_of(depth.begin(), depth.end(), [](double v) { return std::isfinite(v); }))
-        return std::nullopt;
-    return Error::parse(fmt::format("LAS: no md/depth curve: the index curve '{}' holds no number", mnemonic));
-}
-
 /// The fields of a row at every "," or tab (empty fields kept).
 void split_row(std::string_view row, LasDelimiter dlm, std::vector<std::string_view>& out) {
     out.clear();
@@ -76,12 +67,6 @@ void split_row(std::string_view row, LasDelimiter dlm, std::vector<std::string_v
     }
 }
 
-/// A token's number by the readers' syntax, NaN when it has none.
-double number_or_nan(std::string_view token) {
-    auto v = text::parse_number(token);
-    return v ? *v : kNaN;
-}
-
 /// The trimmed, non-empty lines of a section body: a bound on its rows.
 std::size_t row_lines(std::string_view body) {
     std::size_t count = 0;
@@ -91,28 +76,239 @@ std::size_t row_lines(std::string_view body) {
     return count;
 }
 
-/// Appends the rows of a 3.0 data section to `cols`, one column per
-/// definition: every trimmed, non-empty line not starting with "#" whose
-/// tokens are not all empty is a row; token i (trimmed) parsed by the
-/// readers' syntax gives column i, NaN when missing or unreadable or equal to
-/// the null value; further tokens are ignored. The body is walked once, with
-/// no list of lines or tokens.
-void fill_columns(std::string_view body, LasDelimiter dlm, double null_value, std::vector<std::vector<double>>& cols) {
-    const std::size_t n = cols.size();
+// ---------------------------------------------------------------------------
+// Data rows, shared by both readers
+
+/// The 1-based number of the line that holds `at` (a position inside
+/// `text`): the line ends before it, counted. With `lone_cr` a carriage
+/// return not followed by a line feed ends a line too (the LAS 2.0 reader's
+/// lines). Only run to word a message.
+std::size_t line_number(std::string_view text, const char* at, bool lone_cr) {
+    const std::size_t end = static_cast<std::size_t>(at - text.data());
+    std::size_t n = 1;
+    for (std::size_t i = 0; i < end; ++i) {
+        if (text[i] == '\n')
+            ++n;
+        else if (lone_cr && text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))
+            ++n;
+    }
+    return n;
+}
+
+/// Whether a table of `rows` × `curves` values is one the data can describe.
+/// A row writes each of its values with at least one byte after it (a
+/// separator or the line's end), so a table of more values than the data
+/// section has bytes is mostly NaN the file never wrote: rows far shorter
+/// than a long curve list (20,000 definitions over rows of one value). Such
+/// a table is refused before it is allocated, which keeps a read within a
+/// fixed multiple of the file's size. Tables of up to a million values
+/// always pass.
+bool table_in_proportion(std::size_t rows, std::size_t curves, std::size_t bytes) {
+    constexpr std::size_t kAlways = std::size_t{1} << 20;
+    if (curves == 0 || rows <= kAlways / curves) return true;
+    return rows <= bytes / curves;
+}
+
+/// The columns of a data section, filled row by row, with what the rows
+/// showed: the rows skipped, the row that makes the file unreadable, the
+/// order of the depths. Line positions are kept as pointers into the text
+/// and turned into numbers only for a message.
+class RowTable {
+public:
+    /// `curves` columns with room for `reserve` rows each. A depth counts as
+    /// one when it is finite and farther than `null_tolerance` from
+    /// `null_value`.
+    RowTable(std::size_t curves, std::size_t reserve, double null_value, double null_tolerance)
+        : n_(curves), width_(curves), null_(null_value), tolerance_(null_tolerance), cols_(curves) {
+        for (auto& c : cols_) c.reserve(reserve);
+    }
+
+    /// A row of `count` values (at least one; the first, the depth, is a
+    /// number or NaN for a null) found at `line`. A row longer than the
+    /// curve list gives every row its surplus columns when it is the first
+    /// row and every later row is as long; otherwise it makes the file
+    /// unreadable: false (see `long_line`). Surplus columns grow with the
+    /// rows that fill them, so a long first row reserves nothing.
+    bool add(const double* v, std::size_t count, const char* line) {
+        if (count != width_ && !widen(count, line)) [[unlikely]]
+            return false;
+        std::vector<double>* c = cols_.data();
+        for (std::size_t k = 0; k < count; ++k) c[k].push_back(v[k]);
+        for (std::size_t k = count; k < width_; ++k) c[k].push_back(kNaN);
+        depth(v[0], line);
+        return true;
+    }
+
+    /// One value of wrapped data, column `k` of the current depth step; the
+    /// depth (`k` 0) starts a step at `line`.
+    void wrapped(std::size_t k, double v, const char* line) {
+        cols_[k].push_back(v);
+        if (k == 0) depth(v, line);
+    }
+
+    /// A data row left out: a depth alone in a file of several curves, or
+    /// (`unreadable`) a depth that is not a number.
+    void skip(const char* line, bool unreadable) {
+        if (skipped_++ == 0) first_skipped_ = line;
+        unreadable_ += unreadable ? 1 : 0;
+    }
+
+    /// The row longer than the curve list that makes the file unreadable
+    /// (after `add` returned false): its line and value count.
+    const char* long_line() const { return long_line_; }
+    std::size_t long_count() const { return long_count_; }
+
+    std::vector<std::vector<double>>& columns() { return cols_; }
+
+    /// What the rows showed, with line numbers counted in `text` (whose
+    /// lines end at line feeds, and at lone carriage returns with `lone_cr`).
+    LasRowReport report(std::string_view text, bool lone_cr) const {
+        LasRowReport r;
+        r.rows = rows_;
+        r.any_depth = any_depth_;
+        r.skipped = skipped_;
+        r.unreadable_depths = unreadable_;
+        if (first_skipped_) r.first_skipped_line = line_number(text, first_skipped_, lone_cr);
+        if (break_) r.order_break_line = line_number(text, break_, lone_cr);
+        r.descending = dir_ < 0 && !break_;
+        return r;
+    }
+
+private:
+    // A row of `count` values where the table is `width_` wide: a short row
+    // (filled with NaN) while no row had surplus values, or the first row
+    // with surplus values (the table widens to it); anything else makes the
+    // file unreadable.
+    [[gnu::noinline]] bool widen(std::size_t count, const char* line) {
+        if (count > n_) {
+            if (!long_line_) long_line_ = line, long_count_ = count;
+            if (rows_ != 0) return false;
+            cols_.resize(count);
+            width_ = count;
+            return true;
+        }
+        return width_ == n_;
+    }
+
+    // Counts the row and follows the order of the depths: the first strict
+    // step sets the direction, the first step against it is where the order
+    // breaks. NaN depths are left aside (they compare neither way, and
+    // `prev_` starts as one); equal neighbours go either way.
+    void depth(double d, const char* line) {
+        ++rows_;
+        if (!any_depth_) [[unlikely]]
+            any_depth_ = std::isfinite(d) && !(std::fabs(d - null_) <= tolerance_);
+        if (std::isnan(d) || break_) return;
+        if (d > prev_) {
+            if (dir_ < 0)
+                break_ = line;
+            else
+                dir_ = 1;
+        } else if (d < prev_) {
+            if (dir_ > 0)
+                break_ = line;
+            else
+                dir_ = -1;
+        }
+        prev_ = d;
+    }
+
+    std::size_t n_;
+    std::size_t width_;  // the columns: the curves, and the surplus of the rows
+    double null_;
+    double tolerance_;
+    std::vector<std::vector<double>> cols_;
+    std::size_t rows_ = 0;
+    bool any_depth_ = false;
+    std::size_t skipped_ = 0;
+    std::size_t unreadable_ = 0;
+    const char* first_skipped_ = nullptr;
+    const char* long_line_ = nullptr;
+    std::size_t long_count_ = 0;
+    double prev_ = kNaN;
+    int dir_ = 0;
+    const char* break_ = nullptr;
+};
+
+/// The refusal of a row longer than the curve list (see `RowTable::add`).
+Error long_row_error(const RowTable& t, std::size_t curves, std::string_view text, bool lone_cr,
+                     const std::filesystem::path& path) {
+    return Error::parse(fmt::format("LAS: '{}': line {} holds {} values but {} curves are defined and not every "
+                                    "row holds as many",
+                                    text::display_path(path), line_number(text, t.long_line(), lone_cr),
+                                    t.long_count(), curves));
+}
+
+/// The refusal of a table out of proportion to its data (see
+/// `table_in_proportion`).
+Error table_error(std::string_view reader, const std::filesystem::path& path, std::size_t rows, std::size_t curves) {
+    return memory_error(
+        fmt::format("{}: '{}': a table of {} rows × {} curves", reader, text::display_path(path), rows, curves));
+}
+
+/// The depth rules common to both readers, on the read columns: a depth
+/// column with rows but no depth is refused; a falling one is turned round
+/// with its rows; the warnings name the file.
+Result<LasData> finish(LasData data, const LasRowReport& rows, const std::filesystem::path& path) {
+    if (!rows.any_depth && (rows.rows > 0 || rows.unreadable_depths > 0))
+        return fail(Error::parse(
+            fmt::format("LAS: no md/depth curve: the index curve '{}' holds no number", data.depth_mnemonic)));
+    if (rows.descending) {
+        std::reverse(data.depth.begin(), data.depth.end());
+        for (auto& c : data.curves) std::reverse(c.values.begin(), c.values.end());
+    }
+    if (rows.skipped > 0)
+        data.warnings.push_back(fmt::format(
+            "'{}': skipped {} data row{} holding only a depth or a depth that is not a number, the first on line {}",
+            text::display_path(path), rows.skipped, rows.skipped == 1 ? "" : "s", rows.first_skipped_line));
+    if (rows.order_break_line > 0)
+        data.warnings.push_back(fmt::format(
+            "'{}': the depths neither only rise nor only fall (the order breaks on line {}); the rows are kept as read",
+            text::display_path(path), rows.order_break_line));
+    return data;
+}
+
+/// Adds the rows of a 3.0 data section to `table`: every trimmed, non-empty
+/// line not starting with "#" whose tokens are not all empty is a row; token
+/// i (trimmed) parsed by the readers' syntax gives column i, NaN when
+/// unreadable or equal to the null value; the row rules of `RowTable` and
+/// `read_file` follow. The body is walked once, with no list of lines.
+/// False when a row makes the file unreadable.
+bool fill_rows(std::string_view body, LasDelimiter dlm, double null_value, std::size_t curves, RowTable& table) {
     std::vector<std::string_view> toks;
+    std::vector<double> row(std::max<std::size_t>(curves, 1));
+    const auto at = [&](std::size_t k) -> double& {
+        if (k >= row.size()) row.resize(2 * k);
+        return row[k];
+    };
+    const auto finish_row = [&](std::size_t count, bool depth_read, bool depth_alone, const char* line) {
+        if (!depth_read) {
+            table.skip(line, true);
+            return true;
+        }
+        if (depth_alone && curves > 1) {
+            table.skip(line, false);
+            return true;
+        }
+        for (std::size_t k = 0; k < count; ++k)
+            if (row[k] == null_value) row[k] = kNaN;
+        return table.add(row.data(), count, line);
+    };
     text::Lines lines(body);
     std::string_view raw;
     while (lines.next(raw)) {
         const std::string_view line = text::trim(raw);
         if (line.empty() || line.front() == '#') continue;
-        const auto put = [&](std::size_t i, double v) { cols[i].push_back(v == null_value ? kNaN : v); };
         if (dlm == LasDelimiter::Whitespace) {
             // Tokens are the runs between white space; a number that ends at
             // white space or at the line's end is its token's number.
             const char* p = line.data();
             const char* const end = p + line.size();
-            std::size_t i = 0;
-            for (; i < n; ++i) {
+            std::size_t count = 0;
+            bool depth_read = true;
+            // Tokens are at least a character and a blank apart.
+            if (row.size() < line.size() / 2 + 1) row.resize(line.size() / 2 + 1);
+            while (true) {
                 while (p != end && text::is_space(*p)) ++p;
                 if (p == end) break;
                 double v = 0.0;
@@ -122,23 +318,29 @@ void fill_columns(std::string_view body, LasDelimiter dlm, double null_value, st
                 } else {
                     const char* b = p;
                     while (p != end && !text::is_space(*p)) ++p;
-                    v = number_or_nan(std::string_view(b, static_cast<std::size_t>(p - b)));
+                    const auto n = text::parse_number(std::string_view(b, static_cast<std::size_t>(p - b)));
+                    v = n ? *n : kNaN;
+                    if (count == 0) depth_read = n.has_value();
                 }
-                put(i, v);
+                row[count++] = v;
             }
-            for (; i < n; ++i) cols[i].push_back(kNaN);
+            if (!finish_row(count, depth_read, count == 1, line.data())) return false;
             continue;
         }
         split_row(line, dlm, toks);
-        bool all_empty = true;
-        for (auto t : toks)
-            if (!text::trim(t).empty()) {
-                all_empty = false;
-                break;
-            }
-        if (all_empty) continue;
-        for (std::size_t i = 0; i < n; ++i) put(i, i < toks.size() ? number_or_nan(text::trim(toks[i])) : kNaN);
+        // Fields after the last one that holds anything add no value.
+        std::size_t count = toks.size();
+        while (count > 0 && text::trim(toks[count - 1]).empty()) --count;
+        if (count == 0) continue;
+        bool depth_read = true;
+        for (std::size_t k = 0; k < count; ++k) {
+            const auto n = text::parse_number(text::trim(toks[k]));
+            at(k) = n ? *n : kNaN;
+            if (k == 0) depth_read = n.has_value();
+        }
+        if (!finish_row(count, depth_read, toks.size() == 1, line.data())) return false;
     }
+    return true;
 }
 
 /// A section of the 3.0 scan: its title, its body (the bytes from the end of
@@ -216,23 +418,35 @@ std::vector<SectionText> scan_section_texts(std::string_view bytes) {
     return out;
 }
 
+/// A section title without its array index: LAS 3.0 stores several runs of
+/// a group as "Log_Definition[1]", "Log_Data[1]", "[2]" and so on.
+std::pair<std::string_view, std::string_view> split_title_index(std::string_view title) {
+    if (title.size() > 2 && title.back() == ']')
+        if (const std::size_t open = title.rfind('['); open != std::string_view::npos && open > 0)
+            return {title.substr(0, open), title.substr(open)};
+    return {title, {}};
+}
+
 /// The log group's sections: its data under ~Log_Data, ~A or ~ASCII, its
-/// definitions under ~Log_Definition, ~C or a title starting with "Curve".
+/// definitions under ~Log_Definition, ~C or a title starting with "Curve";
+/// any run of them ("Log_Data[2]").
 bool is_log_data(std::string_view title) {
+    title = split_title_index(title).first;
     return text::iequals(title, "LOG_DATA") || text::iequals(title, "A") || text::iequals(title, "ASCII");
 }
 bool is_log_definition(std::string_view title) {
+    title = split_title_index(title).first;
     return text::iequals(title, "LOG_DEFINITION") || text::iequals(title, "C") || text::istarts_with(title, "CURVE");
 }
 
 /// The definition section of the data section `at`, among the definition
 /// sections before it (`kinds` holds every section's kind): the one its "~"
-/// line names after "|"; else, for a title X_Data, the one titled
-/// X_Definition; else, for the log group's data, the log group's latest
-/// definition; else the latest definition section of any title; none when
-/// no definition section comes before it. The latest of equal titles wins,
-/// so a file that repeats a group pairs each data section with the
-/// definition just before it.
+/// line names after "|"; else, for a title X_Data (or X_Data[i]), the one
+/// titled X_Definition (X_Definition[i]); else, for the log group's data,
+/// the log group's latest definition; else the latest definition section of
+/// any title; none when no definition section comes before it. The latest
+/// of equal titles wins, so a file that repeats a group pairs each data
+/// section with the definition just before it.
 const SectionText* definition_of(const std::vector<SectionText>& sections, const std::vector<LasSectionKind>& kinds,
                                  std::size_t at) {
     const auto latest = [&](auto&& accept) -> const SectionText* {
@@ -244,11 +458,13 @@ const SectionText* definition_of(const std::vector<SectionText>& sections, const
     if (!data.definition.empty())
         if (auto* d = latest([&](std::string_view t) { return text::iequals(t, data.definition); })) return d;
     constexpr std::string_view kData = "_DATA", kDefinition = "_DEFINITION";
-    if (data.title.size() > kData.size() && text::iequals(data.title.substr(data.title.size() - kData.size()), kData)) {
-        const std::string_view group = data.title.substr(0, data.title.size() - kData.size());
+    const auto [title, index] = split_title_index(data.title);
+    if (title.size() > kData.size() && text::iequals(title.substr(title.size() - kData.size()), kData)) {
+        const std::string_view group = title.substr(0, title.size() - kData.size());
         const auto same_group = [&](std::string_view t) {
-            return t.size() == group.size() + kDefinition.size() && text::istarts_with(t, group) &&
-                   text::iequals(t.substr(group.size()), kDefinition);
+            const auto [base, base_index] = split_title_index(t);
+            return base.size() == group.size() + kDefinition.size() && text::istarts_with(base, group) &&
+                   text::iequals(base.substr(group.size()), kDefinition) && text::iequals(base_index, index);
         };
         if (auto* d = latest(same_group)) return d;
     }
@@ -278,7 +494,23 @@ std::pair<const SectionText*, const SectionText*> pair_sections(const std::vecto
     return {nullptr, nullptr};
 }
 
-Result<LasData> read_v3(const std::vector<SectionText>& sections, const SectionText& version) {
+/// The unit of a "MNEM.UNIT value : description" header line: the text
+/// directly after the "." of the first non-comment line whose mnemonic
+/// matches, up to white space or ":"; empty when there is none.
+std::string_view header_unit(const std::vector<std::string_view>& lines, std::string_view mnemonic) {
+    for (std::string_view line : lines) {
+        if (line.empty() || line.front() == '#') continue;
+        const std::size_t dot = line.find('.');
+        if (dot == std::string_view::npos || !text::iequals(text::trim(line.substr(0, dot)), mnemonic)) continue;
+        std::size_t e = dot + 1;
+        while (e < line.size() && !text::is_space(line[e]) && line[e] != ':') ++e;
+        return line.substr(dot + 1, e - dot - 1);
+    }
+    return {};
+}
+
+Result<LasData> read_v3(std::string_view bytes, const std::vector<SectionText>& sections, const SectionText& version,
+                        const std::filesystem::path& path) {
     LasDelimiter dlm = LasDelimiter::Whitespace;
     if (auto d = header_value(version.lines, "DLM")) {
         std::string u = text::upper(*d);
@@ -289,11 +521,13 @@ Result<LasData> read_v3(const std::vector<SectionText>& sections, const SectionT
         return fail(Error::format("LAS 3.0: wrapped data (WRAP YES) is not supported"));
 
     double null_value = kDefaultNull;
+    std::string_view strt_unit;
     for (const auto& s : sections) {
         if (section_kind(s.title) != LasSectionKind::Well) continue;
         if (auto v = header_value(s.lines, "NULL")) {
             if (auto n = text::parse_number(*v)) null_value = *n;
         }
+        strt_unit = header_unit(s.lines, "STRT");
         break;
     }
 
@@ -303,38 +537,50 @@ Result<LasData> read_v3(const std::vector<SectionText>& sections, const SectionT
     if (defs.empty()) return fail(Error::format("LAS 3.0: curve section defined no curves"));
 
     // Every column gets one value per row and the section holds at most one
-    // row per line: the table is sized once from what the file holds.
+    // row per line: the table is sized once from what the file holds. The
+    // line breaks bound the rows from above and are counted at memory speed;
+    // only when that bound is out of proportion to the data, or cannot be
+    // held, are the rows' lines counted exactly, for a table that may still
+    // pass or for the message.
     const std::size_t n = defs.size();
-    // The line breaks bound the rows from above and are counted at memory
-    // speed; only when that much cannot be held are the rows' lines counted
-    // exactly, for a table that may still fit or for the message.
-    std::size_t breaks = 1;
+    std::size_t rows = 1;
     for (std::size_t at = data->body.find('\n'); at != std::string_view::npos; at = data->body.find('\n', at + 1))
-        ++breaks;
-    std::vector<std::vector<double>> cols(n);
+        ++rows;
+    bool exact = false;
+    if (!table_in_proportion(rows, n, data->body.size())) {
+        rows = row_lines(data->body);
+        exact = true;
+        if (!table_in_proportion(rows, n, data->body.size())) return fail(table_error("LAS 3.0", path, rows, n));
+    }
+    std::optional<RowTable> table;
     try {
-        for (auto& c : cols) c.reserve(breaks);
+        table.emplace(n, rows, null_value, 0.0);
     } catch (const std::bad_alloc&) {
-        const std::size_t lines = row_lines(data->body);
+        table.reset();
+        if (!exact) rows = row_lines(data->body);
         try {
-            for (auto& c : cols) {
-                c = std::vector<double>();
-                c.reserve(lines);
-            }
+            table.emplace(n, rows, null_value, 0.0);
         } catch (const std::bad_alloc&) {
-            cols.clear();
-            cols.shrink_to_fit();
-            return fail(memory_error(fmt::format("LAS 3.0: a table of {} rows × {} curves", lines, n)));
+            table.reset();
+            return fail(table_error("LAS 3.0", path, rows, n));
         }
     }
-    fill_columns(data->body, dlm, null_value, cols);
-    if (auto e = depth_failure(cols[0], latin1(defs[0].mnemonic))) return fail(std::move(*e));
+    if (!fill_rows(data->body, dlm, null_value, n, *table)) return fail(long_row_error(*table, n, bytes, false, path));
+    const LasRowReport report = table->report(bytes, false);
 
+    auto& cols = table->columns();
     LasData out;
     out.depth = std::move(cols[0]);
-    for (std::size_t k = 1; k < n; ++k)
-        out.curves.push_back(LasCurve{latin1(defs[k].mnemonic), latin1(defs[k].unit), std::move(cols[k])});
-    return out;
+    out.depth_mnemonic = latin1(defs[0].mnemonic);
+    out.depth_unit = latin1(defs[0].unit.empty() ? strt_unit : defs[0].unit);
+    for (std::size_t k = 1; k < cols.size(); ++k) {
+        if (k < n)
+            out.curves.push_back(LasCurve{latin1(defs[k].mnemonic), latin1(defs[k].unit), std::move(cols[k])});
+        else
+            out.curves.push_back(LasCurve{std::string(kNamelessCurve), {}, std::move(cols[k])});
+    }
+    table.reset();
+    return finish(std::move(out), report, path);
 }
 
 // ---------------------------------------------------------------------------
@@ -571,17 +817,10 @@ double value_of(std::string_view tok) {
 
 std::string v2_failure(std::string_view inner) { return fmt::format("LAS: {}", inner); }
 
-bool is_index_mnemonic(std::string_view m) {
-    m = trim_ascii(m);
-    for (std::string_view k : {"MD", "TVD", "DEPT", "DEPTH", "TIME", "TVDSS", "TVDKB"})
-        if (text::iequals(m, k)) return true;
-    return false;
-}
-
 }  // namespace
 
 LasSectionKind section_kind(std::string_view title) {
-    std::string u = text::upper(title);
+    std::string u = text::upper(split_title_index(title).first);
     if (u.empty()) return LasSectionKind::Other;
     if (u == "ASCII" || u == "A" || u.ends_with("_DATA")) return LasSectionKind::Data;
     if (u.front() == 'V') return LasSectionKind::Version;
@@ -665,7 +904,7 @@ static Result<LasData> read_file_unguarded(const std::filesystem::path& path) {
     }
     if (!v3) {
         VZ_ASSIGN_OR_RETURN(LasV2 v2, parse_v2(bytes, path));
-        return v2_to_data(std::move(v2));
+        return v2_to_data(std::move(v2), path);
     }
     const auto sections = scan_section_texts(bytes);
     const SectionText* first_version = nullptr;
@@ -674,7 +913,7 @@ static Result<LasData> read_file_unguarded(const std::filesystem::path& path) {
             first_version = &s;
             break;
         }
-    return read_v3(sections, *first_version);
+    return read_v3(bytes, sections, *first_version, path);
 }
 
 Result<LasData> read_file(const std::filesystem::path& path) {
@@ -694,14 +933,20 @@ Result<std::vector<Log>> curves_to_logs(const LasData& data) {
     return logs;
 }
 
-Result<std::vector<Log>> read_logs(const std::filesystem::path& path) {
+Result<std::vector<Log>> read_logs(const std::filesystem::path& path, LasReadInfo* info) {
     VZ_ASSIGN_OR_RETURN(LasData data, read_file(path));
     // Every log gets its own copy of the depth column.
-    return guard_memory([&] { return curves_to_logs(data); },
-                        [&] {
-                            return memory_error(fmt::format("LAS: {} logs of {} samples", data.curves.size(),
-                                                            data.depth.size()));
-                        });
+    VZ_ASSIGN_OR_RETURN(std::vector<Log> logs,
+                        guard_memory([&] { return curves_to_logs(data); },
+                                     [&] {
+                                         return memory_error(fmt::format("LAS: {} logs of {} samples",
+                                                                         data.curves.size(), data.depth.size()));
+                                     }));
+    if (info) {
+        info->depth_unit = std::move(data.depth_unit);
+        info->warnings = std::move(data.warnings);
+    }
+    return logs;
 }
 
 Result<LasV2> read_v2(const std::filesystem::path& path) {
@@ -723,43 +968,49 @@ struct V2Settings {
     /// `comma_rows`): they are read as with DLM COMMA.
     bool commas_found = false;
     std::size_t curves = 0;
-    std::size_t index = 0;
 };
 
-// Parses data lines into one column per curve: nulls become NaN in every
-// curve but the index curve, unreadable values NaN; a short unwrapped row
-// leaves NaN in the curves it omits.
+// Parses data lines into one column per curve (the first is the depth):
+// nulls become NaN in every curve but the first, unreadable values NaN; a
+// short unwrapped row leaves NaN in the curves it omits; the row rules of
+// `RowTable` and `read_file` apply to unwrapped rows.
 class V2Data {
 public:
     /// `rows`: the data lines the file holds for this section. Unwrapped data
     /// have at most one row per line, so the columns are sized once from it
-    /// (a file cannot make the table larger than its own lines describe).
-    V2Data(const V2Settings& s, std::size_t rows) : s_(s), cols_(s.curves), row_(s.curves) {
-        if (!s_.wrapped)
-            for (auto& c : cols_) c.reserve(rows);
-    }
+    /// (checked against the data first, `table_in_proportion`).
+    V2Data(const V2Settings& s, std::size_t rows)
+        : s_(s), table_(s.curves, s.wrapped ? 0 : rows, s.null_value, 1e-10), row_(std::max<std::size_t>(s.curves, 1)) {}
 
-    void line(std::string_view l) {
+    /// One data line; false when it makes the file unreadable (a row longer
+    /// than the curve list where not every row is).
+    bool line(std::string_view l) {
         ++lines_;
         const std::size_t n = s_.curves;
-        if (n == 0) return;
+        if (n == 0) return true;
         if (s_.wrapped) {
             data_tokens(l, s_.delim, toks_);
             for (auto t : toks_) {
-                store(pos_, value_of(t));
+                table_.wrapped(pos_, null_to_nan(pos_, value_of(t)), l.data());
                 pos_ = (pos_ + 1) % n;
             }
-            return;
+            return true;
         }
         if (s_.delim != LasDelimiter::Whitespace) {
             data_tokens(l, s_.delim, toks_);
-            for (std::size_t k = 0; k < n; ++k) {
-                if (k < toks_.size())
-                    store(k, value_of(toks_[k]));
-                else
-                    cols_[k].push_back(kNaN);
+            // Fields after the last one that holds anything add no value; a
+            // row of empty fields is no row.
+            std::size_t count = toks_.size();
+            while (count > 0 && toks_[count - 1].empty()) --count;
+            if (count == 0) return true;
+            if (row_.size() < count) row_.resize(count);
+            const auto depth = text::parse_number(toks_[0]);
+            row_[0] = depth ? *depth : kNaN;
+            for (std::size_t k = 1; k < count; ++k) {
+                const auto v = text::parse_number(toks_[k]);
+                row_[k] = v ? *v : kNaN;
             }
-            return;
+            return row(count, depth.has_value(), toks_.size() == 1, l.data());
         }
         // The common case, without a token list: a number that ends at white
         // space is taken as parsed; anything else goes through the full
@@ -769,9 +1020,11 @@ public:
         // token on the row's values cannot be told apart, so they are NaN
         // rather than moved into the curves to their left.
         std::size_t k = 0, i = 0, len = l.size();
-        std::size_t bad = n;  // the first token that did not parse
+        std::size_t bad = std::string_view::npos;  // the first token that did not parse
         const char* base = l.data();
-        while (k < n) {
+        // Tokens are at least a character and a blank apart.
+        if (row_.size() < len / 2 + 1) row_.resize(len / 2 + 1);
+        while (true) {
             while (i < len && ascii_space(base[i])) ++i;
             if (i >= len) break;
             std::size_t b = i;
@@ -790,27 +1043,41 @@ public:
             }
             while (i < len && !ascii_space(base[i])) ++i;
             auto v = text::parse_number(l.substr(b, i - b));
-            if (!v && bad == n) bad = k;
+            if (!v && bad == std::string_view::npos) bad = k;
             row_[k++] = v ? *v : kNaN;
         }
-        const std::size_t valid = k < n ? std::min(bad, k) : n;
-        for (std::size_t j = 0; j < valid; ++j) store(j, row_[j]);
-        for (std::size_t j = valid; j < n; ++j) cols_[j].push_back(kNaN);
+        if (k < n && bad != std::string_view::npos)
+            for (std::size_t j = bad; j < k; ++j) row_[j] = kNaN;
+        return row(k, bad != 0, k == 1, l.data());
     }
 
     std::size_t lines() const { return lines_; }
     std::size_t pending() const { return pos_; }
     const V2Settings& settings() const { return s_; }
-    std::vector<std::vector<double>>& columns() { return cols_; }
+    RowTable& table() { return table_; }
 
 private:
-    void store(std::size_t k, double v) {
-        if (k != s_.index && std::fabs(v - s_.null_value) <= 1e-10) v = kNaN;
-        cols_[k].push_back(v);
+    double null_to_nan(std::size_t k, double v) const {
+        return k != 0 && std::fabs(v - s_.null_value) <= 1e-10 ? kNaN : v;
+    }
+
+    // A gathered row of `count` values: skipped when its depth is not a
+    // number or stands alone, else nulls replaced and added.
+    bool row(std::size_t count, bool depth_read, bool depth_alone, const char* line) {
+        if (!depth_read) {
+            table_.skip(line, true);
+            return true;
+        }
+        if (depth_alone && s_.curves > 1) {
+            table_.skip(line, false);
+            return true;
+        }
+        for (std::size_t j = 1; j < count; ++j) row_[j] = null_to_nan(j, row_[j]);
+        return table_.add(row_.data(), count, line);
     }
 
     V2Settings s_;
-    std::vector<std::vector<double>> cols_;
+    RowTable table_;
     std::vector<double> row_;
     std::vector<std::string_view> toks_;
     std::size_t pos_ = 0;
@@ -840,10 +1107,10 @@ Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path&
 
     auto settings = [&]() -> Result<V2Settings> {
         V2Settings s;
-        if (null_text) {
-            auto toks = text::split_ws(*null_text);
-            auto v = toks.empty() ? std::expected<double, text::NumberError>(std::unexpected(text::NumberError::Empty))
-                                  : text::parse_number(toks.front());
+        // A NULL line without a value (files converted from LIS or DLIS)
+        // declares no null value: the default stands, as without the line.
+        if (auto toks = null_text ? text::split_ws(*null_text) : std::vector<std::string_view>(); !toks.empty()) {
+            auto v = text::parse_number(toks.front());
             if (!v)
                 return fail(Error::parse(
                     v2_failure(fmt::format("LAS header error: NULL value '{}' is not a number", *null_text))));
@@ -858,11 +1125,6 @@ Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path&
             s.wrapped = !toks.empty() && text::iequals(toks.front(), "YES");
         }
         s.curves = out.curves.size();
-        for (std::size_t k = 0; k < s.curves; ++k)
-            if (is_index_mnemonic(out.curves[k].mnemonic)) {
-                s.index = k;
-                break;
-            }
         return s;
     };
 
@@ -896,6 +1158,11 @@ Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path&
         span_begin = nullptr;
     };
     auto is_data_line = [](std::string_view l) { return !l.empty() && l.front() != '#'; };
+    // A row that makes the file unreadable, met while the rows are parsed as
+    // they come; decided at the end, where a header line after the data may
+    // still make them be parsed again.
+    bool refused = false;
+    bool strt_seen = false;
 
     V2Lines lines(txt);
     std::string_view raw;
@@ -916,9 +1183,13 @@ Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path&
                     if (s) {
                         const std::string_view rest = txt.substr(lines.position());
                         find_commas(*s, std::span(&rest, 1));
-                        std::size_t rows = s->wrapped ? 0 : count_data_lines(txt.substr(lines.position()));
-                        table = {rows, s->curves};
-                        data.emplace(*s, rows);
+                        std::size_t rows = s->wrapped ? 0 : count_data_lines(rest);
+                        if (table_in_proportion(rows, s->curves, rest.size())) {
+                            table = {rows, s->curves};
+                            data.emplace(*s, rows);
+                        } else {
+                            stale = true;  // refused at the end, unless the header changes it
+                        }
                     } else {
                         stale = true;  // decided, with its message, at the end
                     }
@@ -931,7 +1202,7 @@ Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path&
         if (l.front() == '#') continue;
         switch (sec) {
             case Sec::Data:
-                if (data && !stale) data->line(l);
+                if (data && !stale && !refused) refused = !data->line(l);
                 break;
             case Sec::Version:
                 if (auto h = header_line_v2(l)) {
@@ -942,6 +1213,8 @@ Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path&
             case Sec::Well:
                 if (auto h = header_line_v2(l); h && text::iequals(h->mnemonic, "NULL") && !null_text)
                     null_text = h->value, stale = stale || data.has_value();
+                else if (h && text::iequals(h->mnemonic, "STRT") && !strt_seen)
+                    out.strt_unit = std::string(h->unit), strt_seen = true;
                 break;
             case Sec::Curve:
                 if (auto d = curve_line_v2(l)) {
@@ -959,18 +1232,22 @@ Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path&
     VZ_ASSIGN_OR_RETURN(V2Settings final_settings, settings());
     if (!data || stale) {
         find_commas(final_settings, data_spans);
-        std::size_t rows = 0;
+        std::size_t rows = 0, bytes_of_rows = 0;
+        for (auto span : data_spans) bytes_of_rows += span.size();
         if (!final_settings.wrapped)
             for (auto span : data_spans) rows += count_data_lines(span);
-        table = {rows, final_settings.curves};
         data.reset();
+        if (!table_in_proportion(rows, final_settings.curves, bytes_of_rows))
+            return fail(table_error("LAS", path, rows, final_settings.curves));
+        table = {rows, final_settings.curves};
         data.emplace(final_settings, rows);
+        refused = false;
         for (auto span : data_spans) {
             V2Lines ls(span);
             std::string_view r;
-            while (ls.next(r)) {
+            while (!refused && ls.next(r)) {
                 std::string_view l = trim_ascii(r);
-                if (is_data_line(l)) data->line(l);
+                if (is_data_line(l)) refused = !data->line(l);
             }
         }
     }
@@ -980,8 +1257,12 @@ Result<LasV2> parse_v2_text(std::string_view bytes, const std::filesystem::path&
     if (data->pending() != 0)
         return fail(Error::parse(v2_failure(fmt::format(
             "LAS data error: wrapped data ends inside a depth step ({} of {} values)", data->pending(), n))));
-    out.index = final_settings.index;
-    for (std::size_t k = 0; k < n; ++k) out.curves[k].data = std::move(data->columns()[k]);
+    if (refused) return fail(long_row_error(data->table(), n, txt, true, path));
+    auto& cols = data->table().columns();
+    for (std::size_t k = 0; k < n; ++k) out.curves[k].data = std::move(cols[k]);
+    for (std::size_t k = n; k < cols.size(); ++k)
+        out.curves.push_back(LasV2Curve{std::string(kNamelessCurve), {}, std::move(cols[k])});
+    out.rows = data->table().report(txt, true);
     return out;
 }
 
@@ -992,23 +1273,34 @@ Result<LasV2> parse_v2(std::string_view bytes, const std::filesystem::path& path
     return guard_memory([&] { return parse_v2_text(bytes, path, table); },
                         [&] {
                             if (table.rows > 0 && table.curves > 0)
-                                return memory_error(
-                                    fmt::format("LAS: a table of {} rows × {} curves", table.rows, table.curves));
+                                return table_error("LAS", path, table.rows, table.curves);
                             return memory_error(fmt::format("LAS: {}", text::display_path(path)));
                         });
 }
 
-Result<LasData> v2_to_data(LasV2 v2) {
+Result<LasData> v2_to_data(LasV2 v2, const std::filesystem::path& path) {
     if (v2.curves.empty() || !v2.has_data) return fail(Error::parse("LAS: no md/depth curve"));
     LasData out;
-    if (auto e = depth_failure(v2.curves[v2.index].data, v2.curves[v2.index].mnemonic)) return fail(std::move(*e));
-    out.depth = std::move(v2.curves[v2.index].data);
-    for (std::size_t k = 0; k < v2.curves.size(); ++k) {
-        if (k == v2.index) continue;
+    auto& index = v2.curves.front();
+    out.depth = std::move(index.data);
+    out.depth_mnemonic = std::move(index.mnemonic);
+    out.depth_unit = index.unit.empty() ? std::move(v2.strt_unit) : std::move(index.unit);
+    for (std::size_t k = 1; k < v2.curves.size(); ++k) {
         auto& c = v2.curves[k];
         out.curves.push_back(LasCurve{std::move(c.mnemonic), std::move(c.unit), std::move(c.data)});
     }
-    return out;
+    return finish(std::move(out), v2.rows, path);
+}
+
+DepthUnitKind depth_unit_kind(std::string_view unit) {
+    const std::string u = text::upper(text::trim(unit));
+    for (std::string_view f : {"F", "FT", "FEET", "FOOT", "USFT"})
+        if (u == f) return DepthUnitKind::Feet;
+    for (std::string_view m : {"M", "METER", "METERS", "METRE", "METRES"})
+        if (u == m) return DepthUnitKind::Metres;
+    for (std::string_view l : {"IN", "INCH", "INCHES", ".1IN", "0.1IN", "CM", "MM", "KM"})
+        if (u == l) return DepthUnitKind::OtherLength;
+    return DepthUnitKind::NotALength;
 }
 
 }  // namespace vz::las

@@ -198,11 +198,27 @@ std::string bore_for_file(const fs::path& path, std::span<const std::string> lab
     return "";
 }
 
-Result<std::vector<Log>> read_las_logs(const fs::path& path) {
-    VZ_ASSIGN_OR_RETURN(std::vector<Log> logs, las::read_logs(path));
+Result<std::vector<Log>> read_las_logs(const fs::path& path, LengthUnit unit, std::vector<std::string>* warnings) {
+    las::LasReadInfo info;
+    VZ_ASSIGN_OR_RETURN(std::vector<Log> logs, las::read_logs(path, &info));
     const std::string stem = path.stem().string();
     if (valid_utf8(stem) && ascii_lower(stem).find("core") != std::string::npos)
         for (auto& log : logs) log.kind = LogKind::Core;
+    if (warnings) {
+        for (auto& w : info.warnings) warnings->push_back("load_well: " + std::move(w));
+        // Depths are used as written whatever their unit; a file recorded in
+        // the other length unit is told, since its depths then sit at the
+        // wrong place against surveys, tops and other files.
+        const las::DepthUnitKind kind = las::depth_unit_kind(info.depth_unit);
+        const bool other = kind == las::DepthUnitKind::OtherLength ||
+                           (kind == las::DepthUnitKind::Feet && unit != LengthUnit::Feet) ||
+                           (kind == las::DepthUnitKind::Metres && unit != LengthUnit::Metres);
+        if (other)
+            warnings->push_back(fmt::format(
+                "load_well: '{}': depth unit '{}' is not the project unit '{}'; depths are stored as written, "
+                "not converted",
+                text::display_path(path), info.depth_unit, length_unit_symbol(unit)));
+    }
     return logs;
 }
 
@@ -415,7 +431,8 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
     // In a directory a LAS file that cannot be read is skipped and the
     // caller told so; a LAS file given alone fails the load.
     auto file_logs = [&](const fs::path& las_path) -> Result<std::optional<std::vector<Log>>> {
-        auto read = loaders::read_las_logs(las_path);
+        std::vector<std::string> file_notes;
+        auto read = loaders::read_las_logs(las_path, unit, &file_notes);
         if (!read) {
             if (!directory) return fail(naming_file(std::move(read.error()), las_path));
             notes.push_back(
@@ -425,6 +442,10 @@ Result<const Well*> GeoData::load_well(std::string_view id, std::array<double, 2
         std::vector<Log> logs = std::move(*read);
         for (auto& log : logs) log = mnemonics::resolve(std::move(log), aliases);
         loaders::number_repeated_mnemonics(logs);
+        // What the reader noticed (rows skipped, depths out of order, a depth
+        // unit other than the project's) is told once the load succeeds.
+        notes.insert(notes.end(), std::make_move_iterator(file_notes.begin()),
+                     std::make_move_iterator(file_notes.end()));
         return std::optional<std::vector<Log>>(std::move(logs));
     };
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/log.hpp"
+#include "core/units.hpp"
 #include "foundation/result.hpp"
 #include "io/detect.hpp"
 
@@ -65,8 +66,13 @@ std::string bore_for_file(const std::filesystem::path& path, std::span<const std
 
 /// The logs of a LAS file (`las::read_logs`); every log of a file whose
 /// ASCII-lower-cased stem contains "core" is a core log. The reader's errors
-/// are returned.
-Result<std::vector<Log>> read_las_logs(const std::filesystem::path& path);
+/// are returned. On success `warnings`, when given, receives the reader's
+/// warnings and one when the file's depth unit is a length other than the
+/// project's `unit` (feet in a metre project, metres in a feet project,
+/// inches or tenths of an inch in either): nothing is converted, the depths
+/// are stored as written. Each text starts "load_well: '{path}': ".
+Result<std::vector<Log>> read_las_logs(const std::filesystem::path& path, LengthUnit unit = LengthUnit::Metres,
+                                       std::vector<std::string>* warnings = nullptr);
 
 /// Makes every mnemonic of one file's logs distinct, so each log can be
 /// asked for by name (mnemonics match ASCII case-insensitively). The first

@@ -778,10 +778,10 @@ TEST(LoadWell, RealLasSample) {
     ASSERT_TRUE(loaded) << loaded.error().display();
     const Sidetrack& main = *(*loaded)->bore("");
     EXPECT_EQ(main.logs.size(), 7u);
-    // Descending depths in the sample: the vertical trajectory spans the
-    // smallest first md to the largest last md, which is none here.
-    EXPECT_TRUE(main.trajectories.empty());
-    for (const auto& log : main.logs) EXPECT_EQ(log.md.size(), 3u);
+    // The sample runs upwards; its rows come ascending, so the vertical
+    // trajectory spans them.
+    EXPECT_EQ(main.trajectories.size(), 1u);
+    for (const auto& log : main.logs) EXPECT_EQ(log.md, (std::vector<double>{1669.75, 1669.875, 1670}));
 }
 
 // ---- well tops -----------------------------------------------------------------

@@ -56,7 +56,7 @@ const std::string kLas2Wrapped =
     "~V\r VERS. 2.0\r WRAP. YES\r~C\r DEPT.M\r A.U\r B.U\r C.U\r~A\r1\r 10 20\r 30\r2\r 11 21 31\r";
 const std::string kLas3 =
     "~Version\n VERS. 3.0\n DLM. COMMA\n~Well\n NULL. -1\n~Parameter_Definition\n P.u\n~Parameter_Data\n 5\n"
-    "~Log_Definition\n DEPT.m : d\n GR.api : g\n~Log_Data | Log_Definition\n1,2\n3,-1\n5,,6\n# c\n";
+    "~Log_Definition\n DEPT.m : d\n GR.api : g\n~Log_Data | Log_Definition\n1,2\n3,-1\n5,,\n# c\n";
 const std::string kWellpath =
     "# WELL TRACE FROM PETREL\n# WELL HEAD X-COORDINATE: 812.5 (m)\n# WELL HEAD Y-COORDINATE: 900 (m)\n"
     "# Datum KB = 25m\n# CRS: ED50\n=====\n  MD X Y Z TVD DX DY AZIM INCL DLS X\n"

@@ -74,9 +74,10 @@ def test_v3_sample_with_every_group_reads_its_logs():
     assert bore.mnemonics() == ["DT", "RHOB", "NPHI", "SFLU", "SFLA", "ILM", "ILD", "YME", "CDES"] + [
         f"NMR[{k}]" for k in range(1, 6)
     ]
-    assert bore.log("ILD").md() == [1670.0, 1669.875, 1669.75]
+    # The sample runs upwards; its rows come ascending.
+    assert bore.log("ILD").md() == [1669.75, 1669.875, 1670.0]
     assert values(bore, "ILD") == [105.6, 105.6, 105.6]
-    assert values(bore, "YME") == [1.45e12, 1.47e12, 2.85e12]
+    assert values(bore, "YME") == [2.85e12, 1.47e12, 1.45e12]
 
 
 # Files with one data group, or a log group repeated, read as before: each
@@ -118,7 +119,7 @@ def test_comma_rows_read_as_comma_separated(tmp_path, dlm):
 
 def test_a_decimal_comma_among_blanks_stays_one_unreadable_value():
     bore = load(shared("las/lasio_comma_decimal_mark.las"))
-    assert bore.log("SFLU").md() == [1670.0, 1669.875, 1669.75]
+    assert bore.log("SFLU").md() == [1669.75, 1669.875, 1670.0]
     assert values(bore, "SFLU") == [123.45, None, 123.45]
     assert values(bore, "SFLA") == [123.45, 123.45, 123.45]
 
