@@ -6,8 +6,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <new>
 
+#include "gridding/bilinear.hpp"
+#include "gridding/mincurv_iterative.hpp"
+#include "gridding/mincurv_stencil.hpp"
 #include "parallel/machine.hpp"
+#include "parallel/team.hpp"
 
 namespace vz::gridding {
 
@@ -18,111 +23,15 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr const char* kSingular =
     "MinCurvatureOperator: conditioning system is singular (too few / collinear hard anchors to pin the surface)";
 
-/// The 13 terms of a free node's equation: (column offset, row offset, weight).
-struct StencilTerm {
-    int dc, dr;
-    double w;
-};
-constexpr StencilTerm kStencil[13] = {
-    {0, 0, 16.0},   {0, 1, -6.25}, {0, -1, -6.25}, {1, 0, -6.25}, {-1, 0, -6.25}, {1, 1, 1.5},  {-1, 1, 1.5},
-    {1, -1, 1.5},   {-1, -1, 1.5}, {0, 2, 0.75},   {0, -2, 0.75}, {2, 0, 0.75},   {-2, 0, 0.75},
-};
-
-/// Adds weight w at lattice position (k, l), replacing a position outside the
-/// lattice by its linear extrapolation z(k) = 2 z(k+1) - z(k+2) (and the
-/// mirror rule past the far side), the column brought inside before the row.
-/// `sink(k, l, w)` receives every resulting contribution at a node inside.
-template <class Sink>
-void add_term(std::int64_t k, std::int64_t l, double w, std::int64_t ncol, std::int64_t nrow, Sink& sink) {
-    while (k < 0) {
-        add_term(k + 1, l, 2.0 * w, ncol, nrow, sink);
-        k += 2;
-        w = -w;
-    }
-    while (k >= ncol) {
-        add_term(k - 1, l, 2.0 * w, ncol, nrow, sink);
-        k -= 2;
-        w = -w;
-    }
-    while (l < 0) {
-        add_term(k, l + 1, 2.0 * w, ncol, nrow, sink);
-        l += 2;
-        w = -w;
-    }
-    while (l >= nrow) {
-        add_term(k, l - 1, 2.0 * w, ncol, nrow, sink);
-        l -= 2;
-        w = -w;
-    }
-    sink(k, l, w);
-}
-
-/// Bytes the sparse factors take per entry, as measured: the values, their
-/// row indices, and the slack the factorisation keeps as its storage grows.
-constexpr double kSparseBytesPerEntry = 12.0;
-
-/// Regions of at most this many nodes are not cut further.
-constexpr std::uint64_t kLeafNodes = 64;
-
-/// The elimination order of the free unknowns for the sparse factorisation,
-/// and the number of entries its factors will hold, roughly.
-struct Dissection {
-    std::vector<std::uint32_t> order;
-    double factor_entries = 0.0;
-};
-
-/// Nested dissection of the lattice. A region (a box of columns and rows) is
-/// cut across its longer side by a separator two nodes wide, which no
-/// equation reaches across: the stencil reaches two nodes along an axis and
-/// one along a diagonal, and the extrapolation past an edge folds back
-/// inside that reach. The two halves are ordered first, each in the same
-/// way, then the separator; small regions row by row. Eliminating a block
-/// (a separator or a small region) fills it densely against itself and
-/// against the free nodes of the ring two nodes wide around its region,
-/// which is what the estimate of the factors counts (in L and in U).
-Dissection dissect(std::uint64_t ncol, std::uint64_t nrow, const std::vector<std::int32_t>& node_free,
-                   std::uint64_t free_count) {
-    Dissection d;
-    d.order.reserve(free_count);
-    const double free_share = static_cast<double>(free_count) / static_cast<double>(ncol * nrow);
-    // Free nodes of the box [i0, i1) x [j0, j1), appended row by row.
-    auto emit = [&](std::uint64_t i0, std::uint64_t i1, std::uint64_t j0, std::uint64_t j1) {
-        const std::size_t before = d.order.size();
-        for (std::uint64_t j = j0; j < j1; ++j)
-            for (std::uint64_t i = i0; i < i1; ++i)
-                if (const std::int32_t f = node_free[i + j * ncol]; f >= 0) d.order.push_back(static_cast<std::uint32_t>(f));
-        return static_cast<double>(d.order.size() - before);
-    };
-    // Free nodes, roughly, on the ring two wide around the box.
-    auto ring = [&](std::uint64_t i0, std::uint64_t i1, std::uint64_t j0, std::uint64_t j1) {
-        const std::uint64_t a0 = i0 >= 2 ? i0 - 2 : 0, a1 = std::min(ncol, i1 + 2);
-        const std::uint64_t b0 = j0 >= 2 ? j0 - 2 : 0, b1 = std::min(nrow, j1 + 2);
-        return static_cast<double>((a1 - a0) * (b1 - b0) - (i1 - i0) * (j1 - j0)) * free_share;
-    };
-    auto fill = [](double block, double around) { return block * block + 2.0 * block * around; };
-    auto cut = [&](auto&& self, std::uint64_t i0, std::uint64_t i1, std::uint64_t j0, std::uint64_t j1) -> void {
-        const std::uint64_t w = i1 - i0, h = j1 - j0;
-        if (w * h <= kLeafNodes) {
-            d.factor_entries += fill(emit(i0, i1, j0, j1), ring(i0, i1, j0, j1));
-            return;
-        }
-        double block = 0.0;
-        if (w >= h) {
-            const std::uint64_t m = i0 + (w - 2) / 2;
-            self(self, i0, m, j0, j1);
-            self(self, m + 2, i1, j0, j1);
-            block = emit(m, m + 2, j0, j1);
-        } else {
-            const std::uint64_t m = j0 + (h - 2) / 2;
-            self(self, i0, i1, j0, m);
-            self(self, i0, i1, m + 2, j1);
-            block = emit(i0, i1, m, m + 2);
-        }
-        d.factor_entries += fill(block, ring(i0, i1, j0, j1));
-    };
-    cut(cut, 0, ncol, 0, nrow);
-    return d;
-}
+/// GMRES vectors kept between restarts on the iterative paths, at most.
+constexpr std::size_t kRestart = 30;
+/// Fewer would restart too often to converge reliably.
+constexpr std::size_t kLeastRestart = 8;
+/// Iterations of GMRES, at most, before the iterative paths give up.
+constexpr std::size_t kMaxIterations = 3000;
+/// The residual the iterative paths reach, relative to the size of the
+/// right-hand sides of the equations.
+constexpr double kTolerance = 1e-12;
 
 }  // namespace
 
@@ -140,15 +49,22 @@ std::uint64_t band_budget_bytes() {
     return memory ? *memory / 4 : std::uint64_t{1} << 30;
 }
 
+MinCurvatureOperator::MinCurvatureOperator() = default;
+MinCurvatureOperator::MinCurvatureOperator(MinCurvatureOperator&&) noexcept = default;
+MinCurvatureOperator& MinCurvatureOperator::operator=(MinCurvatureOperator&&) noexcept = default;
+MinCurvatureOperator::~MinCurvatureOperator() = default;
+
 ToolsResult<MinCurvatureOperator> MinCurvatureOperator::factor(const Lattice& lattice,
                                                                std::span<const std::array<double, 2>> positions,
                                                                std::uint64_t budget_bytes, BeyondBudget beyond) {
     if (lattice.ncol <= 1 || lattice.nrow <= 1)
         return std::unexpected(ToolsError::invalid_geometry("MinCurvatureOperator::factor: lattice must be at least 2x2"));
     const std::uint64_t ncol = lattice.ncol, nrow = lattice.nrow;
-    // Node, free and anchor indices are 32-bit; larger problems are refused
+    // Node, free and anchor indices are 32-bit, and so are the node indices
+    // of the iterative solve's padded lattice; larger problems are refused
     // here (the driver then relaxes iteratively).
     if (ncol > std::numeric_limits<std::int32_t>::max() / nrow ||
+        (ncol + 4) > std::numeric_limits<std::uint32_t>::max() / (nrow + 4) ||
         positions.size() > std::numeric_limits<std::uint32_t>::max())
         return std::unexpected(ToolsError::invalid_argument(
             fmt::format("MinCurvatureOperator::factor: {} x {} nodes with {} samples exceed 32-bit indices", ncol,
@@ -202,6 +118,14 @@ ToolsResult<MinCurvatureOperator> MinCurvatureOperator::factor(const Lattice& la
             for (std::uint64_t i = 0; i < ncol; ++i) visit(i, j);
     }
     if (op.free_.empty()) return op;
+    // Fewer than four anchors never determine the bilinear functions that
+    // satisfy every equation: such a system is singular, whatever rounding
+    // an elimination would show, and the driver relaxes instead.
+    if (op.anchors_.size() < 4) return std::unexpected(ToolsError::invalid_argument(kSingular));
+    // Nor do more anchors that all lie on one curve a bilinear function
+    // vanishes on: the system with a shifted diagonal stands in for it, on
+    // every path.
+    const bool singular = !determine_bilinear(op.anchors_);
 
     const auto inc = static_cast<std::int64_t>(ncol), inr = static_cast<std::int64_t>(nrow);
     auto each_equation = [&](auto&& on_term) {
@@ -210,8 +134,9 @@ ToolsResult<MinCurvatureOperator> MinCurvatureOperator::factor(const Lattice& la
             auto sink = [&](std::int64_t k, std::int64_t l, double w) {
                 on_term(r, static_cast<std::uint64_t>(k) + static_cast<std::uint64_t>(l) * ncol, w);
             };
-            for (const StencilTerm& t : kStencil)
-                add_term(static_cast<std::int64_t>(i) + t.dc, static_cast<std::int64_t>(j) + t.dr, t.w, inc, inr, sink);
+            for (const mincurv::StencilTerm& t : mincurv::kStencil)
+                mincurv::add_term(static_cast<std::int64_t>(i) + t.dc, static_cast<std::int64_t>(j) + t.dr, t.w, inc,
+                                  inr, sink);
         }
     };
 
@@ -231,50 +156,81 @@ ToolsResult<MinCurvatureOperator> MinCurvatureOperator::factor(const Lattice& la
     if (!band_fits && beyond == BeyondBudget::Refuse)
         return std::unexpected(ToolsError::invalid_argument(fmt::format(
             "MinCurvatureOperator::factor: band storage of {} x {} values exceeds the memory budget", n, 2 * h + 1)));
-    // Beyond the band's budget, the sparse factors: refused in their turn
-    // when the machine cannot hold them, or when they would need more
-    // entries than their 32-bit indices reach.
-    std::vector<std::uint32_t> order;
-    if (!band_fits) {
-        Dissection d = dissect(ncol, nrow, op.node_free_, n);
-        if (d.factor_entries * kSparseBytesPerEntry > static_cast<double>(band_budget_bytes()) ||
-            d.factor_entries > static_cast<double>(std::numeric_limits<std::int32_t>::max() / 2))
-            return std::unexpected(ToolsError::invalid_argument(fmt::format(
-                "MinCurvatureOperator::factor: sparse factors of about {} values exceed the memory budget",
-                static_cast<std::uint64_t>(d.factor_entries))));
-        order = std::move(d.order);
-    }
 
-    std::vector<SparseEntry> entries;
-    entries.reserve(13 * n);
-    op.coupling_start_.assign(n + 1, 0);
-    double maxdiag = 0.0;
-    std::vector<double> diag(n, 0.0);
-    each_equation([&](std::size_t r, std::uint64_t id, double w) {
-        const std::int32_t c = op.node_free_[id];
-        if (c >= 0) {
-            entries.push_back({static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(c), w});
-            if (static_cast<std::size_t>(c) == r) diag[r] += w;
-        } else {
-            op.couplings_.emplace_back(static_cast<std::uint32_t>(op.node_anchor_[id]), w);
-        }
-        op.coupling_start_[r + 1] = op.couplings_.size();
-    });
-    for (double d : diag) maxdiag = std::max(maxdiag, std::fabs(d));
-
-    // Fewer than four anchors never determine the bilinear functions that
-    // satisfy every equation, so such a system is singular whatever rounding
-    // the elimination would show.
-    if (op.anchors_.size() >= 4) {
-        if (band_fits) {
+    if (band_fits) {
+        std::vector<SparseEntry> entries;
+        entries.reserve(13 * n);
+        op.coupling_start_.assign(n + 1, 0);
+        double maxdiag = 0.0;
+        std::vector<double> diag(n, 0.0);
+        each_equation([&](std::size_t r, std::uint64_t id, double w) {
+            const std::int32_t c = op.node_free_[id];
+            if (c >= 0) {
+                entries.push_back({static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(c), w});
+                if (static_cast<std::size_t>(c) == r) diag[r] += w;
+            } else {
+                op.couplings_.emplace_back(static_cast<std::uint32_t>(op.node_anchor_[id]), w);
+            }
+            op.coupling_start_[r + 1] = op.couplings_.size();
+        });
+        for (double d : diag) maxdiag = std::max(maxdiag, std::fabs(d));
+        const double shift = 1e-8 * maxdiag;
+        if (!singular) {
             op.band_ = BandLu::assemble_and_factor(entries, n, h, 0.0);
-            if (!op.band_) op.band_ = BandLu::assemble_and_factor(entries, n, h, 1e-8 * maxdiag);
-        } else {
-            op.sparse_ = SparseLu::factor(entries, n, 0.0, order);
-            if (!op.sparse_) op.sparse_ = SparseLu::factor(entries, n, 1e-8 * maxdiag, order);
+            if (op.band_) return op;
         }
+        // The shifted system: the system itself when the anchors are
+        // singular by geometry, else the preconditioner that brings GMRES
+        // to the system itself in a few steps.
+        op.band_ = BandLu::assemble_and_factor(entries, n, h, shift);
+        if (op.band_) {
+            if (singular) {
+                op.shift_ = shift;
+                return op;
+            }
+            op.path_ = SolvePath::RefinedBand;
+            op.restart_ = kRestart;
+            op.couplings_ = {};
+            op.coupling_start_ = {};
+            op.equations_ = std::make_unique<MinCurvatureEquations>(inc, inr, op.node_anchor_, 0.0);
+            return op;
+        }
+        // Not even the shifted band factors: the multigrid path below.
+        op.couplings_ = {};
+        op.coupling_start_ = {};
     }
-    if (!op.band_ && !op.sparse_) return std::unexpected(ToolsError::invalid_argument(kSingular));
+
+    // The iterative path, within the machine's budget: GMRES keeps
+    // `restart` vectors over the padded lattice, the solve a few more, the
+    // multigrid levels and the tables above some dozens of bytes per node.
+    const double padded = static_cast<double>((ncol + 4) * (nrow + 4));
+    const double budget = static_cast<double>(band_budget_bytes());
+    std::size_t restart = kRestart;
+    auto need = [&](std::size_t m) { return padded * (8.0 * static_cast<double>(m + 8) + 120.0); };
+    while (restart > kLeastRestart && need(restart) > budget) --restart;
+    if (need(restart) > budget)
+        return std::unexpected(ToolsError::invalid_argument(fmt::format(
+            "MinCurvatureOperator::factor: an iterative solve of {} x {} nodes exceeds the memory budget", ncol,
+            nrow)));
+    op.path_ = SolvePath::Iterative;
+    op.restart_ = restart;
+    op.band_.reset();
+    try {
+        auto equations = std::make_unique<MinCurvatureEquations>(inc, inr, op.node_anchor_, 0.0);
+        if (singular) {
+            op.shift_ = 1e-8 * equations->largest_diagonal();
+            equations = std::make_unique<MinCurvatureEquations>(inc, inr, op.node_anchor_, op.shift_);
+        }
+        parallel::Team team;
+        auto mg = MinCurvatureMultigrid::build(*equations, team);
+        if (!mg) throw std::bad_alloc();
+        op.equations_ = std::move(equations);
+        op.multigrid_ = std::make_unique<MinCurvatureMultigrid>(std::move(*mg));
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(ToolsError::invalid_argument(fmt::format(
+            "MinCurvatureOperator::factor: an iterative solve of {} x {} nodes exceeds the memory budget", ncol,
+            nrow)));
+    }
     return op;
 }
 
@@ -290,22 +246,95 @@ ToolsResult<Array2> MinCurvatureOperator::solve(std::span<const double> z) const
     }
     Array2 out = Array2::filled(lattice_.ncol, lattice_.nrow, kNaN);
     for (std::size_t a = 0; a < anchors_.size(); ++a) out(anchors_[a].first, anchors_[a].second) = anchor_value[a];
-    if (band_ || sparse_) {
-        const std::size_t n = free_.size();
-        // Per-solve scratch: concurrent solves of one operator never share it.
-        std::vector<double> rhs(n), x(n);
-        for (std::size_t r = 0; r < n; ++r) {
-            double sum = 0.0;
-            for (std::uint64_t t = coupling_start_[r]; t < coupling_start_[r + 1]; ++t)
-                sum += couplings_[t].second * anchor_value[couplings_[t].first];
-            rhs[r] = 0.0 - sum;
-        }
-        if (band_)
-            band_->solve(rhs, x);
-        else
-            sparse_->solve(rhs, x);
-        for (std::size_t r = 0; r < n; ++r) out(free_[r].first, free_[r].second) = x[r];
+    if (free_.empty()) return out;
+    if (path_ != SolvePath::Band) return solve_iteratively(std::move(anchor_value), std::move(out));
+    const std::size_t n = free_.size();
+    // Per-solve scratch: concurrent solves of one operator never share it.
+    std::vector<double> rhs(n), x(n);
+    for (std::size_t r = 0; r < n; ++r) {
+        double sum = 0.0;
+        for (std::uint64_t t = coupling_start_[r]; t < coupling_start_[r + 1]; ++t)
+            sum += couplings_[t].second * anchor_value[couplings_[t].first];
+        rhs[r] = 0.0 - sum;
     }
+    band_->solve(rhs, x);
+    for (std::size_t r = 0; r < n; ++r) out(free_[r].first, free_[r].second) = x[r];
+    return out;
+}
+
+ToolsResult<Array2> MinCurvatureOperator::solve_iteratively(std::vector<double> anchor_value, Array2 out) const {
+    const MinCurvatureEquations& eq = *equations_;
+    const LatticeLayout& layout = eq.layout();
+    const std::size_t size = layout.size();
+    parallel::Team team;
+    auto apply = [&](const double* x, double* y) { eq.apply(team, x, y); };
+
+    // The surface is the bilinear function p that fits the anchors best (a
+    // constant for a shifted system, whose anchors do not determine one)
+    // plus the solution w of the same equations with the anchors' departures
+    // from p as their values: p satisfies every equation exactly, and w is
+    // smaller, so the solve loses less to rounding. The shift, where there is
+    // one, acts on p as well: -shift p joins the right-hand side.
+    const Bilinear p = fit_bilinear(anchors_, anchor_value, shift_ == 0.0);
+    double mean = 0.0;
+    for (double v : anchor_value) mean += v;
+    mean /= static_cast<double>(anchor_value.size());
+    std::vector<double> b(size, 0.0), w(size, 0.0), r(size, 0.0);
+    for (std::size_t a = 0; a < anchors_.size(); ++a) {
+        const auto [i, j] = anchors_[a];
+        w[layout.at(static_cast<std::int64_t>(i), static_cast<std::int64_t>(j))] =
+            anchor_value[a] - p.at(static_cast<double>(i), static_cast<double>(j));
+    }
+    apply(w.data(), b.data());
+    for (std::size_t k = 0; k < size; ++k) b[k] = -b[k];
+    if (shift_ != 0.0)
+        for (const auto& [i, j] : free_)
+            b[layout.at(static_cast<std::int64_t>(i), static_cast<std::int64_t>(j))] -=
+                shift_ * p.at(static_cast<double>(i), static_cast<double>(j));
+    // The scale of the residual: the right-hand sides the anchors' spread
+    // about their mean gives, offsets and trends aside; or the right-hand
+    // sides of this solve, where larger.
+    for (std::size_t a = 0; a < anchors_.size(); ++a) {
+        const auto [i, j] = anchors_[a];
+        w[layout.at(static_cast<std::int64_t>(i), static_cast<std::int64_t>(j))] = anchor_value[a] - mean;
+    }
+    apply(w.data(), r.data());
+    const double scale = std::max(std::sqrt(dot(team, r, r)), std::sqrt(dot(team, b, b)));
+    const double tolerance = kTolerance * scale;
+    std::fill(w.begin(), w.end(), 0.0);
+
+    KrylovOutcome outcome;
+    if (path_ == SolvePath::RefinedBand) {
+        const std::size_t n = free_.size();
+        std::vector<std::size_t> node_of(n);
+        for (std::size_t f = 0; f < n; ++f)
+            node_of[f] = layout.at(static_cast<std::int64_t>(free_[f].first), static_cast<std::int64_t>(free_[f].second));
+        std::vector<double> rhs(n), x(n);
+        auto precondition = [&](const double* v, double* z) {
+            for (std::size_t f = 0; f < n; ++f) rhs[f] = v[node_of[f]];
+            band_->solve(rhs, x);
+            std::fill(z, z + size, 0.0);
+            for (std::size_t f = 0; f < n; ++f) z[node_of[f]] = x[f];
+        };
+        outcome = gmres(team, apply, precondition, b, w, tolerance, restart_, kMaxIterations);
+    }
+    if (path_ == SolvePath::Iterative || !outcome.converged) {
+        // The multigrid preconditioner; built here when the shifted band
+        // factors did not bring GMRES to the tolerance.
+        std::optional<MinCurvatureMultigrid> local;
+        const MinCurvatureMultigrid* mg = multigrid_.get();
+        if (!mg) {
+            local = MinCurvatureMultigrid::build(eq, team);
+            mg = local ? &*local : nullptr;
+        }
+        if (mg) {
+            auto precondition = [&](const double* v, double* z) { mg->apply(team, v, z); };
+            outcome = gmres(team, apply, precondition, b, w, tolerance, restart_, kMaxIterations);
+        }
+    }
+    for (const auto& [i, j] : free_)
+        out(i, j) = p.at(static_cast<double>(i), static_cast<double>(j)) +
+                    w[layout.at(static_cast<std::int64_t>(i), static_cast<std::int64_t>(j))];
     return out;
 }
 
