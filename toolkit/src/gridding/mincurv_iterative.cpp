@@ -12,7 +12,7 @@ namespace vz::gridding {
 namespace {
 
 /// Lattices of at most this many nodes are factored instead of coarsened.
-constexpr std::int64_t kCoarsestNodes = 1024;
+constexpr std::int64_t kCoarsestNodes = 512;
 /// A lattice axis of at most this many nodes is not coarsened.
 constexpr std::int64_t kShortestAxis = 4;
 /// Gauss-Seidel sweeps before and after the coarse correction, and the
@@ -154,6 +154,53 @@ void MinCurvatureEquations::apply(parallel::Team& team, const double* x, double*
     // zeros there.
 }
 
+namespace {
+
+/// A sum of products kept as a rounded sum and its error: the error-free
+/// transformations of the sum (two-sum) and of the product (by a fused
+/// multiply-add), so that the result is as accurate as if computed in twice
+/// the precision.
+struct AccurateSum {
+    double s = 0.0, c = 0.0;
+    void add_product(double a, double x) {
+        const double p = a * x;
+        const double pe = std::fma(a, x, -p);
+        const double t = s + p;
+        const double z = t - s;
+        c += (s - (t - z)) + (p - z) + pe;
+        s = t;
+    }
+    double value() const { return s + c; }
+};
+
+}  // namespace
+
+void MinCurvatureEquations::residual(parallel::Team& team, const double* v, const double* base, double* r) const {
+    const std::int64_t nc = layout_.nc, nr = layout_.nr, s = layout_.stride();
+    team.for_each_chunk(static_cast<std::size_t>(nr), rows_per_chunk(nc), [&](std::size_t j0, std::size_t j1) {
+        for (auto j = static_cast<std::int64_t>(j0); j < static_cast<std::int64_t>(j1); ++j) {
+            const std::size_t row = layout_.at(0, j);
+            for (std::int64_t i = 0; i < nc; ++i) {
+                const std::size_t id = row + static_cast<std::size_t>(i);
+                if (!free_[id]) {
+                    r[id] = 0.0;
+                    continue;
+                }
+                const auto& eq = classes_[class_of(i, j)];
+                const double* p = v + id;
+                AccurateSum sum;
+                // The shift is part of the stored own weight; it applies to
+                // base as well.
+                for (int k = 0; k < 25; ++k)
+                    if (eq[static_cast<std::size_t>(k)] != 0.0)
+                        sum.add_product(eq[static_cast<std::size_t>(k)], p[dc_of(k) + dr_of(k) * s]);
+                if (base && shift_ != 0.0) sum.add_product(shift_, base[id]);
+                r[id] = -sum.value();
+            }
+        }
+    });
+}
+
 // ---------------------------------------------------------------- multigrid
 
 /// One lattice of the hierarchy. Level 0 is the fine lattice, whose
@@ -281,46 +328,53 @@ std::optional<MinCurvatureMultigrid> MinCurvatureMultigrid::build(const MinCurva
                 for (std::int64_t i = 0; i < l.layout.nc; ++i)
                     if (l.free[l.layout.at(i, j)]) l.inverse_diagonal[l.layout.at(i, j)] = 1.0 / v.equation(i, j)[12];
         }
-        // The coarsest lattice in band form, its shorter axis varying fastest.
+        // The coarsest lattice, factored densely with partial pivoting: its
+        // equations inherit the near-singularity of a fine system whose few
+        // anchors lie far from the lattice's corners, which elimination
+        // without pivoting does not survive.
         Level& last = *mg.levels_.back();
-        const std::int64_t nc = last.layout.nc, nr = last.layout.nr;
         std::vector<std::int64_t> index(last.layout.size(), -1);
-        auto number = [&](std::int64_t i, std::int64_t j) {
-            if (!last.free[last.layout.at(i, j)]) return;
-            index[last.layout.at(i, j)] = static_cast<std::int64_t>(mg.coarsest_nodes_.size());
-            mg.coarsest_nodes_.push_back(static_cast<std::uint32_t>(last.layout.at(i, j)));
-        };
-        if (nr < nc) {
-            for (std::int64_t i = 0; i < nc; ++i)
-                for (std::int64_t j = 0; j < nr; ++j) number(i, j);
-        } else {
-            for (std::int64_t j = 0; j < nr; ++j)
-                for (std::int64_t i = 0; i < nc; ++i) number(i, j);
-        }
-        std::vector<SparseEntry> entries;
-        std::size_t h = 0;
-        double maxdiag = 0.0;
+        for (std::int64_t j = 0; j < last.layout.nr; ++j)
+            for (std::int64_t i = 0; i < last.layout.nc; ++i)
+                if (last.free[last.layout.at(i, j)]) {
+                    index[last.layout.at(i, j)] = static_cast<std::int64_t>(mg.coarsest_nodes_.size());
+                    mg.coarsest_nodes_.push_back(static_cast<std::uint32_t>(last.layout.at(i, j)));
+                }
+        const std::size_t n = mg.coarsest_nodes_.size();
+        std::vector<double>& a = mg.coarsest_;
+        a.assign(n * n, 0.0);
         const LevelView v{&eq, &last.layout, &last.free, &last.stencil};
-        for (std::size_t r = 0; r < mg.coarsest_nodes_.size(); ++r) {
+        for (std::size_t r = 0; r < n; ++r) {
             const std::int64_t id = mg.coarsest_nodes_[r];
             const std::int64_t i = id % last.layout.stride() - 2, j = id / last.layout.stride() - 2;
-            const double* a = v.equation(i, j);
+            const double* e = v.equation(i, j);
             for (int k = 0; k < 25; ++k) {
-                if (a[k] == 0.0) continue;
+                if (e[k] == 0.0) continue;
                 const std::int64_t c = index[last.layout.at(i + dc_of(k), j + dr_of(k))];
-                if (c < 0) continue;
-                entries.push_back({static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(c), a[k]});
-                h = std::max(h, static_cast<std::size_t>(std::abs(c - static_cast<std::int64_t>(r))));
-                if (c == static_cast<std::int64_t>(r)) maxdiag = std::max(maxdiag, std::fabs(a[k]));
+                if (c >= 0) a[r * n + static_cast<std::size_t>(c)] += e[k];
             }
         }
-        const std::size_t n = mg.coarsest_nodes_.size();
-        if (n > 0) {
-            // A preconditioner need not be exact: a coarsest lattice whose
-            // elimination meets a tiny pivot is factored shifted, and one
-            // that fails even so is left to the smoothing.
-            mg.coarsest_ = BandLu::assemble_and_factor(entries, n, h, 0.0);
-            if (!mg.coarsest_) mg.coarsest_ = BandLu::assemble_and_factor(entries, n, h, 1e-8 * maxdiag);
+        mg.coarsest_pivot_.resize(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            std::size_t p = k;
+            for (std::size_t r = k + 1; r < n; ++r)
+                if (std::fabs(a[r * n + k]) > std::fabs(a[p * n + k])) p = r;
+            mg.coarsest_pivot_[k] = static_cast<std::uint32_t>(p);
+            if (p != k)
+                for (std::size_t c = 0; c < n; ++c) std::swap(a[k * n + c], a[p * n + c]);
+            const double pivot = a[k * n + k];
+            if (!(std::fabs(pivot) > 0.0) || !std::isfinite(pivot)) {
+                // Exactly singular: the smoothing alone serves the coarsest.
+                a.clear();
+                mg.coarsest_pivot_.clear();
+                break;
+            }
+            for (std::size_t r = k + 1; r < n; ++r) {
+                const double m = a[r * n + k] / pivot;
+                a[r * n + k] = m;
+                if (m == 0.0) continue;
+                for (std::size_t c = k + 1; c < n; ++c) a[r * n + c] -= m * a[k * n + c];
+            }
         }
     } catch (const std::bad_alloc&) {
         return std::nullopt;
@@ -458,17 +512,27 @@ void MinCurvatureMultigrid::apply(parallel::Team& team, const double* r_in, doub
     };
     auto solve_coarsest = [&](std::size_t l, double* x, const double* b) {
         const Level& lv = *levels_[l];
-        if (!coarsest_) {
+        if (coarsest_.empty()) {
             smooth(l, x, b, 8, false);
             smooth(l, x, b, 8, true);
             return;
         }
         const std::size_t n = coarsest_nodes_.size();
-        std::vector<double> rhs(n), out(n);
-        for (std::size_t k = 0; k < n; ++k) rhs[k] = b[coarsest_nodes_[k]];
-        coarsest_->solve(rhs, out);
+        std::vector<double> y(n);
+        for (std::size_t k = 0; k < n; ++k) y[k] = b[coarsest_nodes_[k]];
+        for (std::size_t k = 0; k < n; ++k) std::swap(y[k], y[coarsest_pivot_[k]]);
+        for (std::size_t r = 0; r < n; ++r) {
+            double s = y[r];
+            for (std::size_t c = 0; c < r; ++c) s -= coarsest_[r * n + c] * y[c];
+            y[r] = s;
+        }
+        for (std::size_t r = n; r-- > 0;) {
+            double s = y[r];
+            for (std::size_t c = r + 1; c < n; ++c) s -= coarsest_[r * n + c] * y[c];
+            y[r] = s / coarsest_[r * n + r];
+        }
         std::fill(x, x + lv.layout.size(), 0.0);
-        for (std::size_t k = 0; k < n; ++k) x[coarsest_nodes_[k]] = out[k];
+        for (std::size_t k = 0; k < n; ++k) x[coarsest_nodes_[k]] = y[k];
     };
     auto cycle = [&](auto&& self, std::size_t l, double* x, const double* b) -> void {
         if (l + 1 == levels) {
@@ -537,9 +601,10 @@ double dot(parallel::Team& team, std::span<const double> a, std::span<const doub
 }
 
 KrylovOutcome gmres(parallel::Team& team, const std::function<void(const double*, double*)>& apply_a,
-                    const std::function<void(const double*, double*)>& precondition, std::span<const double> b,
-                    std::span<double> x, double tolerance, std::size_t restart, std::size_t max_iterations) {
-    const std::size_t size = b.size();
+                    const std::function<void(const double*, double*)>& precondition,
+                    const std::function<void(const double*, double*)>& residual, std::span<double> x,
+                    double tolerance, std::size_t restart, std::size_t max_iterations) {
+    const std::size_t size = x.size();
     restart = std::max<std::size_t>(restart, 1);
     KrylovOutcome out;
     std::vector<std::vector<double>> v(restart + 1);
@@ -552,8 +617,7 @@ KrylovOutcome gmres(parallel::Team& team, const std::function<void(const double*
         });
     };
     auto true_residual = [&](double* r) {
-        apply_a(x.data(), w.data());
-        for_elements([&](std::size_t k) { r[k] = b[k] - w[k]; });
+        residual(x.data(), r);
         return std::sqrt(dot(team, {r, size}, {r, size}));
     };
 
@@ -620,8 +684,15 @@ KrylovOutcome gmres(parallel::Team& team, const std::function<void(const double*
         precondition(w.data(), z.data());
         for_elements([&](std::size_t k) { x[k] += z[k]; });
         beta = true_residual(v[0].data());
+        // GMRES lowers the residual over each cycle in exact arithmetic; a
+        // cycle that raised it instead (a preconditioner whose corrections
+        // rounding swamps) is undone, and the caller may go on with another.
+        if (!(beta < cycle_start)) {
+            for_elements([&](std::size_t k) { x[k] -= z[k]; });
+            out.unstable = true;
+            break;
+        }
         out.residual = beta;
-        if (!std::isfinite(beta)) break;
         // A cycle that no longer gains is the end of what this
         // preconditioner can do.
         if (beta > 0.99 * cycle_start) break;

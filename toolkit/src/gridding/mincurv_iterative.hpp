@@ -22,7 +22,6 @@
 #include <span>
 #include <vector>
 
-#include "gridding/band_lu.hpp"
 #include "parallel/team.hpp"
 
 namespace vz::gridding {
@@ -40,8 +39,8 @@ struct LatticeLayout {
 /// every free node's own weight.
 class MinCurvatureEquations {
 public:
-    /// `anchor` holds, per node i + j * nc, whether the node is an anchor.
-    /// nc and nr must be at least 2.
+    /// `node_anchor` holds, per node i + j * nc, the node's anchor index or
+    /// -1 for a free node. nc and nr must be at least 2.
     MinCurvatureEquations(std::int64_t nc, std::int64_t nr, std::span<const std::int32_t> node_anchor, double shift);
 
     const LatticeLayout& layout() const { return layout_; }
@@ -55,6 +54,14 @@ public:
     /// (anchors included as they stand in x; the shift applies to free nodes);
     /// y is 0 at anchors and on the border.
     void apply(parallel::Team& team, const double* x, double* y) const;
+
+    /// r = -(the left-hand sides at v, plus the shift times `base`) at the
+    /// free nodes, 0 elsewhere, each summed so that it is as accurate as if
+    /// computed in twice the precision and then rounded: the residual of the
+    /// equations at z = base + v where `base` satisfies every equation of the
+    /// unshifted system (v holds the anchors' departures from base and the
+    /// free nodes' unknowns; `base` may be null without a shift).
+    void residual(parallel::Team& team, const double* v, const double* base, double* r) const;
 
     /// The equation of free node (i, j) on the 5 x 5 nodes around it, the
     /// shift included (entry (dc + 2) + 5 (dr + 2)).
@@ -79,12 +86,12 @@ private:
 
 /// The multigrid cycle used as preconditioner: Galerkin coarse lattices
 /// (the fine equations restricted by bilinear interpolation, anchors held at
-/// zero), Gauss-Seidel smoothing in nine colours, and the coarsest lattice
-/// factored in band form.
+/// zero), Gauss-Seidel smoothing by blocks of rows, and the coarsest lattice
+/// factored densely with partial pivoting.
 class MinCurvatureMultigrid {
 public:
-    /// Builds the coarse lattices of `eq`. Absent when their storage cannot
-    /// be allocated.
+    /// Builds the coarse lattices of `eq`, which it keeps by reference.
+    /// Absent when their storage cannot be allocated.
     static std::optional<MinCurvatureMultigrid> build(const MinCurvatureEquations& eq, parallel::Team& team);
 
     /// z = the cycle's approximation of A^-1 r (r and z in the fine layout,
@@ -105,8 +112,11 @@ private:
 
     const MinCurvatureEquations* fine_ = nullptr;
     std::vector<std::unique_ptr<Level>> levels_;  // [0] describes the fine lattice
-    std::optional<BandLu> coarsest_;
-    std::vector<std::uint32_t> coarsest_nodes_;  // band index -> padded node of the last level
+    // The coarsest lattice's equations factored densely with partial
+    // pivoting (row-major n x n, the pivots' rows), or empty.
+    std::vector<double> coarsest_;
+    std::vector<std::uint32_t> coarsest_pivot_;
+    std::vector<std::uint32_t> coarsest_nodes_;  // unknown -> padded node of the last level
 };
 
 /// Outcome of `gmres`.
@@ -114,16 +124,22 @@ struct KrylovOutcome {
     bool converged = false;
     std::size_t iterations = 0;
     double residual = 0.0;  // ||b - A x|| at the end
+    bool unstable = false;  // a cycle raised the residual (and was undone)
 };
 
 /// Restarted GMRES (right preconditioned, `restart` vectors kept) for
-/// A x = b on the fine layout, from the x given. Stops once the true
-/// residual ||b - A x||_2 is at most `tolerance`, after `max_iterations`, or
-/// when a whole restart cycle no longer lowers the residual by a hundredth.
-/// `apply_a` and `precondition` write 0 at anchors and on the border.
+/// A x = b on the fine layout, from the x given. `residual(x, r)` gives
+/// r = b - A x, as accurately as it can (each restart starts from it, so that
+/// the restarts refine x as far as that accuracy allows); `apply_a` and
+/// `precondition` serve the steps in between. Stops once the residual's norm
+/// is at most `tolerance`, after `max_iterations`, when a whole restart cycle
+/// no longer lowers it by a hundredth, or when one raises it (that cycle is
+/// undone): x is the best iterate met. Every function writes 0 at anchors and
+/// on the border.
 KrylovOutcome gmres(parallel::Team& team, const std::function<void(const double*, double*)>& apply_a,
-                    const std::function<void(const double*, double*)>& precondition, std::span<const double> b,
-                    std::span<double> x, double tolerance, std::size_t restart, std::size_t max_iterations);
+                    const std::function<void(const double*, double*)>& precondition,
+                    const std::function<void(const double*, double*)>& residual, std::span<double> x,
+                    double tolerance, std::size_t restart, std::size_t max_iterations);
 
 /// The sum of a[k] * b[k], summed in fixed chunks of the index range, the
 /// chunks' sums then added in order: the same on any number of threads.

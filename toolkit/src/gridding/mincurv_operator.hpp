@@ -21,6 +21,7 @@
 #include "gridding/band_lu.hpp"
 #include "gridding/grid.hpp"
 #include "gridding/lattice.hpp"
+#include "gridding/sparse_lu.hpp"
 #include "tools_error.hpp"
 
 namespace vz::gridding {
@@ -124,7 +125,14 @@ public:
 private:
     MinCurvatureOperator();
 
-    ToolsResult<Array2> solve_iteratively(std::vector<double> anchor_value, Array2 out) const;
+    /// The iterative solve for the free nodes of `out` (anchors filled in);
+    /// `from_band`: `out` holds the band's solution, kept as it is when its
+    /// residual is small, else the start of the refinement.
+    ToolsResult<Array2> solve_iteratively(std::vector<double> anchor_value, Array2 out, bool from_band) const;
+    /// The sparse factors of the system (with the diagonal shifted where it
+    /// is or where the unshifted elimination meets a tiny pivot); absent when
+    /// they would exceed `band_budget_bytes()` or cannot be made.
+    std::optional<SparseLu> sparse_factors() const;
 
     Lattice lattice_{};
     std::uint64_t sample_count_ = 0;
@@ -145,8 +153,10 @@ private:
     SolvePath path_ = SolvePath::Band;
     double shift_ = 0.0;
     // The iterative paths: the equations applied from the stencil, and the
-    // multigrid preconditioner (iterative path only).
+    // multigrid preconditioner with the equations it is built on (iterative
+    // path only).
     std::unique_ptr<MinCurvatureEquations> equations_;
+    std::unique_ptr<MinCurvatureEquations> preconditioned_;  // the shifted equations the multigrid is built on
     std::unique_ptr<MinCurvatureMultigrid> multigrid_;
     std::size_t restart_ = 0;
 };

@@ -40,12 +40,20 @@ Team::~Team() {
     for (std::size_t k = 0; k < started_; ++k) pool_[k].join();
 }
 
+namespace {
+
+constexpr std::uint64_t kClosed = std::uint64_t{1} << 31;
+constexpr std::uint64_t kInside = kClosed - 1;
+
+}  // namespace
+
 void Team::work_round() {
     for (;;) {
         const std::size_t c = next_.fetch_add(1, std::memory_order_relaxed);
         if (c >= chunks_) return;
         const std::size_t begin = c * chunk_;
         fn_(body_, begin, begin + std::min(chunk_, count_ - begin));
+        if (finished_.fetch_add(1, std::memory_order_acq_rel) + 1 == chunks_) finished_.notify_all();
     }
 }
 
@@ -55,9 +63,18 @@ void Team::worker() {
         wait_while_equal(round_, seen);
         seen = round_.load(std::memory_order_acquire);
         if (stop_.load(std::memory_order_acquire)) return;
+        // Enter the round unless it is over already (or a later one began).
+        std::uint64_t s = state_.load(std::memory_order_acquire);
+        bool inside = false;
+        while ((s >> 32) == (seen & 0xffffffffu) && !(s & kClosed)) {
+            if (state_.compare_exchange_weak(s, s + 1, std::memory_order_acq_rel, std::memory_order_acquire)) {
+                inside = true;
+                break;
+            }
+        }
+        if (!inside) continue;
         work_round();
-        finished_.fetch_add(1, std::memory_order_acq_rel);
-        finished_.notify_one();
+        if (((state_.fetch_sub(1, std::memory_order_acq_rel) - 1) & kInside) == 0) state_.notify_all();
     }
 }
 
@@ -79,14 +96,18 @@ void Team::run(std::size_t count, std::size_t chunk, ChunkFn fn, void* body) {
     chunks_ = chunks;
     next_.store(0, std::memory_order_relaxed);
     finished_.store(0, std::memory_order_relaxed);
-    round_.fetch_add(1, std::memory_order_acq_rel);
+    const std::uint64_t round = round_.load(std::memory_order_relaxed) + 1;
+    state_.store((round & 0xffffffffu) << 32, std::memory_order_release);
+    round_.store(round, std::memory_order_release);
     round_.notify_all();
     work_round();
-    // Every thread takes part in every round, even one that finds no chunk
-    // left: the round's fields are not touched again before all are done.
-    for (std::size_t done = finished_.load(std::memory_order_acquire); done < started_;
+    for (std::size_t done = finished_.load(std::memory_order_acquire); done < chunks;
          done = finished_.load(std::memory_order_acquire))
         wait_while_equal(finished_, done);
+    // Close the round and let the threads inside leave it.
+    for (std::uint64_t s = state_.fetch_or(kClosed, std::memory_order_acq_rel) | kClosed; (s & kInside) != 0;
+         s = state_.load(std::memory_order_acquire))
+        wait_while_equal(state_, s);
 }
 
 }  // namespace vz::parallel

@@ -16,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <thread>
 #include <type_traits>
@@ -57,13 +58,19 @@ private:
     std::array<std::thread, kMaxThreads> pool_;
     std::size_t started_ = 0;
 
-    // The round in progress: published by raising `round_`, which the
-    // threads wait on.
+    // The round in progress, published by raising `round_`, which the
+    // threads wait on. A thread takes part only after entering the round
+    // through `state_` (the round's number above bit 32, bit 31 once the
+    // round is closed, below it the threads inside), so that the calling
+    // thread waits for the chunks and for the threads inside, never for a
+    // thread the system has not woken yet; the fields are not touched again
+    // before the round is closed and empty.
     ChunkFn fn_ = nullptr;
     void* body_ = nullptr;
     std::size_t count_ = 0, chunk_ = 1, chunks_ = 0;
     alignas(64) std::atomic<std::size_t> next_{0};
-    alignas(64) std::atomic<std::size_t> finished_{0};  // threads done with the round
+    alignas(64) std::atomic<std::size_t> finished_{0};  // chunks done
+    alignas(64) std::atomic<std::uint64_t> state_{0};
     alignas(64) std::atomic<std::uint64_t> round_{0};
     std::atomic<bool> stop_{false};
 };
