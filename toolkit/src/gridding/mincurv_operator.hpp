@@ -96,10 +96,17 @@ public:
     /// InvalidArgument "MinCurvatureOperator::solve: expected {} z-values,
     /// got {}". Safe to call from several threads at once.
     ///
-    /// The iterative paths first take out the least-squares bilinear
-    /// function of the anchor values (their mean, for a shifted system),
-    /// which every equation satisfies, and solve for the rest, until the
-    /// residual is 1e-12 of the size of the equations' right-hand sides.
+    /// A band solution whose residual (summed as in twice the precision) is
+    /// not within 1e-11 of the size of the right-hand sides is refined by
+    /// GMRES on the band factors; ordinary band solutions are returned as the
+    /// elimination gives them. The iterative solves first take out the
+    /// least-squares bilinear function of the anchor values (their mean, for a
+    /// shifted system), which every equation satisfies, and solve for the
+    /// rest until rounding stops the residual: preconditioned by the band
+    /// factors, by the multigrid cycle, and, where that leaves the residual
+    /// above 1e-12 of the right-hand sides and the memory budget holds them,
+    /// by the sparse factors of the system (Eigen's LU in nested-dissection
+    /// order).
     ToolsResult<Array2> solve(std::span<const double> z) const;
 
     const Lattice& lattice() const { return lattice_; }
