@@ -18,6 +18,7 @@
 #include "gridding/grid.hpp"
 #include "gridding/lattice.hpp"
 #include "gridding/mincurv_operator.hpp"
+#include "parallel/team.hpp"
 #include "thread_count_util.hpp"
 
 namespace vz::gridding {
@@ -356,6 +357,36 @@ TEST(BandLu, SolvesABandSystemAndSumsDuplicates) {
         rhs[r] = 4 * x[r] - (r > 0 ? x[r - 1] : 0) - (r < 3 ? x[r + 1] : 0);
     m->solve(rhs, out);
     for (int r = 0; r < 4; ++r) EXPECT_NEAR(out[r], x[r], 1e-14);
+}
+
+TEST(BandLu, SolveOnATeamIsTheSolveToRounding) {
+    // A diagonally dominant band of 1200 rows and half bandwidth 200: several
+    // blocks of rows, each in several chunks, rows starting inside and
+    // outside the band. The team's solve gives the same bits on any team and
+    // agrees with the plain solve.
+    const std::size_t n = 1200, h = 200;
+    std::vector<SparseEntry> e;
+    for (std::uint32_t r = 0; r < n; ++r)
+        for (std::uint32_t c = r >= h ? r - static_cast<std::uint32_t>(h) : 0; c <= std::min<std::size_t>(n - 1, r + h);
+             ++c)
+            e.push_back({r, c, r == c ? 450.0 + r % 7 : std::sin(0.37 * r + 1.1 * c)});
+    auto m = BandLu::assemble_and_factor(e, n, h, 0.0);
+    ASSERT_TRUE(m.has_value());
+    std::vector<double> rhs(n), plain(n), one(n, kNaN), other(n, kNaN);
+    for (std::size_t k = 0; k < n; ++k) rhs[k] = std::cos(0.1 * double(k)) * 50.0;
+    m->solve(rhs, plain);
+    {
+        const vz::testing::ScopedThreadCount env(1);
+        parallel::Team team;
+        m->solve(team, rhs, one);
+    }
+    for (std::size_t k = 0; k < n; ++k) EXPECT_NEAR(one[k], plain[k], 1e-12 * (1.0 + std::fabs(plain[k])));
+    for (const std::size_t threads : vz::testing::kThreadCounts) {
+        const vz::testing::ScopedThreadCount env(threads);
+        parallel::Team team;
+        m->solve(team, rhs, other);
+        EXPECT_EQ(vz::testing::bits(other), vz::testing::bits(one)) << threads;
+    }
 }
 
 TEST(BandLu, RefusesSingularMatrices) {

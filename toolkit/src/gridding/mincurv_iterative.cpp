@@ -605,7 +605,7 @@ KrylovOutcome gmres(parallel::Team& team, const std::function<void(const double*
                     const std::function<void(const double*, double*)>& residual, std::span<double> x,
                     double tolerance, std::size_t restart, std::size_t max_iterations) {
     const std::size_t size = x.size();
-    restart = std::max<std::size_t>(restart, 1);
+    restart = std::clamp<std::size_t>(restart, 1, 1000);
     KrylovOutcome out;
     std::vector<std::vector<double>> v(restart + 1);
     std::vector<double> z(size), w(size), partial;

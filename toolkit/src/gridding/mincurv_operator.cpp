@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 #include "gridding/bilinear.hpp"
 #include "gridding/mincurv_iterative.hpp"
@@ -449,6 +450,13 @@ ToolsResult<Array2> MinCurvatureOperator::solve_iteratively(std::vector<double> 
         for (const auto& [i, j] : free_) w[at(i, j)] = out(i, j) - p.at(static_cast<double>(i), static_cast<double>(j));
     }
 
+    // The band factors solve on the team; the sparse ones on one thread.
+    auto solve_with = [&](const auto& factors, std::span<const double> in, std::span<double> x) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(factors)>, BandLu>)
+            factors.solve(team, in, x);
+        else
+            factors.solve(in, x);
+    };
     // GMRES preconditioned by factors in free-node order (band or sparse).
     auto with_factors = [&](const auto& factors) {
         const std::size_t n = free_.size();
@@ -457,7 +465,7 @@ ToolsResult<Array2> MinCurvatureOperator::solve_iteratively(std::vector<double> 
         std::vector<double> rhs_f(n), x(n);
         auto precondition = [&](const double* in, double* z) {
             for (std::size_t f = 0; f < n; ++f) rhs_f[f] = in[node_of[f]];
-            factors.solve(rhs_f, x);
+            solve_with(factors, rhs_f, x);
             std::fill(z, z + size, 0.0);
             for (std::size_t f = 0; f < n; ++f) z[node_of[f]] = x[f];
         };
