@@ -382,14 +382,6 @@ std::optional<MinCurvatureMultigrid> MinCurvatureMultigrid::build(const MinCurva
     return mg;
 }
 
-double MinCurvatureMultigrid::work_per_node() const {
-    // Per level: the correction, its right-hand side and a residual.
-    double values = 0.0;
-    const double fine = static_cast<double>(levels_.front()->layout.size());
-    for (std::size_t l = 1; l < levels_.size(); ++l) values += 3.0 * static_cast<double>(levels_[l]->layout.size());
-    return values / fine + 1.0;
-}
-
 namespace {
 
 /// Work vectors of one cycle, per level.

@@ -98,8 +98,6 @@ public:
     /// z 0 at anchors).
     void apply(parallel::Team& team, const double* r, double* z) const;
 
-    /// Values per fine node that one solve's cycles keep.
-    double work_per_node() const;
     std::size_t levels() const { return levels_.size(); }
 
     MinCurvatureMultigrid(MinCurvatureMultigrid&&) noexcept;
