@@ -6,8 +6,10 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "parallel/parallel_for.hpp"
+#include "parallel/team.hpp"
 
 namespace vz::gridding {
 
@@ -410,6 +412,52 @@ void BandLu::solve(std::span<const double> rhs, std::span<double> out) const {
         double sum = 0.0;
         for (std::size_t k = i + 1; k <= last; ++k) sum += at(i, k) * out[k];
         out[i] = (out[i] - sum) / at(i, i);
+    }
+}
+
+void BandLu::solve(parallel::Team& team, std::span<const double> rhs, std::span<double> out) const {
+    // Blocks of rows: within a block the substitution runs row by row, and
+    // each row's sum over the columns outside the block (all final by then)
+    // is taken first, rows in parallel, each in ascending column order.
+    constexpr std::size_t kBlock = 256;
+    const std::size_t n = n_, h = h_;
+    std::copy(rhs.begin(), rhs.end(), out.begin());
+    std::vector<double> outside(kBlock);
+    const std::size_t rows_per_chunk = std::max<std::size_t>(1, 16384 / std::max<std::size_t>(1, h));
+    for (std::size_t i0 = 0; i0 < n; i0 += kBlock) {
+        const std::size_t i1 = std::min(n, i0 + kBlock);
+        team.for_each_chunk(i1 - i0, rows_per_chunk, [&](std::size_t a, std::size_t e) {
+            for (std::size_t r = a; r < e; ++r) {
+                const std::size_t i = i0 + r;
+                double sum = 0.0;
+                for (std::size_t j = i > h ? i - h : 0; j < i0; ++j) sum += at(i, j) * out[j];
+                outside[r] = sum;
+            }
+        });
+        for (std::size_t i = i0; i < i1; ++i) {
+            double sum = outside[i - i0];
+            for (std::size_t j = std::max(i0, i > h ? i - h : 0); j < i; ++j) sum += at(i, j) * out[j];
+            out[i] -= sum;
+        }
+    }
+    for (std::size_t i1 = n; i1 > 0;) {
+        const std::size_t i0 = i1 > kBlock ? i1 - kBlock : 0;
+        team.for_each_chunk(i1 - i0, rows_per_chunk, [&](std::size_t a, std::size_t e) {
+            for (std::size_t r = a; r < e; ++r) {
+                const std::size_t i = i0 + r;
+                const std::size_t last = std::min(n - 1, i + h);
+                double sum = 0.0;
+                for (std::size_t k = i1; k <= last; ++k) sum += at(i, k) * out[k];
+                outside[r] = sum;
+            }
+        });
+        for (std::size_t i = i1; i-- > i0;) {
+            const std::size_t last = std::min({n - 1, i + h, i1 - 1});
+            double sum = outside[i - i0];
+            for (std::size_t k = i + 1; k <= last; ++k) sum += at(i, k) * out[k];
+            out[i] = (out[i] - sum) / at(i, i);
+        }
+        i1 = i0;
     }
 }
 

@@ -13,6 +13,10 @@
 #include <optional>
 #include <span>
 
+namespace vz::parallel {
+class Team;
+}
+
 namespace vz::gridding {
 
 /// One contribution to a sparse matrix entry; contributions to the same
@@ -42,6 +46,12 @@ public:
     /// Solves A x = rhs with the factored matrix: `out` receives x. Both spans
     /// hold n values; `out` may alias nothing else.
     void solve(std::span<const double> rhs, std::span<double> out) const;
+
+    /// The same solve on the team's threads, rows taken in blocks whose
+    /// sums over the columns before (after) the block run in parallel: the
+    /// result does not depend on the team's size, though its rounding
+    /// differs from `solve`'s.
+    void solve(parallel::Team& team, std::span<const double> rhs, std::span<double> out) const;
 
     std::size_t n() const { return n_; }
     std::size_t half_bandwidth() const { return h_; }

@@ -73,10 +73,11 @@ Array2 nearest(std::span<const Sample> samples, const Lattice& lattice);
 Array2 inverse_distance(std::span<const Sample> samples, const Lattice& lattice);
 
 /// The minimum-curvature surface through the samples' nearest nodes: a direct
-/// solve (a banded LU, or a sparse LU where the band would not fit in
-/// memory), or successive over-relaxation from the inverse-distance surface
-/// when the direct system is singular, too small, too large or cannot be
-/// allocated.
+/// solve (a banded LU, refined by GMRES where rounding lost its solution),
+/// the same system solved by GMRES with multigrid where the band would not
+/// fit in memory, or successive over-relaxation from the inverse-distance
+/// surface when fewer than 4 nodes are pinned, the lattice is too small, or
+/// the tables cannot be allocated.
 /// Samples with a non-finite x, y or z are left out. Never fails.
 Array2 min_curvature(std::span<const Sample> samples, const Lattice& lattice);
 

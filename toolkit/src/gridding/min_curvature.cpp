@@ -18,8 +18,14 @@ namespace vz::gridding {
 namespace {
 
 constexpr int kMaxSweeps = 20000;
-constexpr double kConvergence = 1e-6;
+/// The relaxation stops once every residual of a sweep is at most this
+/// fraction of the largest |z| of the pinned nodes.
+constexpr double kResidual = 1e-9;
 constexpr double kOverRelaxation = 1.5;
+/// An update moves its node by this fraction of the residual of its
+/// equation (16 z - 6.25 E + 1.5 D + 0.75 F): the over-relaxation factor over
+/// the weight of the node itself.
+constexpr double kChangePerResidual = kOverRelaxation / 16.0;
 
 /// Rows relaxed together, each two columns behind the row above it: their
 /// nodes depend on one another only through values already final, so the
@@ -139,8 +145,8 @@ void relax_band_steps(const Grid& g, std::int64_t j_begin, std::int64_t height, 
 
 /// Successive over-relaxation of the grid's free nodes: sweeps of every row
 /// in turn (rows outer, columns inner), each node taking the values of its
-/// neighbours as they stand, until a sweep changes no node by
-/// `kConvergence` or more, or `max_sweeps` sweeps.
+/// neighbours as they stand, until a sweep changes no node by more than
+/// `limit`, or `max_sweeps` sweeps.
 ///
 /// On several threads the rows are split into bands, one per thread, and
 /// each band is swept as a wavefront, its rows two columns apart, a chunk of
@@ -160,7 +166,7 @@ void relax_band_steps(const Grid& g, std::int64_t j_begin, std::int64_t height, 
 /// a thread keeps to its own band and takes another only when its own has
 /// long been waiting, so that the work goes on even with fewer threads than
 /// bands.
-void sweep(Grid g, int max_sweeps) {
+void sweep(Grid g, int max_sweeps, double limit) {
     const std::int64_t nc = g.nc, nr = g.nr;
     const auto nodes = static_cast<std::uint64_t>(nc) * static_cast<std::uint64_t>(nr);
     const auto sweeps = static_cast<std::uint64_t>(max_sweeps);
@@ -259,7 +265,7 @@ void sweep(Grid g, int max_sweeps) {
             } else {
                 const double l = std::max(b.largest, sweep_largest[s % ring].load(std::memory_order_relaxed));
                 sweep_largest[s % ring].store(0.0, std::memory_order_relaxed);
-                if (l < kConvergence) converged.store(s, std::memory_order_release);
+                if (l <= limit) converged.store(s, std::memory_order_release);
             }
         }
         b.second.store((s + 1) * stride + static_cast<std::uint64_t>(std::clamp<std::int64_t>(to - 2, 0, nc)),
@@ -332,6 +338,13 @@ Array2 min_curvature_relaxation(std::span<const Sample> samples, const Lattice& 
     for (std::uint64_t id = 0; id < ncol * nrow; ++id)
         if (count[id] > 0) start.values[id] = sum[id] / static_cast<double>(count[id]);
     if (ncol < 2 || nrow < 2 || max_sweeps <= 0) return start;
+    // A residual a sweep meets is the change it makes over
+    // `kChangePerResidual`; the sweeps end once every residual of one is
+    // small beside the values pinned, wherever those lie.
+    double scale = 0.0;
+    for (std::uint64_t id = 0; id < ncol * nrow; ++id)
+        if (count[id] > 0) scale = std::max(scale, std::fabs(start.values[id]));
+    const double limit = kChangePerResidual * kResidual * scale;
 
     std::vector<double> z(ncol * nrow);
     std::vector<char> fixed(ncol * nrow);
@@ -340,7 +353,8 @@ Array2 min_curvature_relaxation(std::span<const Sample> samples, const Lattice& 
             z[j * ncol + i] = start.values[i * nrow + j];
             fixed[j * ncol + i] = count[i * nrow + j] > 0;
         }
-    sweep(Grid{static_cast<std::int64_t>(ncol), static_cast<std::int64_t>(nrow), z.data(), fixed.data()}, max_sweeps);
+    sweep(Grid{static_cast<std::int64_t>(ncol), static_cast<std::int64_t>(nrow), z.data(), fixed.data()}, max_sweeps,
+          limit);
     for (std::uint64_t i = 0; i < ncol; ++i)
         for (std::uint64_t j = 0; j < nrow; ++j) start.values[i * nrow + j] = z[j * ncol + i];
     return start;
@@ -364,12 +378,12 @@ Array2 min_curvature(std::span<const Sample> samples, const Lattice& lattice, st
         positions[k] = {usable[k][0], usable[k][1]};
         z[k] = usable[k][2];
     }
-    // The direct solve in band form where the band fits the budget, else in
-    // sparse form. Any failure of it, running out of memory for its tables
-    // included, leads to the relaxation, which needs far less memory; the
-    // operator is released before relaxing.
+    // The direct solve in band form where the band fits the budget, else the
+    // same system solved iteratively. Fewer than four anchors, a lattice
+    // too small, or running out of memory for the tables lead to the
+    // relaxation; the operator is released before relaxing.
     try {
-        if (auto op = MinCurvatureOperator::factor(lattice, positions, band_budget, BeyondBudget::Sparse)) {
+        if (auto op = MinCurvatureOperator::factor(lattice, positions, band_budget, BeyondBudget::Iterate)) {
             if (auto solved = op->solve(z)) return std::move(*solved);
         }
     } catch (const std::bad_alloc&) {

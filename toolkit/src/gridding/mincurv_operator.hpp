@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <utility>
@@ -29,13 +30,26 @@ namespace vz::gridding {
 /// machine's physical memory, or 1 GiB where that cannot be told. The band
 /// factorisation of a 500 x 500 lattice needs up to about 4 GB (less the
 /// more nodes the samples pin); an allocation the machine cannot back would
-/// end the process. Beyond the budget the minimum-curvature driver factors
-/// the same system in sparse form, whose factors are held to the same budget.
+/// end the process. Beyond the budget the minimum-curvature driver solves
+/// the same system iteratively, in memory of a few dozen values per node.
 std::uint64_t band_budget_bytes();
 
 /// What `MinCurvatureOperator::factor` does with a system whose band storage
-/// exceeds its budget: refuse it, or factor it in sparse form.
-enum class BeyondBudget { Refuse, Sparse };
+/// exceeds its budget: refuse it, or solve it iteratively.
+enum class BeyondBudget { Refuse, Iterate };
+
+/// How an operator solves its system.
+enum class SolvePath {
+    /// The band factors of the system itself (or no free node at all).
+    Band,
+    /// GMRES on the system, preconditioned by the band factors of the system
+    /// with its diagonal shifted: for a system whose elimination without
+    /// pivoting meets a tiny pivot although its anchors pin it.
+    RefinedBand,
+    /// GMRES preconditioned by multigrid: for a system whose band storage
+    /// exceeds the budget.
+    Iterative,
+};
 
 /// The node (column, row) that a sample at (x, y) pins: the nearest node, by
 /// rounding the fractional index with halves away from zero. Absent when an
@@ -43,25 +57,35 @@ enum class BeyondBudget { Refuse, Sparse };
 /// rounded node lies outside the lattice.
 std::optional<std::pair<std::uint64_t, std::uint64_t>> snap_to_node(const Lattice& lattice, double x, double y);
 
+class MinCurvatureEquations;
+class MinCurvatureMultigrid;
+
 class MinCurvatureOperator {
 public:
     /// Builds and factors the system for `positions` (x, y) on `lattice`.
     /// Errors: InvalidGeometry "MinCurvatureOperator::factor: lattice must be
     /// at least 2x2"; InvalidArgument "MinCurvatureOperator: conditioning
     /// system is singular (too few / collinear hard anchors to pin the
-    /// surface)" when the band matrix cannot be factored, unshifted and (with
-    /// 4 or more anchors) with a diagonal shift of 1e-8 times its largest
-    /// diagonal entry; InvalidArgument when the problem exceeds 32-bit node
-    /// or sample indices.
+    /// surface)" for fewer than 4 anchors; InvalidArgument when the problem
+    /// exceeds 32-bit node or sample indices, or the memory budget.
+    ///
+    /// The system is singular when its anchors do not determine the bilinear
+    /// functions a + b i + c j + d i j, which satisfy every equation: fewer
+    /// than 4 anchors, or anchors on one straight line, on one column and
+    /// one row, or on one hyperbola of the lattice (`determine_bilinear`).
+    /// With 4 or more such anchors the system solved, on every path, is the
+    /// one with 1e-8 times its largest diagonal entry added to the diagonal;
+    /// every other system is solved as it stands, on every path.
     ///
     /// The system is factored in band form when its band storage fits in
-    /// `budget_bytes`. Beyond that, `beyond` decides: Refuse fails with
-    /// InvalidArgument; Sparse factors the same system with a sparse LU
-    /// (unknowns eliminated in nested-dissection order over the lattice,
-    /// partial pivoting), which fails with InvalidArgument when its factors
-    /// would exceed `band_budget_bytes()`. The sparse factors take the same
-    /// singularity test, and their solutions agree with the band's to
-    /// rounding.
+    /// `budget_bytes`; a band elimination that meets a tiny pivot in a system
+    /// that is not singular is kept as the preconditioner of GMRES on the
+    /// system itself (`SolvePath::RefinedBand`). Beyond the budget, `beyond`
+    /// decides: Refuse fails with InvalidArgument; Iterate prepares GMRES
+    /// preconditioned by multigrid (`SolvePath::Iterative`), which fails with
+    /// InvalidArgument when even that would exceed `band_budget_bytes()`.
+    /// Every path gives the same surface to within rounding and the
+    /// conditioning of the system.
     static ToolsResult<MinCurvatureOperator> factor(const Lattice& lattice,
                                                     std::span<const std::array<double, 2>> positions,
                                                     std::uint64_t budget_bytes = band_budget_bytes(),
@@ -71,6 +95,18 @@ public:
     /// the same order. Anchors take the mean z of their samples. Errors:
     /// InvalidArgument "MinCurvatureOperator::solve: expected {} z-values,
     /// got {}". Safe to call from several threads at once.
+    ///
+    /// A band solution whose residual (summed as in twice the precision) is
+    /// not within 1e-11 of the size of the right-hand sides is refined by
+    /// GMRES on the band factors; ordinary band solutions are returned as the
+    /// elimination gives them. The iterative solves first take out the
+    /// least-squares bilinear function of the anchor values (their mean, for a
+    /// shifted system), which every equation satisfies, and solve for the
+    /// rest until rounding stops the residual: preconditioned by the band
+    /// factors, by the multigrid cycle, and, where that leaves the residual
+    /// above 1e-12 of the right-hand sides and the memory budget holds them,
+    /// by the sparse factors of the system (Eigen's LU in nested-dissection
+    /// order).
     ToolsResult<Array2> solve(std::span<const double> z) const;
 
     const Lattice& lattice() const { return lattice_; }
@@ -81,15 +117,29 @@ public:
     const std::vector<std::pair<std::uint64_t, std::uint64_t>>& anchors() const { return anchors_; }
     /// Free nodes (column, row) in free-index order.
     const std::vector<std::pair<std::uint64_t, std::uint64_t>>& free_nodes() const { return free_; }
-    /// The factored band matrix; absent when every node is an anchor or the
-    /// system was factored in sparse form.
+    /// The factored band matrix (of the shifted system on the refined path);
+    /// absent when every node is an anchor or on the iterative path.
     const std::optional<BandLu>& band() const { return band_; }
-    /// The sparse factors; present when the system was factored in sparse
-    /// form.
-    const std::optional<SparseLu>& sparse() const { return sparse_; }
+    SolvePath path() const { return path_; }
+    /// Whether the system solved has its diagonal shifted (anchors singular
+    /// by geometry).
+    bool shifted() const { return shift_ != 0.0; }
+
+    MinCurvatureOperator(MinCurvatureOperator&&) noexcept;
+    MinCurvatureOperator& operator=(MinCurvatureOperator&&) noexcept;
+    ~MinCurvatureOperator();
 
 private:
-    MinCurvatureOperator() = default;
+    MinCurvatureOperator();
+
+    /// The iterative solve for the free nodes of `out` (anchors filled in);
+    /// `from_band`: `out` holds the band's solution, kept as it is when its
+    /// residual is small, else the start of the refinement.
+    ToolsResult<Array2> solve_iteratively(std::vector<double> anchor_value, Array2 out, bool from_band) const;
+    /// The sparse factors of the system (with the diagonal shifted where it
+    /// is or where the unshifted elimination meets a tiny pivot); absent when
+    /// they would exceed `band_budget_bytes()` or cannot be made.
+    std::optional<SparseLu> sparse_factors() const;
 
     Lattice lattice_{};
     std::uint64_t sample_count_ = 0;
@@ -102,26 +152,37 @@ private:
     std::vector<std::int32_t> node_free_;    // i + j * ncol -> free index or -1
     std::vector<std::pair<std::uint64_t, std::uint64_t>> free_;
     // Anchor terms of each free equation, flattened like the anchor samples;
-    // one term per contribution, in the order the stencil produced them.
+    // one term per contribution, in the order the stencil produced them
+    // (band path only).
     std::vector<std::uint64_t> coupling_start_;
     std::vector<std::pair<std::uint32_t, double>> couplings_;
     std::optional<BandLu> band_;
-    std::optional<SparseLu> sparse_;
+    SolvePath path_ = SolvePath::Band;
+    double shift_ = 0.0;
+    // The iterative paths: the equations applied from the stencil, and the
+    // multigrid preconditioner with the equations it is built on (iterative
+    // path only).
+    std::unique_ptr<MinCurvatureEquations> equations_;
+    std::unique_ptr<MinCurvatureEquations> preconditioned_;  // the shifted equations the multigrid is built on
+    std::unique_ptr<MinCurvatureMultigrid> multigrid_;
+    std::size_t restart_ = 0;
 };
 
 /// `min_curvature` with the band factorisation held to `band_budget` bytes
-/// instead of `band_budget_bytes()`; beyond it the system is factored in
-/// sparse form.
+/// instead of `band_budget_bytes()`; beyond it the system is solved
+/// iteratively.
 Array2 min_curvature(std::span<const Sample> samples, const Lattice& lattice, std::uint64_t band_budget);
 
-/// The relaxation `min_curvature` falls back on, with the sweeps capped at
-/// `max_sweeps` (20000 there): the inverse-distance surface over the samples
-/// with each pinned node set to the mean of its samples, then sweeps of
-/// successive over-relaxation (factor 1.5) over the free nodes, rows outer
-/// and columns inner, until a sweep changes no node by 1e-6 or more. A
-/// lattice with fewer than 2 columns or rows is returned unrelaxed. The
-/// sweeps run on the toolkit's threads; the result does not depend on their
-/// number.
+/// The relaxation `min_curvature` falls back on when fewer than 4 nodes are
+/// pinned, with the sweeps capped at `max_sweeps` (20000 there): the
+/// inverse-distance surface over the samples with each pinned node set to
+/// the mean of its samples, then sweeps of successive over-relaxation
+/// (factor 1.5) over the free nodes, rows outer and columns inner, until the
+/// residuals of the equations a sweep meets (each update moves its node by
+/// 1.5 / 16 of the residual there) are all at most 1e-9 of the largest |z|
+/// of the pinned nodes. A lattice with fewer than 2 columns or rows is
+/// returned unrelaxed. The sweeps run on the toolkit's threads; the result
+/// does not depend on their number.
 Array2 min_curvature_relaxation(std::span<const Sample> samples, const Lattice& lattice, int max_sweeps);
 
 }  // namespace vz::gridding

@@ -1,9 +1,11 @@
 #pragma once
 /// `SparseLu`: LU factorisation with partial pivoting of a square sparse
 /// matrix, for the minimum-curvature systems whose band storage would not fit
-/// in memory. The unknowns are eliminated in an order the caller gives (a
-/// fill-reducing one); the factors keep only the entries that elimination in
-/// that order creates.
+/// in memory and whose few, far-apart anchors leave them too nearly singular
+/// for the multigrid cycle: its factors precondition GMRES there. The
+/// unknowns are eliminated in an order the caller gives (a fill-reducing
+/// one); the factors keep only the entries that elimination in that order
+/// creates.
 ///
 /// The sparse library behind it is seen by its source file alone.
 
