@@ -17,6 +17,7 @@
 #include "gridding/band_lu.hpp"
 #include "gridding/grid.hpp"
 #include "gridding/lattice.hpp"
+#include "mincurv_test_util.hpp"
 #include "gridding/mincurv_operator.hpp"
 #include "parallel/team.hpp"
 #include "thread_count_util.hpp"
@@ -690,22 +691,8 @@ TEST(MinCurvature, ReproducesAPlaneExactly) {
     }
 }
 
-/// Residual of the minimum-curvature equation at node (i, j), neighbours
-/// outside the lattice extrapolated linearly (column first, then row).
-double residual(const Array2& a, std::int64_t i, std::int64_t j) {
-    const auto nc = static_cast<std::int64_t>(a.ncol), nr = static_cast<std::int64_t>(a.nrow);
-    auto at = [&](auto&& self, std::int64_t k, std::int64_t l) -> double {
-        if (k < 0) return 2 * self(self, k + 1, l) - self(self, k + 2, l);
-        if (k >= nc) return 2 * self(self, k - 1, l) - self(self, k - 2, l);
-        if (l < 0) return 2 * self(self, k, l + 1) - self(self, k, l + 2);
-        if (l >= nr) return 2 * self(self, k, l - 1) - self(self, k, l - 2);
-        return a(static_cast<std::uint64_t>(k), static_cast<std::uint64_t>(l));
-    };
-    const double e = at(at, i, j + 1) + at(at, i, j - 1) + at(at, i + 1, j) + at(at, i - 1, j);
-    const double d = at(at, i + 1, j + 1) + at(at, i - 1, j + 1) + at(at, i + 1, j - 1) + at(at, i - 1, j - 1);
-    const double f = at(at, i, j + 2) + at(at, i, j - 2) + at(at, i + 2, j) + at(at, i - 2, j);
-    return 16 * at(at, i, j) - 6.25 * e + 1.5 * d + 0.75 * f;
-}
+/// Residual of the minimum-curvature equation at node (i, j).
+double residual(const Array2& a, std::int64_t i, std::int64_t j) { return testing::mincurv_residual(a, i, j); }
 
 TEST(MinCurvature, FreeNodesSatisfyTheEquation) {
     struct Case {
@@ -806,13 +793,6 @@ Array2 plain_relaxation(const std::vector<Sample>& samples, const Lattice& g, in
     for (std::size_t k = 0; k < a.values.size(); ++k)
         if (count[k] > 0) a.values[k] = sum[k] / count[k];
     const auto nc = static_cast<std::int64_t>(g.ncol), nr = static_cast<std::int64_t>(g.nrow);
-    auto at = [&](auto&& self, std::int64_t k, std::int64_t l) -> double {
-        if (k < 0) return 2 * self(self, k + 1, l) - self(self, k + 2, l);
-        if (k >= nc) return 2 * self(self, k - 1, l) - self(self, k - 2, l);
-        if (l < 0) return 2 * self(self, k, l + 1) - self(self, k, l + 2);
-        if (l >= nr) return 2 * self(self, k, l - 1) - self(self, k, l - 2);
-        return a(static_cast<std::uint64_t>(k), static_cast<std::uint64_t>(l));
-    };
     // Sweeps end once every residual they meet (the change an update makes
     // is 1.5 / 16 of it) is at most 1e-9 of the largest |z| pinned.
     double scale = 0;
@@ -824,10 +804,7 @@ Array2 plain_relaxation(const std::vector<Sample>& samples, const Lattice& g, in
         for (std::int64_t j = 0; j < nr; ++j)
             for (std::int64_t i = 0; i < nc; ++i) {
                 if (count[static_cast<std::uint64_t>(i) * g.nrow + static_cast<std::uint64_t>(j)] > 0) continue;
-                const double e = at(at, i, j + 1) + at(at, i, j - 1) + at(at, i + 1, j) + at(at, i - 1, j);
-                const double d =
-                    at(at, i + 1, j + 1) + at(at, i - 1, j + 1) + at(at, i + 1, j - 1) + at(at, i - 1, j - 1);
-                const double f = at(at, i, j + 2) + at(at, i, j - 2) + at(at, i + 2, j) + at(at, i - 2, j);
+                const auto [e, d, f] = testing::stencil_sums(a, i, j);
                 double& z = a(static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(j));
                 const double c = (0.25 * e + 0.75 * (8 * e - 2 * d - f)) * 0.0625;
                 const double v = z + 1.5 * (c - z);

@@ -15,6 +15,7 @@
 #include "gridding/grid.hpp"
 #include "gridding/lattice.hpp"
 #include "gridding/mincurv_operator.hpp"
+#include "mincurv_test_util.hpp"
 #include "thread_count_util.hpp"
 
 namespace vz::gridding {
@@ -223,21 +224,11 @@ TEST(MinCurvature, EveryPathGivesTheBandSurface) {
 /// neighbours outside the lattice extrapolated linearly.
 double largest_residual(const Array2& a, const std::vector<Node>& anchors) {
     const auto nc = static_cast<std::int64_t>(a.ncol), nr = static_cast<std::int64_t>(a.nrow);
-    auto at = [&](auto&& self, std::int64_t k, std::int64_t l) -> double {
-        if (k < 0) return 2 * self(self, k + 1, l) - self(self, k + 2, l);
-        if (k >= nc) return 2 * self(self, k - 1, l) - self(self, k - 2, l);
-        if (l < 0) return 2 * self(self, k, l + 1) - self(self, k, l + 2);
-        if (l >= nr) return 2 * self(self, k, l - 1) - self(self, k, l - 2);
-        return a(static_cast<std::uint64_t>(k), static_cast<std::uint64_t>(l));
-    };
     double largest = 0.0;
     for (std::int64_t i = 0; i < nc; ++i)
         for (std::int64_t j = 0; j < nr; ++j) {
             if (std::find(anchors.begin(), anchors.end(), Node(i, j)) != anchors.end()) continue;
-            const double e = at(at, i, j + 1) + at(at, i, j - 1) + at(at, i + 1, j) + at(at, i - 1, j);
-            const double d = at(at, i + 1, j + 1) + at(at, i - 1, j + 1) + at(at, i + 1, j - 1) + at(at, i - 1, j - 1);
-            const double f = at(at, i, j + 2) + at(at, i, j - 2) + at(at, i + 2, j) + at(at, i - 2, j);
-            largest = std::max(largest, std::fabs(16 * at(at, i, j) - 6.25 * e + 1.5 * d + 0.75 * f));
+            largest = std::max(largest, std::fabs(testing::mincurv_residual(a, i, j)));
         }
     return largest;
 }
