@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <fmt/format.h>
 
+#include <span>
 #include <string>
 
 #include "io/detect.hpp"
@@ -27,6 +28,16 @@ struct DetectCase {
     std::string content;
     FormatKind expected;
 };
+
+/// Each case's file, written under its name, detects as the case expects.
+void expect_detected(std::span<const DetectCase> cases) {
+    for (const auto& c : cases) {
+        testing::ScratchDir dir;
+        auto k = FormatKind::detect(dir.write(c.file, c.content));
+        ASSERT_TRUE(k) << c.name << ": " << k.error().display();
+        EXPECT_EQ(k->name(), c.expected.name()) << c.name;
+    }
+}
 
 std::string lines(int n, const std::string& line) {
     std::string out;
@@ -109,12 +120,7 @@ TEST(FormatKind, DetectTable) {
         {"unlisted", "a.txt", "", FormatKind::Unknown},
         {"not text", "a.l\xFF", "", FormatKind::Unknown},
     };
-    for (const auto& c : cases) {
-        testing::ScratchDir dir;
-        auto k = FormatKind::detect(dir.write(c.file, c.content));
-        ASSERT_TRUE(k) << c.name << ": " << k.error().display();
-        EXPECT_EQ(k->name(), c.expected.name()) << c.name;
-    }
+    expect_detected(cases);
 }
 
 // Bytes that hold a NUL and are not UTF-16 text are binary: `Unknown`
@@ -148,12 +154,7 @@ TEST(FormatKind, BinaryContentIsUnknown) {
         {"a stray NUL in text", "a.txt", "~Version\nnote\0 1\n"s, FormatKind::Las},
         {"no NUL at all", "a.gri", "\x01\x02\x03\n", FormatKind::IrapClassicGrid},
     };
-    for (const auto& c : cases) {
-        testing::ScratchDir dir;
-        auto k = FormatKind::detect(dir.write(c.file, c.content));
-        ASSERT_TRUE(k) << c.name << ": " << k.error().display();
-        EXPECT_EQ(k->name(), c.expected.name()) << c.name;
-    }
+    expect_detected(cases);
     EXPECT_EQ(FormatKind::sniff(irap_binary), FormatKind::Unknown);
 }
 
